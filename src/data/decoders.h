@@ -1,0 +1,24 @@
+// The meter's three data replies into column 1 ("Значение") of their lists.
+// Little-endian on any host. A buffer shorter than the data set, or a row
+// list of the wrong size, changes nothing and returns false. Blank rows are
+// never written.
+#pragma once
+
+#include "list_rows.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr int SECOND_DATA_SIZE = 1036;
+inline constexpr int MINUTE_DATA_SIZE = 500;
+inline constexpr int DAY_DATA_SIZE = 2204;
+
+bool DecodeSecond(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
+bool DecodeMinute(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
+bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
+
+// The value texts, exposed for the tests.
+QString FormatMilli(std::int32_t nRaw);     // raw * 0.001f, "%3.2f"
+QString FormatCenti(std::int16_t nRaw);     // raw * 0.01f, "%3.2f"
+QString FormatFiftieths(std::uint32_t nRaw); // raw / 50, "%d"
+QString FormatDuration(std::uint32_t nSeconds); // "%02d:%02d:%02d", full hours

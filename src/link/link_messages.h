@@ -1,0 +1,55 @@
+// The texts the link shows the operator, piece by piece as the meter
+// software has always shown them (blanks included).
+#pragma once
+
+#include <QString>
+
+namespace LinkText {
+
+inline QString DeviceNumber() { return QStringLiteral("Номер прибора: число от 1 до 65 535."); }
+
+inline QString Port(const QString &strPortName)
+{
+    return QStringLiteral("Не удалось установить соединение.\n") + QStringLiteral("Коммуникационный порт ")
+        + strPortName + QStringLiteral(" занят \n") + QStringLiteral("или неверно настроен.");
+}
+
+inline QString NoAnswer()
+{
+    return QStringLiteral("Не удалось установить соединение.\n") + QStringLiteral("Возможно, что:\n")
+        + QStringLiteral("- прибор подключен к другому порту\n")
+        + QStringLiteral("  или работает на другой скорости,\n") + QStringLiteral("- неверен номер прибора,\n")
+        + QStringLiteral("- прибор выключен,\n") + QStringLiteral("- неисправен кабель связи.");
+}
+
+inline QString LineError()
+{
+    return QStringLiteral("Не удалось установить соединение.\n") + QStringLiteral("Возможно, что:\n")
+        + QStringLiteral("- на выбранной скорости обмена,\n")
+        + QStringLiteral("  возникает большое число ошибок.");
+}
+
+inline QString Busy()
+{
+    return QStringLiteral("Не удалось установить соединение.\n")
+        + QStringLiteral("Прибор занят. Повторите операцию позже.");
+}
+
+inline QString RateUnsupported() { return QStringLiteral("Выбранный порт не поддерживает необходимую скорость"); }
+inline QString QueueSizes() { return QStringLiteral("Не прошло задание размеров очередей порта"); }
+
+inline QString Channel() { return QStringLiteral("Не удалось снять пароль.\n") + QStringLiteral("Сбой в канале связи."); }
+
+inline QString PasswordRefused()
+{
+    return QStringLiteral("Не удалось снять пароль. Пароль не верен.\n")
+        + QStringLiteral("Хотите повторить операцию снятия пароля?");
+}
+
+inline QString PasswordAccepted(int nLevel)
+{
+    return QStringLiteral("Пароль ") + (nLevel == 1 ? QStringLiteral("первого уровня") : QStringLiteral("второго уровня"))
+        + QStringLiteral(" снят.");
+}
+
+} // namespace LinkText

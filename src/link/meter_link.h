@@ -1,0 +1,57 @@
+// The one conversation partner of the meter: link settings, access state,
+// the serial channel and the header of the current frame.
+#pragma once
+
+#include "frame.h"
+#include "serial_port.h"
+
+#include <QString>
+
+class IOperator;
+
+class CMeterLink {
+public:
+    explicit CMeterLink(IOperator *pOperator = nullptr);
+    virtual ~CMeterLink();
+
+    void SetOperator(IOperator *pOperator);
+
+    void SetPortName(const QString &strName);
+    void SetBaudRate(qint32 nRate);
+    void SetDeviceNumber(quint16 nNumber);
+
+    // One request/response exchange: unlocks first while no level is open,
+    // judges the reply status, re-unlocks and repeats on STATUS_LOCKED.
+    // *pReplyLength is in: bytes wanted, out: bytes got. 1 on a STATUS_OK
+    // reply, 0 after a failure the link has already reported.
+    int Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
+                 const quint8 *pPayload, quint16 nPayloadLength);
+    // CMD_CHECK: the meter must echo the request. Learns m_nReplyTail.
+    int CheckConnection();
+    // Opens an access level. An empty password asks the operator.
+    int Unlock(int bShowMessage, QString strPassword);
+
+    static quint8 Checksum(const quint8 *pHeader, int nHeader, const quint8 *pPayload, int nPayload)
+    {
+        return FrameChecksum(pHeader, nHeader, pPayload, nPayload);
+    }
+
+    quint8 AccessLevel() const { return m_nAccessLevel; }
+    quint8 ReplyTail() const { return m_nReplyTail; }
+    const QString &Password() const { return m_strPassword; }
+    const QString &PortName() const { return m_strPortName; }
+    // True when the last exchange ended because the operator cancelled it.
+    bool WasCancelled() const { return m_port.IsCancelled(); }
+    CSerialPort &Port() { return m_port; }
+
+private:
+    quint8 m_nAccessLevel = 0;
+    quint8 m_nReplyTail = 1;
+    QString m_strPassword;
+    QString m_strPortName;
+    qint32 m_nBaudRate = 0;
+    quint16 m_nDeviceNumber = 0;
+    CSerialPort m_port;
+    quint8 m_header[HEADER_SIZE] = {};
+    IOperator *m_pOperator = nullptr;
+};

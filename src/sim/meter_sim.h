@@ -1,0 +1,66 @@
+// A meter on a pseudo-terminal. It answers the protocol's commands on its own
+// thread, so a test, the window's demo mode and varik-meter can talk to it
+// through the slave device exactly as to a meter on a serial cable.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// How the simulated meter behaves; may be changed while it runs.
+struct SMeterBehaviour {
+    QByteArray aPasswords[2] = {QByteArray(), QByteArray("2222")}; // level 1, level 2
+    bool bRequireUnlock = true; // data reads answer STATUS_LOCKED until unlocked
+    bool bTailByte = false;     // one extra byte after the checksum of replies without payload
+    bool bPaced = false;        // send replies at the line's baud rate (10 bits a byte)
+    bool bSilent = false;       // take requests, answer nothing
+    bool bWrongEcho = false;    // the connection-check echo comes back with one byte changed
+    int nForcedStatus = -1;     // >= 0: every data read is answered with this status and no data
+    int nLockedReplies = 0;     // the next N data reads are answered STATUS_LOCKED (counts down)
+    int nReplyBytes = -1;       // >= 0: every reply stops after this many bytes (short header or data)
+    int nHangupAfter = -1;      // >= 0: the line is closed after this many bytes of the next reply
+};
+
+class CMeterSim {
+public:
+    CMeterSim();
+    ~CMeterSim();
+    CMeterSim(const CMeterSim &) = delete;
+    CMeterSim &operator=(const CMeterSim &) = delete;
+
+    // Opens the pseudo-terminal and starts answering. False with a reason on failure.
+    bool Start(QString *pError = nullptr);
+    // Stops answering and closes the pseudo-terminal.
+    void Stop();
+    bool IsRunning() const;
+
+    // The device a client opens, such as /dev/pts/3.
+    QString SlavePath() const;
+
+    SMeterBehaviour Behaviour() const;
+    void SetBehaviour(const SMeterBehaviour &behaviour);
+
+    // Every complete request seen, in order (header, payload, checksum).
+    QList<QByteArray> Requests() const;
+    void ClearRequests();
+    // Requests whose checksum did not match; the meter did not answer them.
+    int BadChecksums() const;
+    // Access level the meter has open: 0 none, 1 or 2.
+    int UnlockedLevel() const;
+    void SetUnlockedLevel(int nLevel);
+
+    // When set, every frame in and out is written to standard error as hex.
+    void SetLogFrames(bool bLog);
+
+private:
+    struct SImpl;
+    std::unique_ptr<SImpl> m_p;
+};
+
+// The data parts a meter sends, filled with plausible values for a 230 V /
+// 50 Hz network that change a little from call to call (t in seconds).
+QByteArray SimSecondData(double t);
+QByteArray SimMinuteData(double t);
+QByteArray SimDayData(double t);

@@ -1,0 +1,11 @@
+// GoogleTest entry point with a QCoreApplication, which QSerialPort and the
+// text codecs expect to exist.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Varik twice (plain, and with AddressSanitizer
+# and UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Qt and fontconfig keep a few allocations for the life of the process.
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
+
+status=0
+for variant in plain asan; do
+    dir=$root/build-test-$variant
+    opts=()
+    [ "$variant" = asan ] && opts+=(-DVARIK_SANITIZE=ON)
+    echo "== $variant build"
+    "$root/scripts/build.sh" "$dir" "${opts[@]}"
+    echo "== $variant tests"
+    (cd "$dir" && ctest --output-on-failure -j2 --timeout 600) || status=1
+done
+exit $status

@@ -3,11 +3,10 @@
 #pragma once
 
 #include "frame.h"
+#include "operator.h"
 #include "serial_port.h"
 
 #include <QString>
-
-class IOperator;
 
 class CMeterLink {
 public:
@@ -45,6 +44,11 @@ public:
     CSerialPort &Port() { return m_port; }
 
 private:
+    void Show(const QString &strText, EMsgIcon icon);
+    // Opens m_port with the link's settings (an open port is kept as it is);
+    // on failure shows the port message and gives 0.
+    int OpenPort();
+
     quint8 m_nAccessLevel = 0;
     quint8 m_nReplyTail = 1;
     QString m_strPassword;

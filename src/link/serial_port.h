@@ -1,6 +1,7 @@
 // The serial channel: one port, held for the length of one exchange.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 #include <memory>
@@ -39,9 +40,10 @@ public:
     // Waits nMs without blocking the operator's cancel. False if cancelled.
     bool Pause(int nMs);
 
-    // True once the operator cancelled since the last Open; the link then
-    // stops and shows nothing more.
+    // True once the operator cancelled a wait since the last ClearCancelled;
+    // the port is then closed and the link stops, showing nothing more.
     bool IsCancelled() const { return m_bCancelled; }
+    void ClearCancelled() { m_bCancelled = false; }
     // Bytes received since the last Open.
     qint64 BytesReceived() const { return m_nReceived; }
 
@@ -60,6 +62,7 @@ private:
     IOperator *m_pOperator = nullptr;
     bool m_bCancelled = false;
     qint64 m_nReceived = 0;
+    QElapsedTimer m_sinceAsked; // the operator is asked at most once a wait slice
 };
 
 // 1 when a port of that name can be opened right now (exists and nobody,

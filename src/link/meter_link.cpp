@@ -1,0 +1,272 @@
+#include "meter_link.h"
+
+#include "link_messages.h"
+#include "operator.h"
+
+#include <QStringEncoder>
+
+#include <algorithm>
+
+namespace {
+
+// The meter wants a moment between the end of a request and the first read.
+constexpr int REPLY_DELAY_MS = 100;
+// After the third refused password the meter is given time before anyone
+// may try again.
+constexpr int REFUSAL_PAUSE_MS = 3000;
+// A request the meter keeps answering with STATUS_LOCKED is sent this often.
+constexpr int MAX_SENDS = 3;
+// What follows the header of a reply without payload: checksum, maybe a tail.
+constexpr int MAX_REPLY_TAIL = 2;
+
+quint16 StatusOf(const quint8 *pHeader)
+{
+    return quint16(pHeader[22] | (pHeader[23] << 8));
+}
+
+} // namespace
+
+CMeterLink::CMeterLink(IOperator *pOperator)
+{
+    SetOperator(pOperator);
+}
+
+CMeterLink::~CMeterLink() = default;
+
+void CMeterLink::SetOperator(IOperator *pOperator)
+{
+    m_pOperator = pOperator;
+    m_port.SetOperator(pOperator);
+}
+
+void CMeterLink::SetPortName(const QString &strName)
+{
+    m_strPortName = strName;
+}
+
+void CMeterLink::SetBaudRate(qint32 nRate)
+{
+    m_nBaudRate = nRate;
+}
+
+void CMeterLink::SetDeviceNumber(quint16 nNumber)
+{
+    m_nDeviceNumber = nNumber;
+}
+
+void CMeterLink::Show(const QString &strText, EMsgIcon icon)
+{
+    if (m_pOperator)
+        m_pOperator->ShowMessage(strText, icon);
+}
+
+int CMeterLink::OpenPort()
+{
+    if (m_port.Open(m_strPortName, quint32(m_nBaudRate)))
+        return 1;
+    Show(LinkText::Port(m_strPortName), EMsgIcon::Stop);
+    return 0;
+}
+
+int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
+                         const quint8 *pPayload, quint16 nPayloadLength)
+{
+    if (!pReply || !pReplyLength)
+        return 0;
+    m_port.ClearCancelled();
+    if (m_nDeviceNumber == 0) {
+        Show(LinkText::DeviceNumber(), EMsgIcon::Exclamation);
+        return 0;
+    }
+    if (m_nAccessLevel == 0 && !Unlock(0, QString()))
+        return 0;
+
+    const quint16 nWanted = *pReplyLength;
+    for (int nSends = 1;; ++nSends) {
+        RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, nPayloadLength).ToBytes(m_header);
+        const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength);
+
+        if (m_port.IsOpen())
+            m_port.Close();
+        if (!OpenPort())
+            return 0;
+        m_port.PurgeOutput();
+        m_port.PurgeInput();
+        m_port.Write(m_header, HEADER_SIZE);
+        if (pPayload && nPayloadLength)
+            m_port.Write(pPayload, nPayloadLength);
+        m_port.WriteByte(nChecksum);
+        if (!m_port.Pause(REPLY_DELAY_MS))
+            return 0;
+
+        // The status decides whether any data follow, so it is judged before
+        // the data are waited for.
+        const quint32 nHeader = m_port.Read(m_header, HEADER_SIZE);
+        if (m_port.IsCancelled())
+            return 0;
+        if (nHeader < quint32(HEADER_SIZE)) {
+            Show(LinkText::NoAnswer(), EMsgIcon::Stop);
+            m_port.Close();
+            return 0;
+        }
+
+        switch (StatusOf(m_header)) {
+        case STATUS_OK: {
+            const quint32 nGot = m_port.Read(pReply, nWanted);
+            if (m_port.IsCancelled())
+                return 0;
+            *pReplyLength = quint16(nGot);
+            // The checksum byte is not checked. When the data came short the
+            // line has gone quiet already, so nothing is gained by waiting.
+            if (nGot == nWanted) {
+                quint8 nReplyChecksum = 0;
+                m_port.Read(&nReplyChecksum, 1);
+                if (m_port.IsCancelled())
+                    return 0;
+            }
+            m_port.Close();
+            return 1;
+        }
+        case STATUS_BUSY:
+            Show(LinkText::Busy(), EMsgIcon::Exclamation);
+            m_port.Close();
+            return 0;
+        case STATUS_LOCKED: {
+            // The unlock goes out on this same port, so the rest of this
+            // reply (checksum, maybe a tail byte) must not be taken for the
+            // start of its answer.
+            quint8 aRest[MAX_REPLY_TAIL];
+            m_port.Read(aRest, MAX_REPLY_TAIL);
+            if (m_port.IsCancelled())
+                return 0;
+            if (!Unlock(0, m_strPassword)) {
+                m_port.Close();
+                return 0;
+            }
+            if (nSends < MAX_SENDS)
+                continue;
+            // Still locked after the last send: the meter is not being served.
+            Show(LinkText::LineError(), EMsgIcon::Stop);
+            m_port.Close();
+            return 0;
+        }
+        default:
+            Show(LinkText::LineError(), EMsgIcon::Stop);
+            m_port.Close();
+            return 0;
+        }
+    }
+}
+
+int CMeterLink::CheckConnection()
+{
+    m_port.ClearCancelled();
+    RequestHeader::Request(CMD_CHECK, 0, m_nDeviceNumber, 0).ToBytes(m_header);
+    const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
+
+    if (m_port.IsOpen())
+        m_port.Close();
+    if (!OpenPort())
+        return 0;
+    m_port.PurgeOutput();
+    m_port.PurgeInput();
+    m_port.Write(m_header, HEADER_SIZE);
+    m_port.WriteByte(nChecksum);
+    if (!m_port.Pause(REPLY_DELAY_MS))
+        return 0;
+
+    // The meter echoes the request, perhaps with one tail byte after it.
+    quint8 aReply[HEADER_SIZE + MAX_REPLY_TAIL] = {};
+    const quint32 n = m_port.Read(aReply, sizeof aReply);
+    if (m_port.IsCancelled())
+        return 0;
+    if (n < quint32(HEADER_SIZE + 1)) {
+        Show(LinkText::NoAnswer(), EMsgIcon::Stop);
+        m_port.Close();
+        return 0;
+    }
+    if (std::equal(m_header, m_header + HEADER_SIZE, aReply) && aReply[HEADER_SIZE] == nChecksum) {
+        m_nReplyTail = n == quint32(HEADER_SIZE + 1) ? 1 : 2;
+        m_port.Close();
+        return 1;
+    }
+    Show(LinkText::LineError(), EMsgIcon::Stop);
+    m_port.Close();
+    return 0;
+}
+
+int CMeterLink::Unlock(int bShowMessage, QString strPassword)
+{
+    m_port.ClearCancelled();
+    const bool bAsk = strPassword.isEmpty();
+
+    for (int nAttempt = 0;; ++nAttempt) {
+        int nDialogLevel = 0;
+        QString strTyped;
+        if (bAsk) {
+            if (!m_pOperator || !m_pOperator->AskAccess(nDialogLevel, strTyped)) {
+                m_port.Close();
+                return 0;
+            }
+            m_strPassword.clear();
+        }
+        // The access dialog takes no more than 8 characters.
+        const QString strSent = bAsk ? strTyped.left(MAX_PASSWORD_LENGTH) : strPassword;
+        const int nNewLevel = bAsk ? (nDialogLevel == 0 ? 1 : 2) : (m_nAccessLevel == 0 ? 1 : 2);
+
+        // Header, the password in the meter's code page, a zero byte, checksum.
+        QStringEncoder toWire("windows-1251");
+        QByteArray frame = toWire(strSent);
+        frame.append('\0');
+        const quint16 nPayloadLength = quint16(frame.size());
+        frame.prepend(RequestHeader::Request(CMD_UNLOCK, nNewLevel == 1 ? UNLOCK_LEVEL_1 : UNLOCK_LEVEL_2,
+                                             m_nDeviceNumber, nPayloadLength)
+                          .ToBytes());
+        const auto *pFrame = reinterpret_cast<const quint8 *>(frame.constData());
+        frame.append(char(Checksum(pFrame, int(frame.size()), nullptr, 0)));
+
+        // Within an exchange the port is open already and is used as it is.
+        if (!OpenPort())
+            return 0;
+        m_port.PurgeOutput();
+        m_port.PurgeInput();
+        m_port.Write(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
+        if (!m_port.Pause(REPLY_DELAY_MS))
+            return 0;
+
+        quint8 aAnswer[HEADER_SIZE + MAX_REPLY_TAIL] = {};
+        const quint32 n = m_port.Read(aAnswer, quint32(HEADER_SIZE + m_nReplyTail));
+        if (m_port.IsCancelled())
+            return 0;
+        if (n < quint32(HEADER_SIZE + 1)) {
+            Show(LinkText::Channel(), EMsgIcon::Exclamation);
+            m_port.Close();
+            return 0;
+        }
+
+        switch (StatusOf(aAnswer)) {
+        case STATUS_BAD_PASSWORD:
+            if (nAttempt == 2) {
+                m_port.Pause(REFUSAL_PAUSE_MS); // a cancel closes the port itself
+                m_port.Close();
+                return 0;
+            }
+            if (!m_pOperator || !m_pOperator->AskYesNo(LinkText::PasswordRefused())) {
+                m_port.Close();
+                return 0;
+            }
+            continue;
+        case STATUS_OK:
+            m_nAccessLevel = quint8(nNewLevel);
+            if (bShowMessage)
+                Show(LinkText::PasswordAccepted(nNewLevel), EMsgIcon::Exclamation);
+            m_strPassword = strSent;
+            m_port.Close();
+            return 1;
+        default:
+            // A status the meter gives for reasons of its own: taken as done.
+            m_port.Close();
+            return 1;
+        }
+    }
+}

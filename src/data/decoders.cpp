@@ -1,0 +1,215 @@
+// Each reply is described by a table of fields (where a field lies, how it
+// is read and shown, which row it fills), built once from the runs of the
+// layout. One decoding routine walks the tables.
+#include "catalogue.h"
+#include "decoders.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+enum class EFieldKind {
+    Milli32,     // signed 32-bit, raw * 0.001f
+    Centi16,     // signed 16-bit, raw * 0.01f
+    Fiftieths32, // unsigned 32-bit, raw / 50
+    Duration32,  // unsigned 32-bit count of seconds, hh:mm:ss
+};
+
+struct SField {
+    std::size_t nOffset;
+    EFieldKind eKind;
+    int nRow;
+};
+
+using CFieldTable = std::vector<SField>;
+
+struct SLayout {
+    std::size_t nDataSize;
+    int nRowCount;
+    CFieldTable fields; // ascending by row
+};
+
+constexpr int PHASE_COUNT = 6;
+constexpr int HARMONIC_COUNT = 39; // orders 2 to 40
+
+// nCount fields of one kind, nStride bytes apart in the data, filling
+// consecutive rows from nFirstRow on.
+void AddRun(CFieldTable &fields, std::size_t nOffset, std::size_t nStride, int nCount,
+            EFieldKind eKind, int nFirstRow)
+{
+    for (int i = 0; i < nCount; ++i)
+        fields.push_back(SField{nOffset + nStride * std::size_t(i), eKind, nFirstRow + i});
+}
+
+SLayout Sorted(SLayout layout)
+{
+    std::sort(layout.fields.begin(), layout.fields.end(),
+              [](const SField &a, const SField &b) { return a.nRow < b.nRow; });
+    return layout;
+}
+
+// The tail of the second data is not in row order: U1 and F come before the
+// six voltages, U0, U2 and dF after them.
+SLayout BuildSecondLayout()
+{
+    const EFieldKind k = EFieldKind::Milli32;
+    SLayout layout{SECOND_DATA_SIZE, SECOND_ROW_COUNT, {}};
+    CFieldTable &f = layout.fields;
+    AddRun(f, 0, 4, PHASE_COUNT, k, 1); // dU
+    for (int p = 0; p < PHASE_COUNT; ++p)
+        AddRun(f, 24 + 156 * std::size_t(p), 4, HARMONIC_COUNT, k, 8 + 40 * p);
+    AddRun(f, 960, 4, PHASE_COUNT, k, 248); // Ku
+    AddRun(f, 984, 4, 2, k, 255);           // K0, K2
+    AddRun(f, 992, 4, 1, k, 259);           // U1
+    AddRun(f, 996, 4, 1, k, 262);           // F
+    AddRun(f, 1000, 4, PHASE_COUNT, k, 265); // UA ... UCA
+    AddRun(f, 1024, 4, 1, k, 258);          // U0
+    AddRun(f, 1028, 4, 1, k, 260);          // U2
+    AddRun(f, 1032, 4, 1, k, 263);          // dF
+    return Sorted(std::move(layout));
+}
+
+SLayout BuildMinuteLayout()
+{
+    const EFieldKind k = EFieldKind::Centi16;
+    SLayout layout{MINUTE_DATA_SIZE, MINUTE_ROW_COUNT, {}};
+    CFieldTable &f = layout.fields;
+    AddRun(f, 0, 2, PHASE_COUNT, k, 1); // dU
+    for (int p = 0; p < PHASE_COUNT; ++p)
+        AddRun(f, 12 + 78 * std::size_t(p), 2, HARMONIC_COUNT, k, 8 + 40 * p);
+    AddRun(f, 480, 2, PHASE_COUNT, k, 248); // Ku
+    AddRun(f, 492, 2, 2, k, 255);           // K0, K2
+    AddRun(f, 496, 2, 1, k, 258);           // dU1
+    AddRun(f, 498, 2, 1, k, 260);           // dF
+    return Sorted(std::move(layout));
+}
+
+// In the Tprov and Tper areas the day and interval values of one phase are
+// neighbours (stride 8), while the list shows all day rows first.
+SLayout BuildDayLayout()
+{
+    const EFieldKind k = EFieldKind::Centi16;
+    SLayout layout{DAY_DATA_SIZE, DAY_ROW_COUNT, {}};
+    CFieldTable &f = layout.fields;
+    for (int p = 0; p < PHASE_COUNT; ++p) {
+        const std::size_t nBase = 24 * std::size_t(p);
+        AddRun(f, nBase, 2, 6, k, 1 + 14 * p);       // dU, day
+        AddRun(f, nBase + 12, 2, 6, k, 8 + 14 * p);  // dU, interval
+    }
+    AddRun(f, 144, 2, 6, k, 85); // dF
+    for (int p = 0; p < PHASE_COUNT; ++p)
+        for (int h = 0; h < HARMONIC_COUNT; ++h)
+            AddRun(f, 156 + 312 * std::size_t(p) + 8 * std::size_t(h), 2, 4, k,
+                   92 + 195 * p + 5 * h);
+    for (int p = 0; p < PHASE_COUNT; ++p)
+        AddRun(f, 2028 + 8 * std::size_t(p), 2, 4, k, 1262 + 5 * p); // KU
+    AddRun(f, 2076, 2, 4, k, 1292); // K0U
+    AddRun(f, 2084, 2, 4, k, 1297); // K2U
+    AddRun(f, 2092, 8, PHASE_COUNT, EFieldKind::Fiftieths32, 1302); // Tprov, day
+    AddRun(f, 2096, 8, PHASE_COUNT, EFieldKind::Fiftieths32, 1309); // Tprov, interval
+    AddRun(f, 2140, 8, PHASE_COUNT, EFieldKind::Fiftieths32, 1316); // Tper, day
+    AddRun(f, 2144, 8, PHASE_COUNT, EFieldKind::Fiftieths32, 1323); // Tper, interval
+    AddRun(f, 2188, 4, 2, EFieldKind::Duration32, 1330); // work
+    AddRun(f, 2196, 4, 2, EFieldKind::Duration32, 1333); // idle
+    return Sorted(std::move(layout));
+}
+
+const SLayout &SecondLayout()
+{
+    static const SLayout layout = BuildSecondLayout();
+    return layout;
+}
+
+const SLayout &MinuteLayout()
+{
+    static const SLayout layout = BuildMinuteLayout();
+    return layout;
+}
+
+const SLayout &DayLayout()
+{
+    static const SLayout layout = BuildDayLayout();
+    return layout;
+}
+
+// Little-endian reads that refuse to step past the end of the buffer.
+bool ReadU16(const std::uint8_t *pData, std::size_t nSize, std::size_t nOffset,
+             std::uint16_t &nOut)
+{
+    if (nOffset > nSize || nSize - nOffset < 2)
+        return false;
+    nOut = std::uint16_t(pData[nOffset] | (pData[nOffset + 1] << 8));
+    return true;
+}
+
+bool ReadU32(const std::uint8_t *pData, std::size_t nSize, std::size_t nOffset,
+             std::uint32_t &nOut)
+{
+    if (nOffset > nSize || nSize - nOffset < 4)
+        return false;
+    nOut = std::uint32_t(pData[nOffset]) | std::uint32_t(pData[nOffset + 1]) << 8
+           | std::uint32_t(pData[nOffset + 2]) << 16 | std::uint32_t(pData[nOffset + 3]) << 24;
+    return true;
+}
+
+bool FieldText(const std::uint8_t *pData, std::size_t nSize, const SField &field,
+               QString &strOut)
+{
+    if (field.eKind == EFieldKind::Centi16) {
+        std::uint16_t n = 0;
+        if (!ReadU16(pData, nSize, field.nOffset, n))
+            return false;
+        strOut = FormatCenti(std::int16_t(n));
+        return true;
+    }
+    std::uint32_t n = 0;
+    if (!ReadU32(pData, nSize, field.nOffset, n))
+        return false;
+    switch (field.eKind) {
+    case EFieldKind::Milli32:
+        strOut = FormatMilli(std::int32_t(n));
+        return true;
+    case EFieldKind::Fiftieths32:
+        strOut = FormatFiftieths(n);
+        return true;
+    case EFieldKind::Duration32:
+        strOut = FormatDuration(n);
+        return true;
+    case EFieldKind::Centi16:
+        break;
+    }
+    return false;
+}
+
+// All texts are made first and only then written, so that any refusal
+// leaves the rows as they were.
+bool Decode(const SLayout &layout, const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
+{
+    if (pData == nullptr || nSize < layout.nDataSize || rows.size() != std::size_t(layout.nRowCount))
+        return false;
+    std::vector<QString> texts(layout.fields.size());
+    for (std::size_t i = 0; i < layout.fields.size(); ++i)
+        if (!FieldText(pData, layout.nDataSize, layout.fields[i], texts[i]))
+            return false;
+    for (std::size_t i = 0; i < layout.fields.size(); ++i)
+        rows[std::size_t(layout.fields[i].nRow)].strValue = texts[i];
+    return true;
+}
+
+} // namespace
+
+bool DecodeSecond(const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
+{
+    return Decode(SecondLayout(), pData, nSize, rows);
+}
+
+bool DecodeMinute(const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
+{
+    return Decode(MinuteLayout(), pData, nSize, rows);
+}
+
+bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
+{
+    return Decode(DayLayout(), pData, nSize, rows);
+}

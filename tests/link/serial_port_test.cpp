@@ -1,0 +1,197 @@
+// The serial channel against the simulated meter on a pseudo-terminal.
+#include "frame.h"
+#include "link_messages.h"
+#include "meter_link.h"
+#include "meter_sim.h"
+#include "scripted_operator.h"
+#include "serial_port.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A connection-check request to device 1: the meter echoes it.
+QByteArray CheckRequest()
+{
+    QByteArray frame = RequestHeader::Request(CMD_CHECK, 0, 1, 0).ToBytes();
+    frame.append(char(CMeterLink::Checksum(reinterpret_cast<const quint8 *>(frame.constData()), HEADER_SIZE,
+                                           nullptr, 0)));
+    return frame;
+}
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_nFeeder = 0;
+        QString strError;
+        ASSERT_TRUE(sim.Start(&strError)) << strError.toStdString();
+        strPath = sim.SlavePath();
+        port.SetOperator(&op);
+    }
+
+    int SendCheck()
+    {
+        const QByteArray request = CheckRequest();
+        return port.Write(reinterpret_cast<const quint8 *>(request.constData()), int(request.size()));
+    }
+
+    CMeterSim sim;
+    CScriptedOperator op;
+    CSerialPort port;
+    QString strPath;
+};
+
+TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainByAnyNameUntilClosed)
+{
+    QTemporaryDir dir;
+    const QString strLink = dir.filePath("meter");
+    ASSERT_TRUE(QFile::link(strPath, strLink));
+
+    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    EXPECT_EQ(port.IsOpen(), 1);
+    CSerialPort other;
+    EXPECT_EQ(other.Open(strPath, 115200), 0);
+    EXPECT_EQ(other.Open(strLink, 115200), 0);
+    EXPECT_EQ(other.IsOpen(), 0);
+    EXPECT_EQ(ProbePort(strPath), 0);
+    EXPECT_EQ(ProbePort(strLink), 0);
+
+    port.Close();
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(ProbePort(strPath), 1);
+    EXPECT_EQ(ProbePort(strLink), 1); // probing leaves the port free
+    ASSERT_EQ(other.Open(strLink, 115200), 1);
+    EXPECT_EQ(port.Open(strPath, 115200), 0);
+    other.Close();
+    EXPECT_EQ(ProbePort(strPath), 1);
+    EXPECT_TRUE(op.shown.isEmpty());
+}
+
+TEST_F(SerialPortTest, OpenRefusesAbsentPortAndRateZeroQuietly)
+{
+    EXPECT_EQ(port.Open("/dev/varik-no-such-port", 115200), 0);
+    EXPECT_EQ(ProbePort("/dev/varik-no-such-port"), 0);
+    EXPECT_EQ(port.Open(strPath, 0), 0);
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(ProbePort(strPath), 1); // nothing was left holding it
+    EXPECT_TRUE(op.shown.isEmpty());
+}
+
+TEST_F(SerialPortTest, OpenOnAnOpenPortKeepsIt)
+{
+    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    EXPECT_EQ(port.Open("/dev/varik-no-such-port", 9600), 1);
+    EXPECT_EQ(port.IsOpen(), 1);
+}
+
+TEST_F(SerialPortTest, ClosedPortReadsAndWritesNothing)
+{
+    quint8 buffer[4] = {1, 2, 3, 4};
+    EXPECT_EQ(port.Write(buffer, 4), 0);
+    EXPECT_EQ(port.WriteByte(1), 0);
+    EXPECT_EQ(port.Read(buffer, 4), 0u);
+    port.Close();
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_TRUE(sim.Requests().isEmpty());
+}
+
+TEST_F(SerialPortTest, WritesReachTheMeterAndItsEchoIsRead)
+{
+    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    EXPECT_EQ(port.Write(nullptr, 0), 0);
+    EXPECT_EQ(SendCheck(), HEADER_SIZE + 1);
+
+    quint8 reply[26] = {};
+    EXPECT_EQ(port.Read(reply, 25), 25u);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(reply), 25), CheckRequest());
+    EXPECT_EQ(sim.Requests(), QList<QByteArray>{CheckRequest()});
+    EXPECT_EQ(port.BytesReceived(), 25);
+}
+
+TEST_F(SerialPortTest, ReadGivesUpSoonAfterTheLastByte)
+{
+    // At 9600 bit/s a 100-byte read may take 2000 ms; once the 25-byte echo
+    // is in, the line's silence ends it after 200 ms.
+    qint64 nLastSeen = -1;
+    op.keepWaiting = [&](qint64 n) {
+        nLastSeen = n;
+        return true;
+    };
+    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    SendCheck();
+    QElapsedTimer timer;
+    timer.start();
+    quint8 reply[100];
+    EXPECT_EQ(port.Read(reply, 100), 25u);
+    EXPECT_GE(timer.elapsed(), CSerialPort::READ_INTERVAL_MS);
+    EXPECT_LT(timer.elapsed(), 700);
+    EXPECT_EQ(nLastSeen, 25); // the operator sees what came while it waits
+}
+
+TEST_F(SerialPortTest, ReadOfASilentLineWaitsItsTotalTimeout)
+{
+    // (98000 / 9600) * 24 + 1000 = 1240 ms.
+    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    QElapsedTimer timer;
+    timer.start();
+    quint8 reply[24];
+    EXPECT_EQ(port.Read(reply, 24), 0u);
+    EXPECT_GE(timer.elapsed(), 1240);
+    EXPECT_LT(timer.elapsed(), 1450);
+    EXPECT_EQ(port.IsOpen(), 1);
+}
+
+TEST(SerialPortTimeout, MultiplierPerRate)
+{
+    const struct {
+        quint32 nRate, nMultiplier;
+    } cases[] = {{110, 890}, {300, 326}, {600, 163}, {1200, 81}, {2400, 40}, {4800, 20},
+                 {9600, 10}, {19200, 5}, {38400, 2}, {57600, 1}, {115200, 0}, {0, 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(CSerialPort::TimeoutMultiplier(c.nRate), c.nMultiplier) << c.nRate;
+}
+
+TEST_F(SerialPortTest, CancelEndsAWaitAndReleasesThePort)
+{
+    QElapsedTimer timer;
+    timer.start();
+    op.keepWaiting = [&](qint64) { return timer.elapsed() < 300; };
+    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    quint8 reply[24];
+    EXPECT_EQ(port.Read(reply, 24), 0u);
+    EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_TRUE(port.IsCancelled());
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(ProbePort(strPath), 1);
+
+    // A cancelled channel does not wait again until it is told to.
+    timer.restart();
+    EXPECT_FALSE(port.Pause(3000));
+    EXPECT_LT(timer.elapsed(), 100);
+    port.ClearCancelled();
+    op.keepWaiting = nullptr;
+    EXPECT_TRUE(port.Pause(50));
+    EXPECT_TRUE(op.shown.isEmpty());
+}
+
+TEST_F(SerialPortTest, HangUpEndsTheReadWithWhatCameAndClosesThePort)
+{
+    SMeterBehaviour behaviour;
+    behaviour.nHangupAfter = 10;
+    sim.SetBehaviour(behaviour);
+    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    SendCheck();
+    quint8 reply[26];
+    EXPECT_EQ(port.Read(reply, 26), 10u);
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(port.Read(reply, 26), 0u);
+    EXPECT_EQ(port.WriteByte(0), 0);
+    EXPECT_TRUE(op.shown.isEmpty());
+}
+
+} // namespace

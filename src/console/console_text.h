@@ -1,0 +1,33 @@
+// The texts the window itself shows, as the operator has always seen them
+// (blanks included). The link's own texts are in link_messages.h.
+#pragma once
+
+#include <QString>
+
+namespace ConsoleText {
+
+// The window's range check keeps the trailing blank; the link's has none.
+inline QString DeviceNumber() { return QStringLiteral("Номер прибора: число от 1 до 65 535. "); }
+inline QString ReadFailed() { return QStringLiteral("Сбой в процессе чтения данных"); }
+inline QString OpenFailed() { return QStringLiteral("Не удалось открыть файл."); }
+inline QString WriteFailed() { return QStringLiteral("Не удалось записать файл."); }
+
+inline QString AboutEntry() { return QStringLiteral("&About Varik..."); }
+inline QString AboutTitle() { return QStringLiteral("About Varik"); }
+inline QString AboutText() { return QStringLiteral("Varik Version 1.0"); }
+
+inline QString FileFilter() { return QStringLiteral("Текстовый файл  (*.txt)"); }
+inline QString NewFileName() { return QStringLiteral("Новый"); }
+
+inline QString SettingsSection() { return QStringLiteral("Связь"); }
+inline QString SettingsPort() { return QStringLiteral("Порт"); }
+inline QString SettingsSpeed() { return QStringLiteral("Скорость"); }
+
+// While an exchange is slow: what the progress box says.
+inline QString Waiting(qint64 nBytes)
+{
+    return QStringLiteral("Обмен с прибором...\nПолучено байт: %1").arg(nBytes);
+}
+inline QString Cancel() { return QStringLiteral("Отмена"); }
+
+} // namespace ConsoleText

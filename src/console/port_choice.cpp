@@ -1,0 +1,84 @@
+#include "port_choice.h"
+
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+int FindRemembered(const QStringList &entries, const QString &strText)
+{
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries[i].compare(strText, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    const qsizetype n = entries.size();
+    for (qsizetype k = 1; k <= n; ++k) {
+        const qsizetype i = k % n;
+        if (entries[i].startsWith(strText, Qt::CaseInsensitive))
+            return int(i);
+    }
+    return -1;
+}
+
+bool NaturalLess(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype iEnd = i;
+            qsizetype jEnd = j;
+            while (iEnd < a.size() && a[iEnd].isDigit())
+                ++iEnd;
+            while (jEnd < b.size() && b[jEnd].isDigit())
+                ++jEnd;
+            // Compare the runs as numbers: without leading zeros, the
+            // shorter run is the smaller number.
+            QStringView runA = QStringView(a).mid(i, iEnd - i);
+            QStringView runB = QStringView(b).mid(j, jEnd - j);
+            while (runA.size() > 1 && runA.front() == u'0')
+                runA = runA.mid(1);
+            while (runB.size() > 1 && runB.front() == u'0')
+                runB = runB.mid(1);
+            if (runA.size() != runB.size())
+                return runA.size() < runB.size();
+            if (const int c = runA.compare(runB); c != 0)
+                return c < 0;
+            i = iEnd;
+            j = jEnd;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b; // equal as numbers, such as 01 and 1: any fixed order
+}
+
+QStringList PortCandidates(const QStringList &systemPorts, const QStringList &extraPorts)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(systemPorts);
+    Q_UNUSED(extraPorts);
+    QStringList names;
+    for (int n = 0; n <= 19; ++n)
+        names.append(QStringLiteral("COM%1").arg(n));
+    return names;
+#else
+    QStringList names = systemPorts + extraPorts;
+    names.removeAll(QString());
+    std::sort(names.begin(), names.end(), NaturalLess);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+#endif
+}
+
+QStringList SystemSerialPorts()
+{
+    QStringList names;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        names.append(info.systemLocation());
+    return names;
+}

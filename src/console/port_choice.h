@@ -1,0 +1,23 @@
+// Which serial ports the window offers and which entry of a drop-down list a
+// remembered text selects.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The entry a remembered text selects: the first entry equal to it (case
+// aside); failing that, the first entry that begins with it (case aside),
+// searched from index 1 to the end and then index 0, as the Windows combo
+// box has always searched. -1 when none matches.
+int FindRemembered(const QStringList &entries, const QString &strText);
+
+// "/dev/ttyS2" before "/dev/ttyS10": runs of digits compare as numbers.
+bool NaturalLess(const QString &a, const QString &b);
+
+// The names worth probing: on Windows COM0 to COM19; elsewhere the ports the
+// system reports and the names given on the command line, without
+// duplicates, in natural order.
+QStringList PortCandidates(const QStringList &systemPorts, const QStringList &extraPorts);
+
+// The serial devices the system reports (their paths).
+QStringList SystemSerialPorts();

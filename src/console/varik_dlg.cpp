@@ -1,0 +1,238 @@
+#include "varik_dlg.h"
+
+#include "app_title.h"
+#include "catalogue.h"
+#include "console_text.h"
+#include "port_choice.h"
+#include "qt_dialogs.h"
+#include "settings_file.h"
+#include "ui_varik_dlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QPointer>
+#include <QRegularExpressionValidator>
+
+static void InitResources()
+{
+    Q_INIT_RESOURCE(varik);
+}
+
+namespace {
+
+QString TitleOf(const SConsoleSetup &setup)
+{
+    return setup.strTitle.isEmpty() ? ApplicationTitle() : setup.strTitle;
+}
+
+QStringList ItemTexts(const QComboBox *pCombo)
+{
+    QStringList texts;
+    for (int i = 0; i < pCombo->count(); ++i)
+        texts.append(pCombo->itemText(i));
+    return texts;
+}
+
+} // namespace
+
+CVarikDlg::CVarikDlg(SConsoleSetup setup, IConsoleDialogs *pDialogs, QWidget *pParent)
+    : QDialog(pParent),
+      m_pUi(new Ui::CVarikDlg),
+      m_pOwnDialogs(pDialogs ? nullptr : new CQtDialogs(this, TitleOf(setup))),
+      m_pDialogs(pDialogs ? pDialogs : m_pOwnDialogs.get()),
+      m_operator(m_pDialogs),
+      m_setup(std::move(setup)),
+      m_link(&m_operator)
+{
+    InitResources();
+    m_setup.strTitle = TitleOf(m_setup);
+    if (!m_setup.fnSystemPorts)
+        m_setup.fnSystemPorts = SystemSerialPorts;
+    m_pUi->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    connect(m_pUi->m_btnReadSecond, &QPushButton::clicked, this, &CVarikDlg::OnReadSecond);
+    connect(m_pUi->m_btnReadMinute, &QPushButton::clicked, this, &CVarikDlg::OnReadMinute);
+    connect(m_pUi->m_btnReadDay, &QPushButton::clicked, this, &CVarikDlg::OnReadDay);
+    connect(m_pUi->m_btnRefreshPorts, &QPushButton::clicked, this, &CVarikDlg::OnRefreshPorts);
+    connect(m_pUi->m_btnCheckConnection, &QPushButton::clicked, this, &CVarikDlg::OnCheckConnection);
+    connect(m_pUi->m_chkContinuous, &QCheckBox::clicked, this, &CVarikDlg::OnContinuousRead);
+    connect(&m_timerContinuous, &QTimer::timeout, this, &CVarikDlg::OnTimer);
+    connect(m_pUi->m_btnSaveDay, &QPushButton::clicked, this, &CVarikDlg::OnSaveDay);
+    connect(m_pUi->m_btnSaveMinute, &QPushButton::clicked, this, &CVarikDlg::OnSaveMinute);
+    connect(m_pUi->m_btnSaveSecond, &QPushButton::clicked, this, &CVarikDlg::OnSaveSecond);
+    connect(m_pUi->m_spinInterval, &CSpinArrows::DeltaPos, this, &CVarikDlg::OnDeltaposInterval);
+    connect(m_pUi->m_chkRecordToFile, &QCheckBox::clicked, this, &CVarikDlg::OnRecordToFile);
+    connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CVarikDlg::OnBrowseRecordFile);
+    connect(m_pUi->m_btnExit, &QPushButton::clicked, this, &CVarikDlg::reject);
+
+    m_timerContinuous.setObjectName(QStringLiteral("m_timerContinuous"));
+    const auto *pDigits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    m_pUi->m_editDeviceNumber->setValidator(pDigits);
+    m_pUi->m_editInterval->setValidator(pDigits);
+
+    OnInitDialog();
+
+    if (!m_setup.strPort.isEmpty()) {
+        const int nPort = m_pUi->m_comboPort->findText(m_setup.strPort);
+        if (nPort >= 0)
+            m_pUi->m_comboPort->setCurrentIndex(nPort);
+    }
+    if (!m_setup.strDeviceNumber.isEmpty())
+        m_pUi->m_editDeviceNumber->setText(m_setup.strDeviceNumber);
+}
+
+CVarikDlg::~CVarikDlg() = default;
+
+void CVarikDlg::OnInitDialog()
+{
+    // No system menu to extend on every desktop: the about box hangs on the
+    // window's context menu and on F1.
+    auto *pAbout = new QAction(ConsoleText::AboutEntry(), this);
+    pAbout->setObjectName(QStringLiteral("m_actionAbout"));
+    pAbout->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(pAbout, &QAction::triggered, this, &CVarikDlg::OnAbout);
+    addAction(pAbout);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    setWindowIcon(QIcon(QStringLiteral(":/icons/varik.png")));
+
+    InitList(m_pUi->m_listSecond, m_modelSecond, 80, 120);
+    InitSecondList();
+    InitList(m_pUi->m_listMinute, m_modelMinute, 80, 120);
+    InitMinuteList();
+    InitList(m_pUi->m_listDay, m_modelDay, 100, 100);
+    InitDayList();
+
+    m_pUi->m_btnRefreshPorts->setIcon(QIcon(QStringLiteral(":/icons/refresh.png")));
+
+    m_strIniPath = QDir::current().absoluteFilePath(m_setup.strTitle + QStringLiteral(".INI"));
+    const CSettingsFile settings(m_strIniPath);
+
+    const QString strPort = settings.Read(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(),
+                                          QStringLiteral("COM"));
+    OnRefreshPorts(); // the list is still empty, so nothing gets selected
+    SelectRemembered(m_pUi->m_comboPort, strPort, 0);
+
+    const QString strSpeed = settings.Read(ConsoleText::SettingsSection(), ConsoleText::SettingsSpeed(),
+                                           QStringLiteral("9600"));
+    SelectRemembered(m_pUi->m_comboSpeed, strSpeed, 6);
+
+    g_nFeeder = 0;
+    m_strInterval = QStringLiteral("1");
+    m_bRecordToFile = 0;
+    m_pUi->m_editRecordFile->setEnabled(false);
+    m_pUi->m_btnBrowse->setEnabled(false);
+    m_pUi->m_spinInterval->SetRange(1, 6000);
+    UpdateData(false);
+
+    setFixedSize(sizeHint());
+    m_pUi->m_btnExit->setFocus();
+}
+
+void CVarikDlg::InitList(QTableView *pView, CListModel &model, int nNameWidth, int nValueWidth)
+{
+    pView->setModel(&model);
+    QHeaderView *pRows = pView->verticalHeader();
+    pRows->setMinimumSectionSize(1);
+    pRows->setDefaultSectionSize(pView->fontMetrics().height() + 3);
+    pRows->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView *pColumns = pView->horizontalHeader();
+    pColumns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pColumns->setStretchLastSection(false);
+    pView->setColumnWidth(0, nNameWidth);
+    pView->setColumnWidth(1, nValueWidth);
+}
+
+void CVarikDlg::InitSecondList()
+{
+    m_modelSecond.SetRows(SecondListRows());
+}
+
+void CVarikDlg::InitMinuteList()
+{
+    m_modelMinute.SetRows(MinuteListRows());
+}
+
+void CVarikDlg::InitDayList()
+{
+    m_modelDay.SetRows(DayListRows());
+}
+
+void CVarikDlg::SelectRemembered(QComboBox *pCombo, const QString &strText, int nFallback)
+{
+    int nIndex = FindRemembered(ItemTexts(pCombo), strText);
+    if (nIndex < 0)
+        nIndex = pCombo->count() > nFallback ? nFallback : -1;
+    pCombo->setCurrentIndex(nIndex);
+}
+
+void CVarikDlg::UpdateData(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate) {
+        m_bSecondFeeder = m_pUi->m_chkSecondFeeder->isChecked() ? 1 : 0;
+        m_strInterval = m_pUi->m_editInterval->text();
+        m_bRecordToFile = m_pUi->m_chkRecordToFile->isChecked() ? 1 : 0;
+    } else {
+        m_pUi->m_chkSecondFeeder->setChecked(m_bSecondFeeder != 0);
+        m_pUi->m_editInterval->setText(m_strInterval);
+        m_pUi->m_chkRecordToFile->setChecked(m_bRecordToFile != 0);
+    }
+}
+
+void CVarikDlg::OnRefreshPorts()
+{
+    if (m_bBusy)
+        return;
+    QComboBox *pCombo = m_pUi->m_comboPort;
+    const QString strRemembered = pCombo->currentText();
+    pCombo->clear();
+    for (const QString &strName : PortCandidates(m_setup.fnSystemPorts(), m_setup.extraPorts)) {
+        if (ProbePort(strName) == 1)
+            pCombo->addItem(strName);
+    }
+    pCombo->setCurrentIndex(-1);
+    if (!strRemembered.isEmpty())
+        SelectRemembered(pCombo, strRemembered, 0);
+}
+
+void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
+{
+    if (m_bBusy)
+        return;
+    m_bBusy = true;
+    const QPointer<QWidget> pFocus = QApplication::focusWidget();
+    m_pUi->m_pane->setEnabled(false);
+    m_operator.BeginCommand();
+    fnCommand();
+    m_operator.EndCommand();
+    m_pUi->m_pane->setEnabled(true);
+    if (pFocus)
+        pFocus->setFocus();
+    m_bBusy = false;
+    if (m_bTickDue) {
+        m_bTickDue = false;
+        QTimer::singleShot(0, this, &CVarikDlg::OnTimer);
+    }
+}
+
+void CVarikDlg::OnAbout()
+{
+    if (!m_bBusy)
+        m_pDialogs->About();
+}
+
+void CVarikDlg::reject()
+{
+    if (m_bBusy)
+        return;
+    UpdateData(true);
+    const CSettingsFile settings(m_strIniPath);
+    settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(), m_pUi->m_comboPort->currentText());
+    settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsSpeed(), m_pUi->m_comboSpeed->currentText());
+    m_timerContinuous.stop();
+    QDialog::reject();
+}

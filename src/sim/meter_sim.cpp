@@ -96,9 +96,8 @@ struct CMeterSim::SImpl {
     void Answer(const QByteArray &request);
     QByteArray BuildReply(const QByteArray &request);
     void WaitForClientToRead();
-    // Sends the reply honouring the cut, the hang-up and the pacing. False
-    // when the line was hung up or the simulator is stopping.
-    bool Send(QByteArray reply, const SMeterBehaviour &b);
+    // Sends the reply honouring the cut, the hang-up and the pacing.
+    void Send(QByteArray reply, const SMeterBehaviour &b);
     bool WriteAll(const char *p, int n);
     bool LogFrames() const
     {
@@ -243,8 +242,10 @@ void CMeterSim::SImpl::Serve()
     while (!bStop) {
         pollfd pfd{fdMaster, POLLIN, 0};
         const int nReady = ::poll(&pfd, 1, POLL_MS);
-        if (nReady < 0 && errno != EINTR)
-            break;
+        if (nReady < 0 && errno != EINTR) {
+            CloseLine(); // the line is unusable; the meter is gone
+            return;
+        }
         // A pause before these bytes ends whatever came before them.
         if (!pending.isEmpty() && Clock::now() - lastByte > RESYNC_GAP)
             pending.clear();
@@ -355,7 +356,7 @@ QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request)
     return reply;
 }
 
-bool CMeterSim::SImpl::Send(QByteArray reply, const SMeterBehaviour &b)
+void CMeterSim::SImpl::Send(QByteArray reply, const SMeterBehaviour &b)
 {
     if (b.nReplyBytes >= 0 && b.nReplyBytes < reply.size())
         reply.truncate(b.nReplyBytes);
@@ -366,28 +367,26 @@ bool CMeterSim::SImpl::Send(QByteArray reply, const SMeterBehaviour &b)
     if (LogFrames())
         LogFrame("->", reply);
 
-    bool bOk = true;
     if (b.bPaced) {
         // 10 bits a byte (start, 8 data, stop) at the speed the client set.
         termios tio{};
         tcgetattr(fdSlave, &tio);
         const auto byteTime = std::chrono::duration<double>(10.0 / BitsPerSecond(cfgetospeed(&tio)));
         const auto start = Clock::now();
-        for (int i = 0; i < reply.size() && bOk && !bStop; ++i) {
+        for (int i = 0; i < reply.size(); ++i) {
             std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(byteTime * (i + 1)));
-            bOk = WriteAll(reply.constData() + i, 1);
+            if (!WriteAll(reply.constData() + i, 1))
+                break;
         }
     } else {
-        bOk = WriteAll(reply.constData(), int(reply.size()));
+        WriteAll(reply.constData(), int(reply.size()));
     }
 
     if (bHangup) {
         if (!reply.isEmpty())
             WaitForClientToRead();
         CloseLine();
-        return false;
     }
-    return bOk && !bStop;
 }
 
 bool CMeterSim::SImpl::WriteAll(const char *p, int n)

@@ -20,7 +20,8 @@ struct SMeterBehaviour {
     int nForcedStatus = -1;     // >= 0: every data read is answered with this status and no data
     int nLockedReplies = 0;     // the next N data reads are answered STATUS_LOCKED (counts down)
     int nReplyBytes = -1;       // >= 0: every reply stops after this many bytes (short header or data)
-    int nHangupAfter = -1;      // >= 0: the line is closed after this many bytes of the next reply
+    int nHangupAfter = -1;      // >= 0: the line is closed after this many bytes of the next reply;
+                                // the simulator then stops (Start opens a new line) and this resets to -1
 };
 
 class CMeterSim {
@@ -42,7 +43,8 @@ public:
     SMeterBehaviour Behaviour() const;
     void SetBehaviour(const SMeterBehaviour &behaviour);
 
-    // Every complete request seen, in order (header, payload, checksum).
+    // Every complete request seen, in order (header, payload, checksum),
+    // those with a wrong checksum included.
     QList<QByteArray> Requests() const;
     void ClearRequests();
     // Requests whose checksum did not match; the meter did not answer them.

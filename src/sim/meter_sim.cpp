@@ -340,8 +340,10 @@ QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request)
     } else if (b.nForcedStatus >= 0) {
         nStatus = quint16(b.nForcedStatus);
     } else {
+        const int nSet = header.Command - CMD_READ_SECOND;
         const double t = std::chrono::duration<double>(Clock::now() - started).count();
-        data = header.Command == CMD_READ_SECOND ? SimSecondData(t)
+        data = !b.aFixedData[nSet].isEmpty()         ? b.aFixedData[nSet]
+             : header.Command == CMD_READ_SECOND ? SimSecondData(t)
              : header.Command == CMD_READ_MINUTE ? SimMinuteData(t)
                                                  : SimDayData(t);
     }

@@ -22,6 +22,8 @@ struct SMeterBehaviour {
     int nReplyBytes = -1;       // >= 0: every reply stops after this many bytes (short header or data)
     int nHangupAfter = -1;      // >= 0: the line is closed after this many bytes of the next reply;
                                 // the simulator then stops (Start opens a new line) and this resets to -1
+    QByteArray aFixedData[3];   // when not empty: the second, minute and day data sent instead of
+                                // the generated values, so a reply's bytes are known in advance
 };
 
 class CMeterSim {

@@ -1,0 +1,177 @@
+#include "cli_commands.h"
+
+#include "atoi.h"
+#include "catalogue.h"
+#include "cli_operator.h"
+#include "decoders.h"
+#include "list_file.h"
+#include "meter_link.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const QString kRangeMessage = QStringLiteral("Номер прибора: число от 1 до 65 535. ");
+const QString kReadFailure = QStringLiteral("Сбой в процессе чтения данных");
+const QString kOpenFailure = QStringLiteral("Не удалось открыть файл.");
+const QString kWriteFailure = QStringLiteral("Не удалось записать файл.");
+
+volatile std::sig_atomic_t g_bStopRequested = 0;
+
+void RequestStop(int)
+{
+    g_bStopRequested = 1;
+}
+
+struct SDataSetInfo {
+    quint8 nCommand;
+    int nSize;
+    CListRows (*pRows)();
+    bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &);
+};
+
+SDataSetInfo Info(EDataSet set)
+{
+    switch (set) {
+    case EDataSet::Minute:
+        return {CMD_READ_MINUTE, MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute};
+    case EDataSet::Day:
+        return {CMD_READ_DAY, DAY_DATA_SIZE, DayListRows, DecodeDay};
+    case EDataSet::Second:
+        break;
+    }
+    return {CMD_READ_SECOND, SECOND_DATA_SIZE, SecondListRows, DecodeSecond};
+}
+
+// Takes the link settings as the window's commands do; false (after the
+// range message) when the device number is out of range, and nothing is sent.
+bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts)
+{
+    const int nDevice = AtoI(opts.strDevice);
+    if (!IsDeviceNumber(nDevice)) {
+        op.ShowMessage(kRangeMessage, EMsgIcon::Exclamation);
+        return false;
+    }
+    link.SetPortName(opts.strPort);
+    link.SetBaudRate(opts.nBaudRate);
+    link.SetDeviceNumber(quint16(nDevice));
+    return true;
+}
+
+// One read into rows; false after a message when nothing usable came. A
+// short reply is a failure here too, so a script never takes it for data.
+bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+              CListRows &rows)
+{
+    const SDataSetInfo info = Info(set);
+    g_nFeeder = opts.nFeeder == 2 ? 1 : 0;
+    if (!PrepareLink(link, op, opts))
+        return false;
+    std::vector<quint8> buffer(size_t(info.nSize));
+    quint16 nLength = quint16(info.nSize);
+    if (!link.Exchange(info.nCommand, 1, buffer.data(), &nLength, nullptr, 0))
+        return false;
+    if (nLength < info.nSize || !info.pDecode(buffer.data(), nLength, rows)) {
+        op.Fail(kReadFailure);
+        return false;
+    }
+    return true;
+}
+
+bool WriteStdout(const QByteArray &bytes)
+{
+    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    return std::fflush(stdout) == 0 && n == size_t(bytes.size());
+}
+
+} // namespace
+
+int RunCheck(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts)
+{
+    if (!PrepareLink(link, op, opts))
+        return 1;
+    if (!link.CheckConnection())
+        return 1;
+    const int bUnlocked = link.Unlock(1, QString());
+    return bUnlocked && !op.Failed() ? 0 : 1;
+}
+
+int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+            const QString &strOutput, bool bUtf8)
+{
+    CListRows rows = Info(set).pRows();
+    if (!ReadInto(link, op, opts, set, rows))
+        return 1;
+    QByteArray bytes = ListFileBytes(rows);
+    if (bUtf8)
+        bytes = FromCp1251(bytes).toUtf8();
+    if (strOutput.isEmpty()) {
+        if (!WriteStdout(bytes)) {
+            op.Fail(kWriteFailure);
+            return 1;
+        }
+        return 0;
+    }
+    QSaveFile file(strOutput);
+    if (!file.open(QIODevice::WriteOnly)) {
+        op.Fail(kOpenFailure);
+        return 1;
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        op.Fail(kWriteFailure);
+        return 1;
+    }
+    return 0;
+}
+
+int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
+              int nIntervalSec, int nCount)
+{
+    // A record is only ever appended to a file that exists already.
+    if (!QFile::exists(strFile)) {
+        op.Fail(kOpenFailure);
+        return 1;
+    }
+    g_bStopRequested = 0;
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+
+    CListRows rows = SecondListRows();
+    int nStatus = 0;
+    for (int nDone = 0; nCount == 0 || nDone < nCount; ++nDone) {
+        // A failed read has told why; the record keeps the values held, and
+        // the exit status tells a script that not every record is fresh.
+        if (!ReadInto(link, op, opts, EDataSet::Second, rows))
+            nStatus = 1;
+
+        QFile file(strFile);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
+            op.Fail(kOpenFailure);
+            nStatus = 1;
+            break;
+        }
+        const QByteArray record = RecordBytes(rows);
+        if (file.write(record) != record.size() || !file.flush()) {
+            op.Fail(kWriteFailure);
+            nStatus = 1;
+            break;
+        }
+        file.close();
+
+        if (g_bStopRequested || (nCount != 0 && nDone + 1 >= nCount))
+            break;
+        for (qint64 nWaited = 0; nWaited < qint64(nIntervalSec) * 1000 && !g_bStopRequested; nWaited += 50)
+            QThread::msleep(50);
+        if (g_bStopRequested)
+            break;
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    return nStatus;
+}

@@ -1,0 +1,30 @@
+// The commands of varik-cli. Each returns the process exit code: 0 done,
+// 1 failed (the reason is on standard error).
+#pragma once
+
+#include <QString>
+
+class CCliOperator;
+class CMeterLink;
+
+struct SCliLinkOptions {
+    QString strPort;
+    int nBaudRate = 9600;
+    QString strDevice; // as typed; read like atoi
+    int nFeeder = 1;   // 1 or 2
+};
+
+enum class EDataSet { Second, Minute, Day };
+
+// "Проверка связи": the connection check, then the unlock.
+int RunCheck(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts);
+
+// One read; the list goes to strOutput (written only on success) or to
+// standard output, in Windows-1251 or, with bUtf8, in UTF-8.
+int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+            const QString &strOutput, bool bUtf8);
+
+// Per-second reads every nIntervalSec seconds, each appended as one record to
+// the existing file strFile; nCount records, or until SIGINT/SIGTERM when 0.
+int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
+              int nIntervalSec, int nCount);

@@ -1,0 +1,164 @@
+// varik-cli: the meter from the command line, with the window's link.
+//   varik-cli [options] check
+//   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
+//   varik-cli [options] record --file FILE [--interval SECONDS] [--count N]
+#include "cli_commands.h"
+#include "cli_operator.h"
+#include "meter_link.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+const char *const kUsage =
+    "usage: varik-cli --port PATH [--baud RATE] [--device N] [--feeder 1|2] [--level 1|2]\n"
+    "                 [--password TEXT] check | read second|minute|day | record --file FILE";
+
+const QStringList kBaudRates = {"110", "300", "600", "1200", "2400", "4800",
+                                "9600", "19200", "38400", "57600", "115200"};
+
+int Usage(const QString &strProblem)
+{
+    std::fprintf(stderr, "varik-cli: %s\n%s\n", strProblem.toUtf8().constData(), kUsage);
+    return 2;
+}
+
+bool ParseCount(const QString &strText, int nMin, int &nOut)
+{
+    bool bOk = false;
+    const int n = strText.toInt(&bOk);
+    if (!bOk || n < nMin)
+        return false;
+    nOut = n;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("varik-cli"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads a power-quality meter over a serial line, as the Varik window does.\n"
+        "\n"
+        "Commands:\n"
+        "  check                 connection check, then unlock the access level\n"
+        "                        (what the button \"Проверка связи\" does)\n"
+        "  read second|minute|day\n"
+        "                        read one data set and write the whole list, one\n"
+        "                        line per row: name, tab, value\n"
+        "  record --file FILE    read the per-second values every interval and append\n"
+        "                        one record (rows 0 to 6, tab after each, two line\n"
+        "                        feeds) to FILE, which must exist\n"
+        "\n"
+        "The access level is unlocked with --level and --password before the first\n"
+        "read, as the window's access dialog would. Every failure message prints on\n"
+        "standard error and the command exits 1; a question (a refused password)\n"
+        "prints its text and is answered No. The success message of an unlock prints\n"
+        "on standard output. Exit status: 0 done, 1 failed, 2 bad usage.\n"
+        "Options may stand before or after the command words."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("port"), QStringLiteral("Serial device, e.g. /dev/ttyUSB0."), QStringLiteral("PATH")},
+        {QStringLiteral("baud"), QStringLiteral("Baud rate: 110, 300, 600, 1200, 2400, 4800, 9600 (default), "
+                                                "19200, 38400, 57600 or 115200."),
+         QStringLiteral("RATE"), QStringLiteral("9600")},
+        {QStringLiteral("device"), QStringLiteral("Device number of the meter, 1 to 65535 (default 1); read "
+                                                  "as atoi reads it, so 12abc is 12."),
+         QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("feeder"), QStringLiteral("Feeder whose data to read, 1 (default) or 2."),
+         QStringLiteral("1|2"), QStringLiteral("1")},
+        {QStringLiteral("level"), QStringLiteral("Access level to unlock, 1 (default) or 2."),
+         QStringLiteral("1|2"), QStringLiteral("1")},
+        {QStringLiteral("password"), QStringLiteral("Password of that level, at most 8 characters "
+                                                    "(default empty)."),
+         QStringLiteral("TEXT"), QString()},
+        {QStringLiteral("output"), QStringLiteral("read: write the list to FILE instead of standard output; "
+                                                  "the file is written only when the read succeeded."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("encoding"), QStringLiteral("read: windows-1251 (default, the format of every saved "
+                                                    "list) or utf-8 (for terminals and pipes)."),
+         QStringLiteral("NAME"), QStringLiteral("windows-1251")},
+        {QStringLiteral("file"), QStringLiteral("record: the recording file; it must exist and is only "
+                                                "appended to."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("interval"), QStringLiteral("record: seconds between reads (default 1)."),
+         QStringLiteral("SECONDS"), QStringLiteral("1")},
+        {QStringLiteral("count"), QStringLiteral("record: stop after N records (default: run until "
+                                                 "interrupted; SIGINT or SIGTERM end it after the current record)."),
+         QStringLiteral("N"), QStringLiteral("0")},
+    });
+    if (!parser.parse(QCoreApplication::arguments()))
+        return Usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(parser.helpText().toUtf8().constData(), stdout);
+        return 0;
+    }
+
+    SCliLinkOptions opts;
+    opts.strPort = parser.value(QStringLiteral("port"));
+    if (opts.strPort.isEmpty())
+        return Usage(QStringLiteral("--port is required"));
+    if (!kBaudRates.contains(parser.value(QStringLiteral("baud"))))
+        return Usage(QStringLiteral("--baud must be one of ") + kBaudRates.join(QStringLiteral(", ")));
+    opts.nBaudRate = parser.value(QStringLiteral("baud")).toInt();
+    opts.strDevice = parser.value(QStringLiteral("device"));
+    const QString strFeeder = parser.value(QStringLiteral("feeder"));
+    const QString strLevel = parser.value(QStringLiteral("level"));
+    if (strFeeder != QStringLiteral("1") && strFeeder != QStringLiteral("2"))
+        return Usage(QStringLiteral("--feeder must be 1 or 2"));
+    if (strLevel != QStringLiteral("1") && strLevel != QStringLiteral("2"))
+        return Usage(QStringLiteral("--level must be 1 or 2"));
+    opts.nFeeder = strFeeder.toInt();
+    const QString strPassword = parser.value(QStringLiteral("password"));
+    if (strPassword.size() > MAX_PASSWORD_LENGTH)
+        return Usage(QStringLiteral("--password has at most 8 characters"));
+
+    CCliOperator op(strLevel.toInt() - 1, strPassword);
+    CMeterLink link(&op);
+
+    const QStringList words = parser.positionalArguments();
+    const QString strCommand = words.value(0);
+    if (strCommand == QStringLiteral("check") && words.size() == 1)
+        return RunCheck(link, op, opts);
+
+    if (strCommand == QStringLiteral("read") && words.size() == 2) {
+        const QString strSet = words.at(1);
+        EDataSet set;
+        if (strSet == QStringLiteral("second"))
+            set = EDataSet::Second;
+        else if (strSet == QStringLiteral("minute"))
+            set = EDataSet::Minute;
+        else if (strSet == QStringLiteral("day"))
+            set = EDataSet::Day;
+        else
+            return Usage(QStringLiteral("read takes second, minute or day"));
+        const QString strEncoding = parser.value(QStringLiteral("encoding")).toLower();
+        if (strEncoding != QStringLiteral("windows-1251") && strEncoding != QStringLiteral("utf-8"))
+            return Usage(QStringLiteral("--encoding must be windows-1251 or utf-8"));
+        return RunRead(link, op, opts, set, parser.value(QStringLiteral("output")),
+                       strEncoding == QStringLiteral("utf-8"));
+    }
+
+    if (strCommand == QStringLiteral("record") && words.size() == 1) {
+        const QString strFile = parser.value(QStringLiteral("file"));
+        if (strFile.isEmpty())
+            return Usage(QStringLiteral("record needs --file FILE"));
+        int nInterval = 1;
+        int nCount = 0;
+        if (!ParseCount(parser.value(QStringLiteral("interval")), 0, nInterval))
+            return Usage(QStringLiteral("--interval takes a whole number of seconds"));
+        if (!ParseCount(parser.value(QStringLiteral("count")), 0, nCount))
+            return Usage(QStringLiteral("--count takes a whole number"));
+        return RunRecord(link, op, opts, strFile, nInterval, nCount);
+    }
+
+    return Usage(strCommand.isEmpty() ? QStringLiteral("no command given")
+                                      : QStringLiteral("unknown command: ") + words.join(u' '));
+}

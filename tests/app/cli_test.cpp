@@ -1,0 +1,284 @@
+// varik-cli end to end: the real binary against the meter simulator over a
+// pseudo-terminal.
+#include "meter_sim.h"
+
+#include "catalogue.h"
+#include "decoders.h"
+#include "frame.h"
+#include "list_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <signal.h>
+
+namespace {
+
+struct SRun {
+    int nExit = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Fills a data set with a recognisable pattern of small values.
+QByteArray Pattern(int nSize)
+{
+    QByteArray a(nSize, '\0');
+    for (int i = 0; i < nSize; ++i)
+        a[i] = char((i * 37 + 11) & 0xFF);
+    return a;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_sim.Start());
+        SMeterBehaviour b = m_sim.Behaviour();
+        b.aFixedData[0] = Pattern(SECOND_DATA_SIZE);
+        b.aFixedData[1] = Pattern(MINUTE_DATA_SIZE);
+        b.aFixedData[2] = Pattern(DAY_DATA_SIZE);
+        m_sim.SetBehaviour(b);
+        ASSERT_TRUE(m_dir.isValid());
+    }
+
+    void Change(void (*pChange)(SMeterBehaviour &))
+    {
+        SMeterBehaviour b = m_sim.Behaviour();
+        pChange(b);
+        m_sim.SetBehaviour(b);
+    }
+
+    SRun Run(QStringList args, bool bWithPort = true)
+    {
+        if (bWithPort)
+            args = QStringList{"--port", m_sim.SlavePath(), "--baud", "115200"} + args;
+        QProcess p;
+        p.start(QStringLiteral(VARIK_CLI_PATH), args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+
+    QString Path(const QString &strName) const { return m_dir.filePath(strName); }
+
+    static QByteArray Utf8(const char *p) { return QByteArray(p); }
+
+    // What the list file of a data set must hold for the pattern above.
+    static QByteArray ExpectedList(CListRows rows, bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &),
+                                   int nSize)
+    {
+        const QByteArray data = Pattern(nSize);
+        pDecode(reinterpret_cast<const std::uint8_t *>(data.constData()), size_t(nSize), rows);
+        return ListFileBytes(rows);
+    }
+
+    CMeterSim m_sim;
+    QTemporaryDir m_dir;
+};
+
+TEST_F(CliTest, CheckUnlocksAndPrintsTheSuccessMessage)
+{
+    SRun r = Run({"--device", "7", "check"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    EXPECT_EQ(r.out, Utf8("Пароль первого уровня снят.\n"));
+    EXPECT_TRUE(r.err.isEmpty());
+    EXPECT_EQ(m_sim.UnlockedLevel(), 1);
+
+    r = Run({"--level", "2", "--password", "2222", "check"});
+    EXPECT_EQ(r.nExit, 0);
+    EXPECT_EQ(r.out, Utf8("Пароль второго уровня снят.\n"));
+    EXPECT_EQ(m_sim.UnlockedLevel(), 2);
+}
+
+TEST_F(CliTest, RefusedPasswordPrintsTheQuestionAndIsNotRetried)
+{
+    SRun r = Run({"--password", "wrong", "check"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(r.err, Utf8("Не удалось снять пароль. Пароль не верен.\n"
+                          "Хотите повторить операцию снятия пароля?\n"));
+    int nUnlocks = 0;
+    for (const QByteArray &frame : m_sim.Requests())
+        nUnlocks += quint8(frame.at(6)) == CMD_UNLOCK;
+    EXPECT_EQ(nUnlocks, 1);
+}
+
+TEST_F(CliTest, DeviceNumberIsReadLikeAtoiAndCheckedBeforeAnythingIsSent)
+{
+    for (const char *pDevice : {"0", "65536", "", "abc", "-3"}) {
+        SRun r = Run({"--device", pDevice, "check"});
+        EXPECT_EQ(r.nExit, 1) << pDevice;
+        EXPECT_EQ(r.err, Utf8("Номер прибора: число от 1 до 65 535. \n")) << pDevice;
+    }
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
+
+    SRun r = Run({"--device", "300abc", "--feeder", "2", "read", "minute"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    const QList<QByteArray> frames = m_sim.Requests();
+    ASSERT_FALSE(frames.isEmpty());
+    for (const QByteArray &frame : frames) {
+        EXPECT_EQ(frame.mid(8, 2), QByteArray::fromHex("2c01"));
+        EXPECT_EQ(frame.at(2), 1); // second feeder
+    }
+}
+
+TEST_F(CliTest, ReadWritesEachListByteForByte)
+{
+    struct SCase {
+        const char *pWord;
+        CListRows rows;
+        bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &);
+        int nSize;
+    } cases[] = {
+        {"second", SecondListRows(), DecodeSecond, SECOND_DATA_SIZE},
+        {"minute", MinuteListRows(), DecodeMinute, MINUTE_DATA_SIZE},
+        {"day", DayListRows(), DecodeDay, DAY_DATA_SIZE},
+    };
+    for (const SCase &c : cases) {
+        const QByteArray expected = ExpectedList(c.rows, c.pDecode, c.nSize);
+        SRun r = Run({"read", c.pWord});
+        EXPECT_EQ(r.nExit, 0) << c.pWord << r.err.constData();
+        EXPECT_EQ(r.out, expected) << c.pWord;
+
+        const QString strFile = Path(QString::fromLatin1(c.pWord) + ".txt");
+        r = Run({"read", c.pWord, "--output", strFile});
+        EXPECT_EQ(r.nExit, 0) << c.pWord;
+        EXPECT_TRUE(r.out.isEmpty());
+        QFile file(strFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), expected) << c.pWord;
+    }
+}
+
+TEST_F(CliTest, ReadInUtf8)
+{
+    SRun r = Run({"read", "day", "--encoding", "utf-8"});
+    EXPECT_EQ(r.nExit, 0);
+    EXPECT_TRUE(r.out.contains(Utf8("\ndT Tprov A - сутки\t")));
+    EXPECT_EQ(r.out, FromCp1251(ExpectedList(DayListRows(), DecodeDay, DAY_DATA_SIZE)).toUtf8());
+}
+
+TEST_F(CliTest, FailedReadLeavesTheOutputFileAlone)
+{
+    const QString strFile = Path("kept.txt");
+    {
+        QFile file(strFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("earlier\n");
+    }
+    Change([](SMeterBehaviour &b) { b.bSilent = true; });
+    SRun r = Run({"read", "second", "--output", strFile});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_TRUE(r.err.startsWith(Utf8("Не удалось снять пароль.\nСбой в канале связи.")))
+        << r.err.constData();
+    QFile file(strFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("earlier\n"));
+
+    r = Run({"read", "second", "--output", Path("new.txt")});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_FALSE(QFile::exists(Path("new.txt")));
+}
+
+TEST_F(CliTest, ShortReplyIsAFailureForEveryList)
+{
+    Change([](SMeterBehaviour &b) { b.nReplyBytes = HEADER_SIZE + 100; });
+    for (const char *pWord : {"second", "minute", "day"}) {
+        SRun r = Run({"read", pWord});
+        EXPECT_EQ(r.nExit, 1) << pWord;
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.endsWith(Utf8("Сбой в процессе чтения данных\n"))) << pWord << r.err.constData();
+    }
+}
+
+TEST_F(CliTest, RecordAppendsToAnExistingFile)
+{
+    const QString strFile = Path("record.txt");
+    {
+        QFile file(strFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old\n");
+    }
+    SRun r = Run({"record", "--file", strFile, "--interval", "0", "--count", "3"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+
+    CListRows rows = SecondListRows();
+    const QByteArray data = Pattern(SECOND_DATA_SIZE);
+    DecodeSecond(reinterpret_cast<const std::uint8_t *>(data.constData()), size_t(data.size()), rows);
+    const QByteArray record = RecordBytes(rows);
+    EXPECT_TRUE(record.startsWith('\t'));
+    QFile file(strFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "old\n" + record + record + record);
+}
+
+TEST_F(CliTest, RecordNeverCreatesTheFile)
+{
+    const QString strFile = Path("missing.txt");
+    SRun r = Run({"record", "--file", strFile, "--count", "1"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.err, Utf8("Не удалось открыть файл.\n"));
+    EXPECT_FALSE(QFile::exists(strFile));
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
+}
+
+TEST_F(CliTest, RecordKeepsTheHeldValuesWhenAReadFails)
+{
+    const QString strFile = Path("record.txt");
+    QFile(strFile).open(QIODevice::WriteOnly);
+    Change([](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; });
+    SRun r = Run({"record", "--file", strFile, "--interval", "0", "--count", "2"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.err.count(Utf8("Прибор занят. Повторите операцию позже.")), 2);
+    QFile file(strFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("\t\t\t\t\t\t\t\n\n\t\t\t\t\t\t\t\n\n"));
+}
+
+TEST_F(CliTest, RecordEndsCleanlyOnSigterm)
+{
+    const QString strFile = Path("record.txt");
+    QFile(strFile).open(QIODevice::WriteOnly);
+    QProcess p;
+    p.start(QStringLiteral(VARIK_CLI_PATH),
+            {"--port", m_sim.SlavePath(), "--baud", "115200", "record", "--file", strFile, "--interval", "1"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Wait for the first record, then interrupt.
+    for (int i = 0; i < 100 && QFileInfo(strFile).size() == 0; ++i)
+        QThread::msleep(50);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    QFile file(strFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    EXPECT_FALSE(content.isEmpty());
+    EXPECT_TRUE(content.endsWith("\n\n"));
+    EXPECT_EQ(content.count('\t'), 7 * content.count("\n\n"));
+}
+
+TEST_F(CliTest, BadUsageExitsTwo)
+{
+    EXPECT_EQ(Run({"check"}, false).nExit, 2); // no --port
+    for (const QStringList &args : {QStringList{"--baud", "9601", "check"}, QStringList{"--feeder", "3", "check"},
+                                    QStringList{"--level", "0", "check"}, QStringList{"--password", "123456789", "check"},
+                                    QStringList{"read", "hour"}, QStringList{"record"}, QStringList{"fly"},
+                                    QStringList{}}) {
+        SRun r = Run(args);
+        EXPECT_EQ(r.nExit, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("usage: varik-cli")) << args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
+    SRun help = Run({"--help"}, false);
+    EXPECT_EQ(help.nExit, 0);
+    EXPECT_TRUE(help.out.contains("--password"));
+}
+
+} // namespace

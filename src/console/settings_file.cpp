@@ -153,8 +153,13 @@ bool CSettingsFile::Write(const QString &strSection, const QString &strKey, cons
 
     QSaveFile file(m_strPath);
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered: a write cut short must not replace the file on commit.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    file.write(out);
+    if (file.write(out) != out.size()) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
     return file.commit();
 }

@@ -44,6 +44,7 @@ CVarikDlg::CVarikDlg(SConsoleSetup setup, IConsoleDialogs *pDialogs, QWidget *pP
       m_pDialogs(pDialogs ? pDialogs : m_pOwnDialogs.get()),
       m_operator(m_pDialogs),
       m_setup(std::move(setup)),
+      m_timerContinuous(this),
       m_link(&m_operator)
 {
     InitResources();

@@ -1,0 +1,53 @@
+#include "port_choice.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QStringList SPEEDS = {u"110"_qs,  u"300"_qs,   u"600"_qs,   u"1200"_qs,  u"2400"_qs,  u"4800"_qs,
+                            u"9600"_qs, u"19200"_qs, u"38400"_qs, u"57600"_qs, u"115200"_qs};
+
+TEST(FindRemembered, ExactNameFirstThenPrefixFromTheSecondEntry)
+{
+    const struct {
+        QStringList entries;
+        QString text;
+        int expected;
+    } cases[] = {
+        {{u"COM1"_qs, u"COM12"_qs}, u"COM1"_qs, 0},  // exact beats the prefix rule's COM12
+        {{u"COM1"_qs, u"COM12"_qs}, u"com12"_qs, 1}, // case does not count
+        {{u"COM1"_qs, u"COM3"_qs}, u"COM"_qs, 1},    // the default finds the second entry first
+        {{u"COM1"_qs}, u"COM"_qs, 0},
+        {{u"COM2"_qs, u"COM4"_qs}, u"COM7"_qs, -1},
+        {{}, u"COM"_qs, -1},
+        {SPEEDS, u"1"_qs, 3},     // 1200, not 110 which is searched last
+        {SPEEDS, u"110"_qs, 0},
+        {SPEEDS, u"abc"_qs, -1},
+        {SPEEDS, u"9600"_qs, 6},
+        {{u"/dev/ttyUSB0"_qs, u"/dev/ttyUSB1"_qs}, u"/dev/ttyusb1"_qs, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.entries.join(u',').toStdString() + " <- " + c.text.toStdString());
+        EXPECT_EQ(FindRemembered(c.entries, c.text), c.expected);
+    }
+}
+
+TEST(PortCandidates, SystemAndGivenNamesInNaturalOrderWithoutDuplicates)
+{
+    EXPECT_EQ(PortCandidates({u"/dev/ttyS10"_qs, u"/dev/ttyS2"_qs, u"/dev/ttyUSB0"_qs},
+                             {u"/dev/ttyS2"_qs, u"/tmp/COM12"_qs, u"/tmp/COM1"_qs, QString()}),
+              (QStringList{u"/dev/ttyS2"_qs, u"/dev/ttyS10"_qs, u"/dev/ttyUSB0"_qs, u"/tmp/COM1"_qs,
+                           u"/tmp/COM12"_qs}));
+}
+
+TEST(NaturalLess, DigitRunsCompareAsNumbers)
+{
+    EXPECT_TRUE(NaturalLess(u"/dev/ttyS2"_qs, u"/dev/ttyS10"_qs));
+    EXPECT_FALSE(NaturalLess(u"/dev/ttyS10"_qs, u"/dev/ttyS2"_qs));
+    EXPECT_TRUE(NaturalLess(u"/dev/ttyS9"_qs, u"/dev/ttyUSB0"_qs));
+    EXPECT_TRUE(NaturalLess(u"COM1"_qs, u"COM1a"_qs));
+    EXPECT_TRUE(NaturalLess(u"a007b"_qs, u"a8b"_qs));
+    EXPECT_FALSE(NaturalLess(u"same"_qs, u"same"_qs));
+}
+
+} // namespace

@@ -1,0 +1,106 @@
+#include "settings_file.h"
+
+#include "list_file.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString strPath = dir.filePath(QStringLiteral("varik.INI"));
+
+    void Put(const QByteArray &bytes)
+    {
+        QFile file(strPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QByteArray Bytes()
+    {
+        QFile file(strPath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    QString Port() { return CSettingsFile(strPath).Read(u"Связь"_qs, u"Порт"_qs, u"COM"_qs); }
+    bool WritePort(const QString &strValue) { return CSettingsFile(strPath).Write(u"Связь"_qs, u"Порт"_qs, strValue); }
+};
+
+TEST_F(SettingsFileTest, ReadsWindows1251KeysInTheirSectionOnly)
+{
+    Put(ToCp1251(u"[Другое]\r\nПорт=COM9\r\n[ связь ]\r\n  порт = /dev/ttyUSB0  \r\nСкорость=19200\r\n"_qs));
+    EXPECT_EQ(Port(), u"/dev/ttyUSB0"_qs);
+    EXPECT_EQ(CSettingsFile(strPath).Read(u"Связь"_qs, u"Скорость"_qs, u"9600"_qs), u"19200"_qs);
+}
+
+TEST_F(SettingsFileTest, StoredValueIsNotCutShort)
+{
+    Put(ToCp1251(u"[Связь]\nПорт=/dev/serial/by-id/usb-FTDI\n"_qs));
+    EXPECT_EQ(Port(), u"/dev/serial/by-id/usb-FTDI"_qs);
+}
+
+TEST_F(SettingsFileTest, UnreadableFilesGiveTheDefault)
+{
+    EXPECT_EQ(Port(), u"COM"_qs) << "missing";
+    Put(QByteArray());
+    EXPECT_EQ(Port(), u"COM"_qs) << "empty";
+    Put(QByteArray("\x00\xff\x01[\x9a\xfe\x00=\n\x00", 11));
+    EXPECT_EQ(Port(), u"COM"_qs) << "binary";
+    // A huge file: only its beginning is read, and the key lies beyond it.
+    Put(QByteArray(CSettingsFile::MAX_BYTES + 10, ';') + ToCp1251(u"\n[Связь]\nПорт=COM1\n"_qs));
+    EXPECT_EQ(Port(), u"COM"_qs) << "huge";
+}
+
+TEST_F(SettingsFileTest, WritingReplacesOnlyTheKeysLine)
+{
+    const struct {
+        const char *name;
+        QString before;
+        QString after;
+    } cases[] = {
+        {"no file", QString(), u"[Связь]\r\nПорт=COM3\r\n"_qs},
+        {"key replaced, everything else kept",
+         u"; заметка\r\n[Связь]\r\nСкорость=4800\r\nпорт = COM1 ; old\r\n\r\n[Прочее]\r\nПорт=X\r\n"_qs,
+         u"; заметка\r\n[Связь]\r\nСкорость=4800\r\nПорт=COM3\r\n\r\n[Прочее]\r\nПорт=X\r\n"_qs},
+        {"key added after the section's last line",
+         u"[Связь]\nСкорость=4800\n\n[Прочее]\na=b"_qs, u"[Связь]\nСкорость=4800\nПорт=COM3\n\n[Прочее]\na=b"_qs},
+        {"section added, file without final line feed",
+         u"[Прочее]\na=b"_qs, u"[Прочее]\na=b\n[Связь]\nПорт=COM3\n"_qs},
+        {"section last, no final line feed", u"[Связь]\nСкорость=1"_qs, u"[Связь]\nСкорость=1\nПорт=COM3\n"_qs},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(strPath);
+        if (!c.before.isNull())
+            Put(ToCp1251(c.before));
+        EXPECT_TRUE(WritePort(u"COM3"_qs));
+        EXPECT_EQ(Bytes(), ToCp1251(c.after));
+        EXPECT_EQ(Port(), u"COM3"_qs);
+    }
+}
+
+TEST_F(SettingsFileTest, EmptyValueIsWrittenAndReadBackEmpty)
+{
+    EXPECT_TRUE(WritePort(QString()));
+    EXPECT_EQ(Bytes(), ToCp1251(u"[Связь]\r\nПорт=\r\n"_qs));
+    EXPECT_EQ(Port(), QString());
+}
+
+TEST_F(SettingsFileTest, HugeFileIsLeftAlone)
+{
+    const QByteArray huge(CSettingsFile::MAX_BYTES + 1, 'x');
+    Put(huge);
+    EXPECT_FALSE(WritePort(u"COM3"_qs));
+    EXPECT_EQ(Bytes(), huge);
+}
+
+TEST_F(SettingsFileTest, UnwritablePlaceReportsFailure)
+{
+    const CSettingsFile settings(dir.filePath(QStringLiteral("no/such/dir/varik.INI")));
+    EXPECT_FALSE(settings.Write(u"Связь"_qs, u"Порт"_qs, u"COM1"_qs));
+}
+
+} // namespace

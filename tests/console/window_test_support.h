@@ -1,0 +1,101 @@
+// What the window's tests share: a window on a scripted set of dialogs, run in
+// a directory of its own, with simulated meters on pseudo-terminals.
+#pragma once
+
+#include "frame.h"
+#include "meter_sim.h"
+#include "scripted_dialogs.h"
+#include "varik_dlg.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// A started simulated meter; the test fails at once when it cannot start.
+inline std::unique_ptr<CMeterSim> StartMeter()
+{
+    auto pMeter = std::make_unique<CMeterSim>();
+    QString strError;
+    if (!pMeter->Start(&strError))
+        qFatal("the simulated meter did not start: %s", qPrintable(strError));
+    return pMeter;
+}
+
+// The command code of each request the meter received, in order.
+inline QList<int> Commands(const CMeterSim &meter)
+{
+    QList<int> commands;
+    for (const QByteArray &request : meter.Requests())
+        commands.append(quint8(request.at(6)));
+    return commands;
+}
+
+// Runs each test in a fresh current directory, so the window's settings
+// file lands there.
+class CWindowTestBase : public QObject {
+    Q_OBJECT
+protected:
+    std::unique_ptr<QTemporaryDir> m_pDir;
+    QString m_strOldDir;
+    CScriptedDialogs m_dialogs;
+    std::unique_ptr<CVarikDlg> m_pWindow;
+
+    QString Path(const QString &strName) const { return m_pDir->filePath(strName); }
+
+    CVarikDlg &MakeWindow(const QStringList &ports, const QString &strDeviceNumber = QStringLiteral("1"))
+    {
+        SConsoleSetup setup;
+        setup.strTitle = QStringLiteral("varik");
+        setup.extraPorts = ports;
+        setup.fnSystemPorts = [] { return QStringList(); };
+        m_pWindow = std::make_unique<CVarikDlg>(setup, &m_dialogs);
+        if (!strDeviceNumber.isNull())
+            Edit("m_editDeviceNumber")->setText(strDeviceNumber);
+        return *m_pWindow;
+    }
+
+    template <typename T> T *Find(const char *pName) const
+    {
+        T *pWidget = m_pWindow->findChild<T *>(QString::fromLatin1(pName));
+        if (!pWidget)
+            qFatal("no widget %s", pName);
+        return pWidget;
+    }
+    QLineEdit *Edit(const char *pName) const { return Find<QLineEdit>(pName); }
+    QAbstractButton *Button(const char *pName) const { return Find<QAbstractButton>(pName); }
+    QComboBox *Combo(const char *pName) const { return Find<QComboBox>(pName); }
+    void Click(const char *pName) const { QTest::mouseClick(Button(pName), Qt::LeftButton); }
+
+    // The texts a list view shows, row by row.
+    QList<QStringList> Shown(const char *pList) const
+    {
+        const QAbstractItemModel *pModel = Find<QAbstractItemView>(pList)->model();
+        QList<QStringList> rows;
+        for (int r = 0; r < pModel->rowCount(); ++r)
+            rows.append({pModel->index(r, 0).data().toString(), pModel->index(r, 1).data().toString()});
+        return rows;
+    }
+
+protected slots:
+    void init()
+    {
+        m_pDir = std::make_unique<QTemporaryDir>();
+        m_strOldDir = QDir::currentPath();
+        QDir::setCurrent(m_pDir->path());
+        m_dialogs = CScriptedDialogs();
+        g_nFeeder = 0;
+    }
+    void cleanup()
+    {
+        m_pWindow.reset();
+        QDir::setCurrent(m_strOldDir);
+        m_pDir.reset();
+    }
+};

@@ -87,6 +87,7 @@ private slots:
     void continuousReadingRecordsEachTick();
     void continuousReadingWaitsOneInterval();
     void recordingFileMissing();
+    void recordingWriteFails();
     void spinStepsTheInterval();
     void savingEachList();
     void savingFailures();
@@ -470,6 +471,37 @@ void CWindowTest::recordingFileMissing()
     QTRY_VERIFY(pMeter->Requests().size() > nReads);
     Click("m_chkContinuous");
     QCOMPARE(m_dialogs.shown.size(), 1);
+}
+
+void CWindowTest::recordingWriteFails()
+{
+    auto pMeter = StartMeter();
+    MakeWindow({pMeter->SlavePath()});
+    const QString strRecord = Path(QStringLiteral("full.hex"));
+    PutFile(strRecord, QByteArray(4090, 'x'));
+    Click("m_chkRecordToFile");
+    Edit("m_editRecordFile")->setText(strRecord);
+    Edit("m_editInterval")->setText(QStringLiteral("100"));
+    Click("m_chkContinuous");
+
+    // The disk is full after 6 more bytes, as the file size limit makes it.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit oldLimit{};
+    getrlimit(RLIMIT_FSIZE, &oldLimit);
+    rlimit small = oldLimit;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    m_pWindow->OnTimer(); // one tick: read, then record
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{u"Не удалось записать файл."_qs, EMsgIcon::Exclamation,
+                                                 EMsgButtons::Ok}}));
+    QVERIFY(!Button("m_chkRecordToFile")->isChecked()); // recording stops rather than failing at every tick
+    QVERIFY(Edit("m_editRecordFile")->isEnabled());
+    QVERIFY(FileBytes(strRecord).startsWith(QByteArray(4090, 'x')));
+    QVERIFY(m_pWindow->findChild<QTimer *>(QStringLiteral("m_timerContinuous"))->isActive()); // reading goes on
+    Click("m_chkContinuous");
 }
 
 void CWindowTest::spinStepsTheInterval()

@@ -17,6 +17,9 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
+class QTableView;
+
 namespace Ui {
 class CVarikDlg;
 }
@@ -67,11 +70,11 @@ public slots:
 
 private:
     void OnInitDialog();
-    void InitList(class QTableView *pView, CListModel &model, int nNameWidth, int nValueWidth);
+    void InitList(QTableView *pView, CListModel &model, int nNameWidth, int nValueWidth);
     void InitSecondList();
     void InitMinuteList();
     void InitDayList();
-    void SelectRemembered(class QComboBox *pCombo, const QString &strText, int nFallback);
+    void SelectRemembered(QComboBox *pCombo, const QString &strText, int nFallback);
 
     // Moves the three values between the controls and the members: true takes
     // them from the controls, false shows them.

@@ -651,7 +651,12 @@ void CWindowTest::aboutAndExitKeys()
     m_pWindow->actions().value(0)->trigger();
     QCOMPARE(m_dialogs.nAbout, 2);
 
-    // Enter in the device number edit runs the exit command.
+    // Enter on another push button presses that button...
+    Button("m_btnSaveSecond")->setFocus();
+    QTest::keyClick(Button("m_btnSaveSecond"), Qt::Key_Return);
+    QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+    QVERIFY(m_pWindow->isVisible());
+    // ...and anywhere else runs the exit command, here in the device number edit.
     Edit("m_editDeviceNumber")->setFocus();
     QTest::keyClick(Edit("m_editDeviceNumber"), Qt::Key_Return);
     QVERIFY(!m_pWindow->isVisible());

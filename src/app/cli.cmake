@@ -3,4 +3,4 @@ qt_add_executable(varik-cli
     cli_commands.cpp cli_commands.h
     cli_operator.cpp cli_operator.h
 )
-target_link_libraries(varik-cli PRIVATE varik_link varik_data Qt6::Core)
+target_link_libraries(varik-cli PRIVATE varik_link varik_data varik_files Qt6::Core)

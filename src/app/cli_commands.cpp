@@ -4,11 +4,11 @@
 #include "catalogue.h"
 #include "cli_operator.h"
 #include "decoders.h"
+#include "file_output.h"
 #include "list_file.h"
 #include "meter_link.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QThread>
 
 #include <csignal>
@@ -118,16 +118,17 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
         }
         return 0;
     }
-    QSaveFile file(strOutput);
-    if (!file.open(QIODevice::WriteOnly)) {
+    switch (ReplaceFile(strOutput, bytes)) {
+    case EFileResult::Ok:
+        return 0;
+    case EFileResult::OpenFailed:
         op.Fail(kOpenFailure);
         return 1;
+    case EFileResult::WriteFailed:
+        break;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        op.Fail(kWriteFailure);
-        return 1;
-    }
-    return 0;
+    op.Fail(kWriteFailure);
+    return 1;
 }
 
 int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
@@ -150,19 +151,12 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
         if (!ReadInto(link, op, opts, EDataSet::Second, rows))
             nStatus = 1;
 
-        QFile file(strFile);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-            op.Fail(kOpenFailure);
+        const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));
+        if (result != EFileResult::Ok) {
+            op.Fail(result == EFileResult::OpenFailed ? kOpenFailure : kWriteFailure);
             nStatus = 1;
             break;
         }
-        const QByteArray record = RecordBytes(rows);
-        if (file.write(record) != record.size() || !file.flush()) {
-            op.Fail(kWriteFailure);
-            nStatus = 1;
-            break;
-        }
-        file.close();
 
         if (g_bStopRequested || (nCount != 0 && nDone + 1 >= nCount))
             break;

@@ -68,6 +68,23 @@ int CMeterLink::OpenPort()
     return 0;
 }
 
+int CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
+{
+    // A port an earlier unlock left open is closed first, so every request
+    // starts on a freshly opened, purged line.
+    if (m_port.IsOpen())
+        m_port.Close();
+    if (!OpenPort())
+        return 0;
+    m_port.PurgeOutput();
+    m_port.PurgeInput();
+    m_port.Write(m_header, HEADER_SIZE);
+    if (pPayload && nPayloadLength)
+        m_port.Write(pPayload, nPayloadLength);
+    m_port.WriteByte(Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength));
+    return m_port.Pause(REPLY_DELAY_MS) ? 1 : 0;
+}
+
 int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                          const quint8 *pPayload, quint16 nPayloadLength)
 {
@@ -84,19 +101,7 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
     const quint16 nWanted = *pReplyLength;
     for (int nSends = 1;; ++nSends) {
         RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, nPayloadLength).ToBytes(m_header);
-        const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength);
-
-        if (m_port.IsOpen())
-            m_port.Close();
-        if (!OpenPort())
-            return 0;
-        m_port.PurgeOutput();
-        m_port.PurgeInput();
-        m_port.Write(m_header, HEADER_SIZE);
-        if (pPayload && nPayloadLength)
-            m_port.Write(pPayload, nPayloadLength);
-        m_port.WriteByte(nChecksum);
-        if (!m_port.Pause(REPLY_DELAY_MS))
+        if (!SendRequest(pPayload, nPayloadLength))
             return 0;
 
         // The status decides whether any data follow, so it is judged before
@@ -163,16 +168,7 @@ int CMeterLink::CheckConnection()
     m_port.ClearCancelled();
     RequestHeader::Request(CMD_CHECK, 0, m_nDeviceNumber, 0).ToBytes(m_header);
     const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
-
-    if (m_port.IsOpen())
-        m_port.Close();
-    if (!OpenPort())
-        return 0;
-    m_port.PurgeOutput();
-    m_port.PurgeInput();
-    m_port.Write(m_header, HEADER_SIZE);
-    m_port.WriteByte(nChecksum);
-    if (!m_port.Pause(REPLY_DELAY_MS))
+    if (!SendRequest(nullptr, 0))
         return 0;
 
     // The meter echoes the request, perhaps with one tail byte after it.

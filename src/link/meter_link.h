@@ -48,6 +48,10 @@ private:
     // Opens m_port with the link's settings (an open port is kept as it is);
     // on failure shows the port message and gives 0.
     int OpenPort();
+    // Sends m_header, the payload and their checksum on a freshly opened
+    // port and gives the meter its moment. 0 when the port would not open
+    // (reported) or the operator cancelled.
+    int SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
 
     quint8 m_nAccessLevel = 0;
     quint8 m_nReplyTail = 1;

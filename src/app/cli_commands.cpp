@@ -3,6 +3,7 @@
 #include "atoi.h"
 #include "catalogue.h"
 #include "cli_operator.h"
+#include "console_text.h"
 #include "decoders.h"
 #include "file_output.h"
 #include "list_file.h"
@@ -16,11 +17,6 @@
 #include <vector>
 
 namespace {
-
-const QString kRangeMessage = QStringLiteral("Номер прибора: число от 1 до 65 535. ");
-const QString kReadFailure = QStringLiteral("Сбой в процессе чтения данных");
-const QString kOpenFailure = QStringLiteral("Не удалось открыть файл.");
-const QString kWriteFailure = QStringLiteral("Не удалось записать файл.");
 
 volatile std::sig_atomic_t g_bStopRequested = 0;
 
@@ -55,7 +51,7 @@ bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts
 {
     const int nDevice = AtoI(opts.strDevice);
     if (!IsDeviceNumber(nDevice)) {
-        op.ShowMessage(kRangeMessage, EMsgIcon::Exclamation);
+        op.ShowMessage(ConsoleText::DeviceNumber(), EMsgIcon::Exclamation);
         return false;
     }
     link.SetPortName(opts.strPort);
@@ -78,7 +74,7 @@ bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, E
     if (!link.Exchange(info.nCommand, 1, buffer.data(), &nLength, nullptr, 0))
         return false;
     if (nLength < info.nSize || !info.pDecode(buffer.data(), nLength, rows)) {
-        op.Fail(kReadFailure);
+        op.Fail(ConsoleText::ReadFailed());
         return false;
     }
     return true;
@@ -113,7 +109,7 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
         bytes = FromCp1251(bytes).toUtf8();
     if (strOutput.isEmpty()) {
         if (!WriteStdout(bytes)) {
-            op.Fail(kWriteFailure);
+            op.Fail(ConsoleText::WriteFailed());
             return 1;
         }
         return 0;
@@ -122,12 +118,12 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
     case EFileResult::Ok:
         return 0;
     case EFileResult::OpenFailed:
-        op.Fail(kOpenFailure);
+        op.Fail(ConsoleText::OpenFailed());
         return 1;
     case EFileResult::WriteFailed:
         break;
     }
-    op.Fail(kWriteFailure);
+    op.Fail(ConsoleText::WriteFailed());
     return 1;
 }
 
@@ -136,7 +132,7 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
 {
     // A record is only ever appended to a file that exists already.
     if (!QFile::exists(strFile)) {
-        op.Fail(kOpenFailure);
+        op.Fail(ConsoleText::OpenFailed());
         return 1;
     }
     g_bStopRequested = 0;
@@ -153,7 +149,7 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
 
         const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));
         if (result != EFileResult::Ok) {
-            op.Fail(result == EFileResult::OpenFailed ? kOpenFailure : kWriteFailure);
+            op.Fail(result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed());
             nStatus = 1;
             break;
         }

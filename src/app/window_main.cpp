@@ -9,6 +9,35 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 
+#include <cstring>
+
+namespace {
+
+const QCommandLineOption kDemo(QStringLiteral("demo"),
+                               QStringLiteral("Start a simulated meter and select it (device number 1)."));
+const QCommandLineOption kPort(QStringLiteral("port"), QStringLiteral("Offer this serial device too; may be repeated."),
+                               QStringLiteral("PATH"));
+
+void DescribeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral("Varik reads a power-quality meter over a serial line."));
+    parser.addHelpOption();
+    parser.addOption(kDemo);
+    parser.addOption(kPort);
+}
+
+// Help needs no display: it is answered before the window system is set up.
+bool AsksForHelp(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char *p : {"-h", "--help", "-?", "--help-all"})
+            if (std::strcmp(argv[i], p) == 0)
+                return true;
+    return false;
+}
+
+} // namespace
+
 class CVarikApp : public QApplication {
 public:
     using QApplication::QApplication;
@@ -20,23 +49,15 @@ public:
 int CVarikApp::InitInstance()
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Varik reads a power-quality meter over a serial line."));
-    parser.addHelpOption();
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Start a simulated meter and select it (device number 1)."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Offer this serial device too; may be repeated."),
-                                  QStringLiteral("PATH"));
-    parser.addOption(demo);
-    parser.addOption(port);
+    DescribeOptions(parser);
     parser.process(*this);
 
     SConsoleSetup setup;
     setup.strTitle = ApplicationTitle();
-    setup.extraPorts = parser.values(port);
+    setup.extraPorts = parser.values(kPort);
 
     CMeterSim sim;
-    if (parser.isSet(demo)) {
+    if (parser.isSet(kDemo)) {
         QString strError;
         if (sim.Start(&strError)) {
             setup.extraPorts.append(sim.SlavePath());
@@ -44,7 +65,7 @@ int CVarikApp::InitInstance()
             setup.strDeviceNumber = QStringLiteral("1");
         } else {
             QMessageBox::warning(nullptr, setup.strTitle,
-                                 QStringLiteral("The demo meter could not start: ") + strError);
+                                 QStringLiteral("Не удалось запустить демонстрационный прибор:\n") + strError);
         }
     }
 
@@ -55,6 +76,12 @@ int CVarikApp::InitInstance()
 
 int main(int argc, char **argv)
 {
+    if (AsksForHelp(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCommandLineParser parser;
+        DescribeOptions(parser);
+        parser.process(core); // prints the help and ends the process
+    }
     CVarikApp app(argc, argv);
     return app.InitInstance();
 }

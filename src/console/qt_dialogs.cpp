@@ -55,17 +55,17 @@ bool CQtDialogs::Access(int &nLevel, QString &strPassword)
     return true;
 }
 
-QString CQtDialogs::FileName(const SFileDialog &spec, bool bSave)
+QString CQtDialogs::FileName(const SFileDialog &fileDialog, bool bSave)
 {
     QFileDialog dialog(m_pOwner);
     dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // A name that does not exist yet may be typed in either dialog.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    dialog.setNameFilter(spec.strFilter);
-    dialog.setDefaultSuffix(spec.strDefaultSuffix);
-    if (!spec.strInitialName.isEmpty())
-        dialog.selectFile(spec.strInitialName);
+    dialog.setNameFilter(fileDialog.strFilter);
+    dialog.setDefaultSuffix(fileDialog.strDefaultSuffix);
+    if (!fileDialog.strInitialName.isEmpty())
+        dialog.selectFile(fileDialog.strInitialName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().constFirst();

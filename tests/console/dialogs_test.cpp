@@ -218,7 +218,7 @@ void CDialogsTest::fileDialogs()
 
     const struct {
         bool bSave;
-        SFileDialog spec;
+        SFileDialog fileDialog;
         QString strTyped;
         QString strExpected;
     } cases[] = {
@@ -243,9 +243,9 @@ void CDialogsTest::fileDialogs()
             QMetaObject::invokeMethod(pDialog, "accept");
             return true;
         });
-        const QString strPath = c.bSave ? dialogs.SaveFileName(c.spec) : dialogs.OpenFileName(c.spec);
+        const QString strPath = c.bSave ? dialogs.SaveFileName(c.fileDialog) : dialogs.OpenFileName(c.fileDialog);
         QCOMPARE(strPath, QDir(dir.path()).filePath(c.strExpected));
-        QCOMPARE(strInitial, c.spec.strInitialName);
+        QCOMPARE(strInitial, c.fileDialog.strInitialName);
         QCOMPARE(mode, c.bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         // Qt's file dialog folds the two blanks before the parenthesis into one.
         QCOMPARE(filters, QStringList{u"Текстовый файл (*.txt)"_qs});

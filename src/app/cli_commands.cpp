@@ -49,6 +49,9 @@ SDataSetInfo Info(EDataSet set)
 // range message) when the device number is out of range, and nothing is sent.
 bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts)
 {
+    // Each run is one command, so --feeder holds for every request it sends,
+    // the connection check and the unlock included.
+    g_nFeeder = opts.nFeeder == 2 ? 1 : 0;
     const int nDevice = AtoI(opts.strDevice);
     if (!IsDeviceNumber(nDevice)) {
         op.ShowMessage(ConsoleText::DeviceNumber(), EMsgIcon::Exclamation);
@@ -66,7 +69,6 @@ bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, E
               CListRows &rows)
 {
     const SDataSetInfo info = Info(set);
-    g_nFeeder = opts.nFeeder == 2 ? 1 : 0;
     if (!PrepareLink(link, op, opts))
         return false;
     std::vector<quint8> buffer(size_t(info.nSize));

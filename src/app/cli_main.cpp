@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("device"), QStringLiteral("Device number of the meter, 1 to 65535 (default 1); read "
                                                   "as atoi reads it, so 12abc is 12."),
          QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("feeder"), QStringLiteral("Feeder whose data to read, 1 (default) or 2."),
+        {QStringLiteral("feeder"), QStringLiteral("Feeder, 1 (default) or 2; every request of the command carries it."),
          QStringLiteral("1|2"), QStringLiteral("1")},
         {QStringLiteral("level"), QStringLiteral("Access level to unlock, 1 (default) or 2."),
          QStringLiteral("1|2"), QStringLiteral("1")},

@@ -118,10 +118,12 @@ TEST_F(CliTest, DeviceNumberIsReadLikeAtoiAndCheckedBeforeAnythingIsSent)
     }
     EXPECT_TRUE(m_sim.Requests().isEmpty());
 
-    SRun r = Run({"--device", "300abc", "--feeder", "2", "read", "minute"});
+    SRun r = Run({"--device", "300abc", "--feeder", "2", "check"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    r = Run({"--device", "300abc", "--feeder", "2", "read", "minute"});
     EXPECT_EQ(r.nExit, 0) << r.err.constData();
     const QList<QByteArray> frames = m_sim.Requests();
-    ASSERT_FALSE(frames.isEmpty());
+    ASSERT_EQ(frames.size(), 4); // check, unlock; unlock, read
     for (const QByteArray &frame : frames) {
         EXPECT_EQ(frame.mid(8, 2), QByteArray::fromHex("2c01"));
         EXPECT_EQ(frame.at(2), 1); // second feeder

@@ -183,6 +183,12 @@ void CMeterSim::SetBehaviour(const SMeterBehaviour &behaviour)
     m_p->behaviour = behaviour;
 }
 
+void CMeterSim::ChangeBehaviour(const std::function<void(SMeterBehaviour &)> &fnChange)
+{
+    std::lock_guard lock(m_p->mutex);
+    fnChange(m_p->behaviour);
+}
+
 QList<QByteArray> CMeterSim::Requests() const
 {
     std::lock_guard lock(m_p->mutex);

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // How the simulated meter behaves; may be changed while it runs.
@@ -44,6 +45,9 @@ public:
 
     SMeterBehaviour Behaviour() const;
     void SetBehaviour(const SMeterBehaviour &behaviour);
+    // Changes some switches in one step, so that nothing the meter counts
+    // down meanwhile (nLockedReplies) is lost.
+    void ChangeBehaviour(const std::function<void(SMeterBehaviour &)> &fnChange);
 
     // Every complete request seen, in order (header, payload, checksum),
     // those with a wrong checksum included.

@@ -40,19 +40,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_sim.Start());
-        SMeterBehaviour b = m_sim.Behaviour();
-        b.aFixedData[0] = Pattern(SECOND_DATA_SIZE);
-        b.aFixedData[1] = Pattern(MINUTE_DATA_SIZE);
-        b.aFixedData[2] = Pattern(DAY_DATA_SIZE);
-        m_sim.SetBehaviour(b);
+        m_sim.ChangeBehaviour([](SMeterBehaviour &b) {
+            b.aFixedData[0] = Pattern(SECOND_DATA_SIZE);
+            b.aFixedData[1] = Pattern(MINUTE_DATA_SIZE);
+            b.aFixedData[2] = Pattern(DAY_DATA_SIZE);
+        });
         ASSERT_TRUE(m_dir.isValid());
-    }
-
-    void Change(void (*pChange)(SMeterBehaviour &))
-    {
-        SMeterBehaviour b = m_sim.Behaviour();
-        pChange(b);
-        m_sim.SetBehaviour(b);
     }
 
     SRun Run(QStringList args, bool bWithPort = true)
@@ -174,7 +167,7 @@ TEST_F(CliTest, FailedReadLeavesTheOutputFileAlone)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("earlier\n");
     }
-    Change([](SMeterBehaviour &b) { b.bSilent = true; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bSilent = true; });
     SRun r = Run({"read", "second", "--output", strFile});
     EXPECT_EQ(r.nExit, 1);
     EXPECT_TRUE(r.err.startsWith(Utf8("Не удалось снять пароль.\nСбой в канале связи.")))
@@ -190,7 +183,7 @@ TEST_F(CliTest, FailedReadLeavesTheOutputFileAlone)
 
 TEST_F(CliTest, ShortReplyIsAFailureForEveryList)
 {
-    Change([](SMeterBehaviour &b) { b.nReplyBytes = HEADER_SIZE + 100; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nReplyBytes = HEADER_SIZE + 100; });
     for (const char *pWord : {"second", "minute", "day"}) {
         SRun r = Run({"read", pWord});
         EXPECT_EQ(r.nExit, 1) << pWord;
@@ -234,7 +227,7 @@ TEST_F(CliTest, RecordKeepsTheHeldValuesWhenAReadFails)
 {
     const QString strFile = Path("record.txt");
     QFile(strFile).open(QIODevice::WriteOnly);
-    Change([](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; });
     SRun r = Run({"record", "--file", strFile, "--interval", "0", "--count", "2"});
     EXPECT_EQ(r.nExit, 1);
     EXPECT_EQ(r.err.count(Utf8("Прибор занят. Повторите операцию позже.")), 2);

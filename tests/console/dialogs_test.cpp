@@ -261,9 +261,9 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     QDir::setCurrent(dir.path());
     CMeterSim meter;
     QVERIFY(meter.Start());
-    SMeterBehaviour behaviour = meter.Behaviour();
-    behaviour.bPaced = true;
-    meter.SetBehaviour(behaviour);
+    meter.ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bPaced = true;
+    });
 
     SConsoleSetup setup;
     setup.strTitle = QStringLiteral("varik");

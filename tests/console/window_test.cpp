@@ -330,10 +330,10 @@ void CWindowTest::shortRepliesAndLinkMessages()
 {
     auto pMeter = StartMeter();
     MakeWindow({pMeter->SlavePath()});
-    SMeterBehaviour behaviour = pMeter->Behaviour();
-    behaviour.bRequireUnlock = false;
-    behaviour.nReplyBytes = HEADER_SIZE + 10;
-    pMeter->SetBehaviour(behaviour);
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bRequireUnlock = false;
+        behaviour.nReplyBytes = HEADER_SIZE + 10;
+    });
     const SShownBox readFailed{u"Сбой в процессе чтения данных"_qs, EMsgIcon::Exclamation, EMsgButtons::Ok};
 
     const struct {
@@ -596,9 +596,9 @@ void CWindowTest::cancelDuringSlowReply()
     Click("m_btnReadSecond");
     const QList<QStringList> before = Shown("m_listSecond");
 
-    SMeterBehaviour behaviour = pMeter->Behaviour();
-    behaviour.bPaced = true;
-    pMeter->SetBehaviour(behaviour);
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bPaced = true;
+    });
     Combo("m_comboSpeed")->setCurrentIndex(Combo("m_comboSpeed")->findText(QStringLiteral("1200")));
     m_dialogs.cancelWhen = [](qint64 nBytes) { return nBytes > HEADER_SIZE; };
 
@@ -622,9 +622,9 @@ void CWindowTest::tickWaitsForRunningExchange()
 {
     auto pMeter = StartMeter();
     MakeWindow({pMeter->SlavePath()});
-    SMeterBehaviour behaviour = pMeter->Behaviour();
-    behaviour.bPaced = true;
-    pMeter->SetBehaviour(behaviour);
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bPaced = true;
+    });
     Combo("m_comboSpeed")->setCurrentIndex(Combo("m_comboSpeed")->findText(QStringLiteral("2400")));
 
     Click("m_chkContinuous"); // a tick falls due after 1 s, inside the 2 s minute read

@@ -55,13 +55,6 @@ protected:
 
     void TearDown() override { g_nFeeder = 0; }
 
-    void Behave(const std::function<void(SMeterBehaviour &)> &change)
-    {
-        SMeterBehaviour b = sim.Behaviour();
-        change(b);
-        sim.SetBehaviour(b);
-    }
-
     // Opens the second level, so that an exchange goes straight to its
     // request and can unlock again with the stored password; forgets what
     // that took.
@@ -100,7 +93,7 @@ using SMessages = QList<SShown>;
 TEST_F(MeterLinkTest, CheckLearnsWhetherTheMeterSendsATailByte)
 {
     for (const bool bTail : {true, false}) {
-        Behave([&](SMeterBehaviour &b) { b.bTailByte = bTail; });
+        sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.bTailByte = bTail; });
         EXPECT_EQ(link.CheckConnection(), 1);
         EXPECT_EQ(link.ReplyTail(), bTail ? 2 : 1);
         ExpectPortReleased();
@@ -124,7 +117,7 @@ TEST_F(MeterLinkTest, CheckFailures)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pName);
         sim.SetBehaviour(SMeterBehaviour());
-        Behave(c.change);
+        sim.ChangeBehaviour(c.change);
         op.shown.clear();
         EXPECT_EQ(link.CheckConnection(), 0);
         EXPECT_EQ(op.shown, SMessages({{c.strMessage, EMsgIcon::Stop}}));
@@ -155,7 +148,7 @@ TEST_F(MeterLinkTest, PortThatCannotBeOpenedNamesThePort)
 
 TEST_F(MeterLinkTest, UnlockThroughTheDialogAtEitherLevel)
 {
-    Behave([](SMeterBehaviour &b) { b.aPasswords[1] = "abcdefgh"; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[1] = "abcdefgh"; });
     // Level 1 with an empty password, then level 2 with 8 characters, then
     // back to level 1: the operator's choice decides each time.
     op.accessAnswers = {{0, ""}, {1, "abcdefgh"}, {0, ""}};
@@ -189,7 +182,7 @@ TEST_F(MeterLinkTest, UnlockThroughTheDialogAtEitherLevel)
 
 TEST_F(MeterLinkTest, DialogPasswordIsCutToEightCharacters)
 {
-    Behave([](SMeterBehaviour &b) { b.aPasswords[1] = "abcdefgh"; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[1] = "abcdefgh"; });
     op.accessAnswers = {{1, "abcdefghij"}};
     EXPECT_EQ(link.Unlock(0, QString()), 1);
     EXPECT_EQ(PayloadOf(sim.Requests().value(0)), QByteArray("abcdefgh\0", 9));
@@ -198,7 +191,7 @@ TEST_F(MeterLinkTest, DialogPasswordIsCutToEightCharacters)
 TEST_F(MeterLinkTest, PasswordGoesOnTheWireInWindows1251)
 {
     const QByteArray cp1251 = Hex("EF E0 F0 EE EB FC 31 32"); // "пароль12"
-    Behave([&](SMeterBehaviour &b) { b.aPasswords[0] = cp1251; });
+    sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.aPasswords[0] = cp1251; });
     op.accessAnswers = {{0, "пароль12"}};
     EXPECT_EQ(link.Unlock(0, QString()), 1);
     EXPECT_EQ(PayloadOf(sim.Requests().value(0)), cp1251 + QByteArray(1, '\0'));
@@ -207,7 +200,7 @@ TEST_F(MeterLinkTest, PasswordGoesOnTheWireInWindows1251)
 
 TEST_F(MeterLinkTest, GivenPasswordNeedsNoDialogAndLevelFollowsTheLink)
 {
-    Behave([](SMeterBehaviour &b) { b.aPasswords[0] = "1111"; b.aPasswords[1] = "1111"; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[0] = "1111"; b.aPasswords[1] = "1111"; });
     EXPECT_EQ(link.Unlock(0, "1111"), 1);
     EXPECT_EQ(link.AccessLevel(), 1);
     EXPECT_EQ(link.Unlock(0, "1111"), 1);
@@ -271,7 +264,7 @@ TEST_F(MeterLinkTest, UnlockWithoutAnAnswerReportsTheChannel)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pName);
         sim.SetBehaviour(SMeterBehaviour());
-        Behave(c.change);
+        sim.ChangeBehaviour(c.change);
         op.shown.clear();
         op.accessAnswers = {{0, ""}};
         EXPECT_EQ(link.Unlock(1, QString()), 0);
@@ -344,7 +337,7 @@ TEST_F(MeterLinkTest, ExchangeOutcomes)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pName);
         sim.SetBehaviour(SMeterBehaviour());
-        Behave(c.change);
+        sim.ChangeBehaviour(c.change);
         op.shown.clear();
         sim.ClearRequests();
         quint16 nLength = 0;
@@ -361,7 +354,7 @@ TEST_F(MeterLinkTest, ExchangeOutcomes)
 TEST_F(MeterLinkTest, LockedMeterIsUnlockedAgainWithTheStoredPassword)
 {
     op.accessAnswers = {{1, "2222"}};
-    Behave([](SMeterBehaviour &b) { b.nLockedReplies = 1; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 1; });
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 1);
     EXPECT_EQ(nLength, SECOND_SIZE);
@@ -377,7 +370,7 @@ TEST_F(MeterLinkTest, LockedMeterIsUnlockedAgainWithTheStoredPassword)
 TEST_F(MeterLinkTest, ThirdLockedReplyIsAFailure)
 {
     UnlockSecondLevel();
-    Behave([](SMeterBehaviour &b) { b.nLockedReplies = 3; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 3; });
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 0);
     EXPECT_EQ(op.shown, SMessages({{LinkText::LineError(), EMsgIcon::Stop}}));
@@ -395,10 +388,10 @@ TEST_F(MeterLinkTest, LockedAndRefusedEndsWithTheUnlockMessages)
     for (const bool bTail : {false, true}) {
         SCOPED_TRACE(bTail ? "tail byte" : "no tail byte");
         sim.SetBehaviour(SMeterBehaviour());
-        Behave([&](SMeterBehaviour &b) { b.bTailByte = bTail; b.bPaced = true; });
+        sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.bTailByte = bTail; b.bPaced = true; });
         ASSERT_EQ(link.CheckConnection(), 1);
         UnlockSecondLevel();
-        Behave([](SMeterBehaviour &b) { b.nLockedReplies = 1; b.aPasswords[1] = "new"; });
+        sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 1; b.aPasswords[1] = "new"; });
         quint16 nLength = 0;
         EXPECT_EQ(ReadSecond(&nLength), 0); // No to the question
         EXPECT_EQ(op.shown, SMessages({{LinkText::PasswordRefused(), EMsgIcon::Question}}));
@@ -452,7 +445,7 @@ TEST_F(MeterLinkTest, SilentMeterAt9600GivesUpWithinASecondAndAHalf)
 {
     link.SetBaudRate(9600);
     UnlockSecondLevel();
-    Behave([](SMeterBehaviour &b) { b.bSilent = true; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bSilent = true; });
     QElapsedTimer timer;
     timer.start();
     quint16 nLength = 0;
@@ -466,7 +459,7 @@ TEST_F(MeterLinkTest, CancelEndsAnExchangeAtOnceWithoutAMessage)
 {
     link.SetBaudRate(9600);
     UnlockSecondLevel();
-    Behave([](SMeterBehaviour &b) { b.bSilent = true; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bSilent = true; });
     QElapsedTimer timer;
     qint64 nCancelledAt = -1;
     op.keepWaiting = [&](qint64) {
@@ -494,7 +487,7 @@ TEST_F(MeterLinkTest, CancelEndsAnExchangeAtOnceWithoutAMessage)
 
     // The next exchange starts afresh.
     op.keepWaiting = nullptr;
-    Behave([](SMeterBehaviour &b) { b.bSilent = false; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bSilent = false; });
     EXPECT_EQ(ReadSecond(&nLength), 1);
     EXPECT_FALSE(link.WasCancelled());
 }
@@ -502,7 +495,7 @@ TEST_F(MeterLinkTest, CancelEndsAnExchangeAtOnceWithoutAMessage)
 TEST_F(MeterLinkTest, HangUpInTheReplyIsReportedOnce)
 {
     UnlockSecondLevel();
-    Behave([](SMeterBehaviour &b) { b.nHangupAfter = 10; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nHangupAfter = 10; });
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 0);
     EXPECT_EQ(op.shown, SMessages({{LinkText::NoAnswer(), EMsgIcon::Stop}}));

@@ -31,13 +31,6 @@ protected:
         ASSERT_TRUE(m_client.Open(m_sim.SlavePath(), B9600));
     }
 
-    void Behave(void (*change)(SMeterBehaviour &))
-    {
-        SMeterBehaviour b = m_sim.Behaviour();
-        change(b);
-        m_sim.SetBehaviour(b);
-    }
-
     // Sends a frame and collects the nExpected bytes of the answer, and
     // whatever follows them within nQuietMs.
     QByteArray Ask(const QByteArray &request, int nExpected, int nQuietMs = EXTRA_MS)
@@ -64,12 +57,12 @@ TEST_F(MeterSimTest, CheckIsEchoedWithOrWithoutTailOrWrong)
 
     EXPECT_EQ(Ask(request, 25), request);
 
-    Behave([](SMeterBehaviour &b) { b.bTailByte = true; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bTailByte = true; });
     const QByteArray withTail = Ask(request, 26);
     ASSERT_EQ(withTail.size(), 26);
     EXPECT_EQ(withTail.left(25), request);
 
-    Behave([](SMeterBehaviour &b) {
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) {
         b.bTailByte = false;
         b.bWrongEcho = true;
     });
@@ -102,7 +95,7 @@ TEST_F(MeterSimTest, UnlockOpensOnlyTheLevelWhosePasswordIsRight)
     }
 
     // A meter with the tail byte adds it after the unlock's checksum too.
-    Behave([](SMeterBehaviour &b) { b.bTailByte = true; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bTailByte = true; });
     EXPECT_EQ(Ask(RequestFrame(CMD_UNLOCK, UNLOCK_LEVEL_2, QByteArray("2222") + '\0'), 26).size(), 26);
 }
 
@@ -134,7 +127,7 @@ TEST_F(MeterSimTest, StatusesOtherThanOkCarryNoData)
     m_sim.SetUnlockedLevel(2);
     const QByteArray read = RequestFrame(CMD_READ_MINUTE, 1);
 
-    Behave([](SMeterBehaviour &b) { b.nLockedReplies = 2; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 2; });
     for (int i = 0; i < 2; ++i) {
         const QByteArray locked = Ask(read, 25);
         EXPECT_EQ(locked.size(), 25);
@@ -143,7 +136,7 @@ TEST_F(MeterSimTest, StatusesOtherThanOkCarryNoData)
     EXPECT_EQ(m_sim.Behaviour().nLockedReplies, 0);
     EXPECT_EQ(Ask(read, 525).size(), 525);
 
-    Behave([](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; });
     const QByteArray busy = Ask(read, 25);
     EXPECT_EQ(busy.size(), 25);
     EXPECT_EQ(ReplyStatus(busy), STATUS_BUSY);
@@ -174,7 +167,7 @@ TEST_F(MeterSimTest, DamagedFramesAreRecordedButNotAnswered)
 
 TEST_F(MeterSimTest, SilentMeterTakesRequestsAndSaysNothing)
 {
-    Behave([](SMeterBehaviour &b) { b.bSilent = true; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.bSilent = true; });
     EXPECT_TRUE(Ask(RequestFrame(CMD_CHECK, 0), 0, QUIET_MS).isEmpty());
     EXPECT_EQ(m_sim.Requests().size(), 1);
 }
@@ -197,7 +190,7 @@ TEST_F(MeterSimTest, PacedReplyTakesTenBitsAByteAtTheClientsRate)
 {
     ASSERT_TRUE(m_client.SetSpeed(B2400));
     m_sim.SetUnlockedLevel(1);
-    Behave([](SMeterBehaviour &b) {
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) {
         b.bPaced = true;
         b.nReplyBytes = 240; // 2400 bits: one second
     });
@@ -213,7 +206,7 @@ TEST_F(MeterSimTest, PacedReplyTakesTenBitsAByteAtTheClientsRate)
 TEST_F(MeterSimTest, HangUpClosesTheLineAfterPartOfTheReply)
 {
     m_sim.SetUnlockedLevel(1);
-    Behave([](SMeterBehaviour &b) { b.nHangupAfter = 30; });
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nHangupAfter = 30; });
 
     ASSERT_TRUE(m_client.Write(RequestFrame(CMD_READ_SECOND, 1)));
     EXPECT_EQ(m_client.Read(30, REPLY_MS).size(), 30);

@@ -151,6 +151,15 @@ TEST_F(CliTest, ReadWritesEachListByteForByte)
     }
 }
 
+// Two lines worked out by hand from the pattern, so the comparison above does
+// not rest on the decoders alone: bytes 0B 30 55 7A are dUA, and the day
+// reply's work time (offset 2188) is 3062983751 s.
+TEST_F(CliTest, ReadShowsThePatternsValues)
+{
+    EXPECT_TRUE(Run({"read", "second"}).out.startsWith("\t\ndUA\t2052403.31\n"));
+    EXPECT_TRUE(Run({"read", "day"}).out.contains("\ndT Work - \xf1\xf3\xf2\xea\xe8\t850828:49:11\n"));
+}
+
 TEST_F(CliTest, ReadInUtf8)
 {
     SRun r = Run({"read", "day", "--encoding", "utf-8"});

@@ -354,9 +354,10 @@ void CWindowTest::shortRepliesAndLinkMessages()
     }
 
     // The link's own messages reach the operator through the same boxes.
-    behaviour.nReplyBytes = -1;
-    behaviour.nForcedStatus = STATUS_BUSY;
-    pMeter->SetBehaviour(behaviour);
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.nReplyBytes = -1;
+        behaviour.nForcedStatus = STATUS_BUSY;
+    });
     m_dialogs.shown.clear();
     Click("m_btnReadDay");
     QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{LinkText::Busy(), EMsgIcon::Exclamation, EMsgButtons::Ok}}));

@@ -27,6 +27,12 @@ quint16 StatusOf(const quint8 *pHeader)
 } // namespace
 
 CMeterLink::CMeterLink(IOperator *pOperator)
+    : CMeterLink(std::make_unique<CSerialPort>(), pOperator)
+{
+}
+
+CMeterLink::CMeterLink(std::unique_ptr<ILine> pLine, IOperator *pOperator)
+    : m_pLine(std::move(pLine))
 {
     SetOperator(pOperator);
 }
@@ -36,7 +42,7 @@ CMeterLink::~CMeterLink() = default;
 void CMeterLink::SetOperator(IOperator *pOperator)
 {
     m_pOperator = pOperator;
-    m_port.SetOperator(pOperator);
+    m_pLine->SetOperator(pOperator);
 }
 
 void CMeterLink::SetPortName(const QString &strName)
@@ -62,7 +68,7 @@ void CMeterLink::Show(const QString &strText, EMsgIcon icon)
 
 int CMeterLink::OpenPort()
 {
-    if (m_port.Open(m_strPortName, quint32(m_nBaudRate)))
+    if (m_pLine->Open(m_strPortName, quint32(m_nBaudRate)))
         return 1;
     Show(LinkText::Port(m_strPortName), EMsgIcon::Stop);
     return 0;
@@ -72,17 +78,17 @@ int CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
 {
     // A port an earlier unlock left open is closed first, so every request
     // starts on a freshly opened, purged line.
-    if (m_port.IsOpen())
-        m_port.Close();
+    if (m_pLine->IsOpen())
+        m_pLine->Close();
     if (!OpenPort())
         return 0;
-    m_port.PurgeOutput();
-    m_port.PurgeInput();
-    m_port.Write(m_header, HEADER_SIZE);
+    m_pLine->PurgeOutput();
+    m_pLine->PurgeInput();
+    m_pLine->Write(m_header, HEADER_SIZE);
     if (pPayload && nPayloadLength)
-        m_port.Write(pPayload, nPayloadLength);
-    m_port.WriteByte(Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength));
-    return m_port.Pause(REPLY_DELAY_MS) ? 1 : 0;
+        m_pLine->Write(pPayload, nPayloadLength);
+    m_pLine->WriteByte(Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength));
+    return m_pLine->Pause(REPLY_DELAY_MS) ? 1 : 0;
 }
 
 int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
@@ -90,7 +96,7 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
 {
     if (!pReply || !pReplyLength)
         return 0;
-    m_port.ClearCancelled();
+    m_pLine->ClearCancelled();
     if (m_nDeviceNumber == 0) {
         Show(LinkText::DeviceNumber(), EMsgIcon::Exclamation);
         return 0;
@@ -106,58 +112,58 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
 
         // The status decides whether any data follow, so it is judged before
         // the data are waited for.
-        const quint32 nHeader = m_port.Read(m_header, HEADER_SIZE);
-        if (m_port.IsCancelled())
+        const quint32 nHeader = m_pLine->Read(m_header, HEADER_SIZE);
+        if (m_pLine->IsCancelled())
             return 0;
         if (nHeader < quint32(HEADER_SIZE)) {
             Show(LinkText::NoAnswer(), EMsgIcon::Stop);
-            m_port.Close();
+            m_pLine->Close();
             return 0;
         }
 
         switch (StatusOf(m_header)) {
         case STATUS_OK: {
-            const quint32 nGot = m_port.Read(pReply, nWanted);
-            if (m_port.IsCancelled())
+            const quint32 nGot = m_pLine->Read(pReply, nWanted);
+            if (m_pLine->IsCancelled())
                 return 0;
             *pReplyLength = quint16(nGot);
             // The checksum byte is not checked. When the data came short the
             // line has gone quiet already, so nothing is gained by waiting.
             if (nGot == nWanted) {
                 quint8 nReplyChecksum = 0;
-                m_port.Read(&nReplyChecksum, 1);
-                if (m_port.IsCancelled())
+                m_pLine->Read(&nReplyChecksum, 1);
+                if (m_pLine->IsCancelled())
                     return 0;
             }
-            m_port.Close();
+            m_pLine->Close();
             return 1;
         }
         case STATUS_BUSY:
             Show(LinkText::Busy(), EMsgIcon::Exclamation);
-            m_port.Close();
+            m_pLine->Close();
             return 0;
         case STATUS_LOCKED: {
             // The unlock goes out on this same port, so the rest of this
             // reply (checksum, maybe a tail byte) must not be taken for the
             // start of its answer.
             quint8 aRest[MAX_REPLY_TAIL];
-            m_port.Read(aRest, MAX_REPLY_TAIL);
-            if (m_port.IsCancelled())
+            m_pLine->Read(aRest, MAX_REPLY_TAIL);
+            if (m_pLine->IsCancelled())
                 return 0;
             if (!Unlock(0, m_strPassword)) {
-                m_port.Close();
+                m_pLine->Close();
                 return 0;
             }
             if (nSends < MAX_SENDS)
                 continue;
             // Still locked after the last send: the meter is not being served.
             Show(LinkText::LineError(), EMsgIcon::Stop);
-            m_port.Close();
+            m_pLine->Close();
             return 0;
         }
         default:
             Show(LinkText::LineError(), EMsgIcon::Stop);
-            m_port.Close();
+            m_pLine->Close();
             return 0;
         }
     }
@@ -165,7 +171,7 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
 
 int CMeterLink::CheckConnection()
 {
-    m_port.ClearCancelled();
+    m_pLine->ClearCancelled();
     RequestHeader::Request(CMD_CHECK, 0, m_nDeviceNumber, 0).ToBytes(m_header);
     const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
     if (!SendRequest(nullptr, 0))
@@ -173,27 +179,27 @@ int CMeterLink::CheckConnection()
 
     // The meter echoes the request, perhaps with one tail byte after it.
     quint8 aReply[HEADER_SIZE + MAX_REPLY_TAIL] = {};
-    const quint32 n = m_port.Read(aReply, sizeof aReply);
-    if (m_port.IsCancelled())
+    const quint32 n = m_pLine->Read(aReply, sizeof aReply);
+    if (m_pLine->IsCancelled())
         return 0;
     if (n < quint32(HEADER_SIZE + 1)) {
         Show(LinkText::NoAnswer(), EMsgIcon::Stop);
-        m_port.Close();
+        m_pLine->Close();
         return 0;
     }
     if (std::equal(m_header, m_header + HEADER_SIZE, aReply) && aReply[HEADER_SIZE] == nChecksum) {
         m_nReplyTail = n == quint32(HEADER_SIZE + 1) ? 1 : 2;
-        m_port.Close();
+        m_pLine->Close();
         return 1;
     }
     Show(LinkText::LineError(), EMsgIcon::Stop);
-    m_port.Close();
+    m_pLine->Close();
     return 0;
 }
 
 int CMeterLink::Unlock(int bShowMessage, QString strPassword)
 {
-    m_port.ClearCancelled();
+    m_pLine->ClearCancelled();
     const bool bAsk = strPassword.isEmpty();
 
     for (int nAttempt = 0;; ++nAttempt) {
@@ -201,7 +207,7 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
         QString strTyped;
         if (bAsk) {
             if (!m_pOperator || !m_pOperator->AskAccess(nDialogLevel, strTyped)) {
-                m_port.Close();
+                m_pLine->Close();
                 return 0;
             }
             m_strPassword.clear();
@@ -224,31 +230,31 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
         // Within an exchange the port is open already and is used as it is.
         if (!OpenPort())
             return 0;
-        m_port.PurgeOutput();
-        m_port.PurgeInput();
-        m_port.Write(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
-        if (!m_port.Pause(REPLY_DELAY_MS))
+        m_pLine->PurgeOutput();
+        m_pLine->PurgeInput();
+        m_pLine->Write(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
+        if (!m_pLine->Pause(REPLY_DELAY_MS))
             return 0;
 
         quint8 aAnswer[HEADER_SIZE + MAX_REPLY_TAIL] = {};
-        const quint32 n = m_port.Read(aAnswer, quint32(HEADER_SIZE + m_nReplyTail));
-        if (m_port.IsCancelled())
+        const quint32 n = m_pLine->Read(aAnswer, quint32(HEADER_SIZE + m_nReplyTail));
+        if (m_pLine->IsCancelled())
             return 0;
         if (n < quint32(HEADER_SIZE + 1)) {
             Show(LinkText::Channel(), EMsgIcon::Exclamation);
-            m_port.Close();
+            m_pLine->Close();
             return 0;
         }
 
         switch (StatusOf(aAnswer)) {
         case STATUS_BAD_PASSWORD:
             if (nAttempt == 2) {
-                m_port.Pause(REFUSAL_PAUSE_MS); // a cancel closes the port itself
-                m_port.Close();
+                m_pLine->Pause(REFUSAL_PAUSE_MS); // a cancel closes the port itself
+                m_pLine->Close();
                 return 0;
             }
             if (!m_pOperator || !m_pOperator->AskYesNo(LinkText::PasswordRefused())) {
-                m_port.Close();
+                m_pLine->Close();
                 return 0;
             }
             continue;
@@ -257,11 +263,11 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
             if (bShowMessage)
                 Show(LinkText::PasswordAccepted(nNewLevel), EMsgIcon::Exclamation);
             m_strPassword = strSent;
-            m_port.Close();
+            m_pLine->Close();
             return 1;
         default:
             // A status the meter gives for reasons of its own: taken as done.
-            m_port.Close();
+            m_pLine->Close();
             return 1;
         }
     }

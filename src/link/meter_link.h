@@ -1,16 +1,22 @@
 // The one conversation partner of the meter: link settings, access state,
-// the serial channel and the header of the current frame.
+// the line to the meter and the header of the current frame.
 #pragma once
 
 #include "frame.h"
 #include "operator.h"
+#include "line.h"
 #include "serial_port.h"
 
 #include <QString>
 
+#include <memory>
+
 class CMeterLink {
 public:
+    // Talks over a serial port.
     explicit CMeterLink(IOperator *pOperator = nullptr);
+    // Talks over the line given.
+    explicit CMeterLink(std::unique_ptr<ILine> pLine, IOperator *pOperator = nullptr);
     virtual ~CMeterLink();
 
     void SetOperator(IOperator *pOperator);
@@ -40,12 +46,12 @@ public:
     const QString &Password() const { return m_strPassword; }
     const QString &PortName() const { return m_strPortName; }
     // True when the last exchange ended because the operator cancelled it.
-    bool WasCancelled() const { return m_port.IsCancelled(); }
-    CSerialPort &Port() { return m_port; }
+    bool WasCancelled() const { return m_pLine->IsCancelled(); }
+    ILine &Port() { return *m_pLine; }
 
 private:
     void Show(const QString &strText, EMsgIcon icon);
-    // Opens m_port with the link's settings (an open port is kept as it is);
+    // Opens the line with the link's settings (an open port is kept as it is);
     // on failure shows the port message and gives 0.
     int OpenPort();
     // Sends m_header, the payload and their checksum on a freshly opened
@@ -59,7 +65,7 @@ private:
     QString m_strPortName;
     qint32 m_nBaudRate = 0;
     quint16 m_nDeviceNumber = 0;
-    CSerialPort m_port;
+    std::unique_ptr<ILine> m_pLine;
     quint8 m_header[HEADER_SIZE] = {};
     IOperator *m_pOperator = nullptr;
 };

@@ -12,10 +12,6 @@
 
 namespace {
 
-// Longest stretch the channel blocks without asking the operator whether to
-// go on waiting; short enough that a cancel ends a wait well within 0.2 s.
-constexpr int WAIT_SLICE_MS = 25;
-
 // A port name is a device path on this platform. A symlink (say a stable
 // name for a pseudo-terminal) is resolved first so that the lock taken on
 // open is per device, not per name.
@@ -142,7 +138,7 @@ quint32 CSerialPort::Read(quint8 *pBuffer, quint32 n)
     if (!m_bOpen || !m_hPort)
         return 0;
 
-    const qint64 nTotalMs = qint64(TimeoutMultiplier(m_nRate)) * n + TOTAL_CONSTANT_MS;
+    const qint64 nTotalMs = ReadTotalMs(m_nRate, n);
     QElapsedTimer total;
     total.start();
     QElapsedTimer sinceLastByte;

@@ -1,9 +1,9 @@
 #include "settings_file.h"
 
+#include "file_output.h"
 #include "list_file.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -151,15 +151,5 @@ bool CSettingsFile::Write(const QString &strSection, const QString &strKey, cons
     for (const SLine &line : lines)
         out += line.body + line.ending;
 
-    QSaveFile file(m_strPath);
-    file.setDirectWriteFallback(true);
-    // Unbuffered: a write cut short must not replace the file on commit.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
+    return ReplaceFile(m_strPath, out) == EFileResult::Ok;
 }

@@ -3,9 +3,12 @@
 #include "list_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +104,24 @@ TEST_F(SettingsFileTest, UnwritablePlaceReportsFailure)
 {
     const CSettingsFile settings(dir.filePath(QStringLiteral("no/such/dir/varik.INI")));
     EXPECT_FALSE(settings.Write(u"Связь"_qs, u"Порт"_qs, u"COM1"_qs));
+}
+
+// A settings file kept elsewhere behind a link: the file there is written and
+// the link stays a link.
+TEST_F(SettingsFileTest, WritingFollowsALink)
+{
+    const QString strKept = dir.filePath(QStringLiteral("kept.INI"));
+    {
+        QFile file(strKept);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(ToCp1251(u"[Связь]\r\nПорт=COM1\r\n"_qs));
+    }
+    ASSERT_EQ(::symlink("kept.INI", QFile::encodeName(strPath).constData()), 0);
+    EXPECT_TRUE(WritePort(u"COM3"_qs));
+    EXPECT_TRUE(QFileInfo(strPath).isSymLink());
+    QFile kept(strKept);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), ToCp1251(u"[Связь]\r\nПорт=COM3\r\n"_qs));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -91,6 +92,7 @@ private slots:
     void spinStepsTheInterval();
     void savingEachList();
     void savingFailures();
+    void savingThroughALink();
     void cancelDuringSlowReply();
     void tickWaitsForRunningExchange();
     void aboutAndExitKeys();
@@ -588,6 +590,21 @@ void CWindowTest::savingFailures()
     QCOMPARE(m_dialogs.shown, (QList<SShownBox>{writeFailed}));
     QCOMPARE(FileBytes(strEarlier), QByteArrayLiteral("earlier content\n"));
     QCOMPARE(QDir(m_pDir->path()).entryList(QDir::Files), QStringList{u"earlier.txt"_qs}); // no temporary left
+}
+
+// The list goes into the file the link points to; the link stays.
+void CWindowTest::savingThroughALink()
+{
+    MakeWindow({});
+    const QString strKept = Path(QStringLiteral("kept.txt"));
+    const QString strLink = Path(QStringLiteral("link.txt"));
+    PutFile(strKept, QByteArrayLiteral("earlier content\n"));
+    QVERIFY(QFile::link(strKept, strLink));
+    m_dialogs.strSavePath = strLink;
+    Click("m_btnSaveMinute");
+    QCOMPARE(m_dialogs.shown, QList<SShownBox>());
+    QVERIFY(QFileInfo(strLink).isSymLink());
+    QCOMPARE(FileBytes(strKept), ListBytes(Shown("m_listMinute")));
 }
 
 void CWindowTest::cancelDuringSlowReply()

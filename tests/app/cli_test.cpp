@@ -15,8 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -188,6 +194,56 @@ TEST_F(CliTest, FailedReadLeavesTheOutputFileAlone)
     r = Run({"read", "second", "--output", Path("new.txt")});
     EXPECT_EQ(r.nExit, 1);
     EXPECT_FALSE(QFile::exists(Path("new.txt")));
+}
+
+// The kind of the name itself, not of what a link leads to.
+mode_t Kind(const QString &strPath)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(strPath).constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
+
+// A FIFO with its reader waiting gets the list through it and stays a FIFO.
+// The reader opens first, without waiting, and the list fits in the pipe.
+TEST_F(CliTest, ReadOutputThroughAFifo)
+{
+    const QString strFifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(strFifo).constData(), 0600), 0);
+    const int fdReader = ::open(QFile::encodeName(strFifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fdReader, 0);
+    SRun r = Run({"read", "second", "--output", strFifo});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    QByteArray got;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fdReader, buffer, sizeof buffer)) > 0;)
+        got.append(buffer, n);
+    ::close(fdReader);
+    EXPECT_EQ(got, ExpectedList(SecondListRows(), DecodeSecond, SECOND_DATA_SIZE));
+    EXPECT_EQ(Kind(strFifo), mode_t(S_IFIFO));
+}
+
+// Copies of /dev/null and /dev/full: written in place, a full device is a
+// failed write, and neither is replaced by a regular file.
+TEST_F(CliTest, ReadOutputIntoADevice)
+{
+    const struct {
+        const char *pName;
+        dev_t device;
+        int nExit;
+        const char *pErr;
+    } cases[] = {
+        {"null", makedev(1, 3), 0, ""},
+        {"full", makedev(1, 7), 1, "Не удалось записать файл.\n"},
+    };
+    for (const auto &c : cases) {
+        const QString strNode = Path(QString::fromLatin1(c.pName));
+        if (::mknod(QFile::encodeName(strNode).constData(), S_IFCHR | 0666, c.device) != 0)
+            GTEST_SKIP() << "mknod is not permitted here (" << std::strerror(errno) << "); device nodes untested";
+        SRun r = Run({"read", "second", "--output", strNode});
+        EXPECT_EQ(r.nExit, c.nExit) << c.pName;
+        EXPECT_EQ(r.err, Utf8(c.pErr)) << c.pName;
+        EXPECT_EQ(Kind(strNode), mode_t(S_IFCHR)) << c.pName;
+    }
 }
 
 TEST_F(CliTest, ShortReplyIsAFailureForEveryList)

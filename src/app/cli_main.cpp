@@ -146,6 +146,9 @@ int main(int argc, char *argv[])
                        strEncoding == QStringLiteral("utf-8"));
     }
 
+    if (strCommand == QStringLiteral("read") && words.size() == 1)
+        return Usage(QStringLiteral("read needs a data set: second, minute or day"));
+
     if (strCommand == QStringLiteral("record") && words.size() == 1) {
         const QString strFile = parser.value(QStringLiteral("file"));
         if (strFile.isEmpty())

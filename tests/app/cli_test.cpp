@@ -329,12 +329,13 @@ TEST_F(CliTest, BadUsageExitsTwo)
     EXPECT_EQ(Run({"check"}, false).nExit, 2); // no --port
     for (const QStringList &args : {QStringList{"--baud", "9601", "check"}, QStringList{"--feeder", "3", "check"},
                                     QStringList{"--level", "0", "check"}, QStringList{"--password", "123456789", "check"},
-                                    QStringList{"read", "hour"}, QStringList{"record"}, QStringList{"fly"},
-                                    QStringList{}}) {
+                                    QStringList{"read", "hour"}, QStringList{"read"}, QStringList{"record"},
+                                    QStringList{"fly"}, QStringList{}}) {
         SRun r = Run(args);
         EXPECT_EQ(r.nExit, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("usage: varik-cli")) << args.join(' ').toStdString();
     }
+    EXPECT_TRUE(Run({"read"}).err.startsWith("varik-cli: read needs a data set: second, minute or day\n"));
     EXPECT_TRUE(m_sim.Requests().isEmpty());
     SRun help = Run({"--help"}, false);
     EXPECT_EQ(help.nExit, 0);

@@ -113,8 +113,9 @@ EFileResult ReplaceFile(const QString &strPath, const QByteArray &bytes)
         return EFileResult::OpenFailed;
     // stat() reads the inode, following links, and never opens the file, so
     // a FIFO with no reader cannot hold it up.
+    const QByteArray name = QFile::encodeName(strPath);
     struct stat st {};
-    if (::stat(QFile::encodeName(strPath).constData(), &st) != 0) {
+    if (::stat(name.constData(), &st) != 0) {
         // A new name (or a dangling link) is created; anything else, such as
         // a loop of links or a folder that cannot be searched, fails as the
         // open would.

@@ -72,6 +72,26 @@ bool IsKey(const QByteArray &body, const QString &strKey, QString *pValue = null
     return true;
 }
 
+bool HasLineBreak(const QString &strText)
+{
+    return strText.contains(QLatin1Char('\n')) || strText.contains(QLatin1Char('\r'));
+}
+
+// Whether a key line written from these reads back as that key of that
+// section: a line feed would split the line and a carriage return would join
+// its ending, "=" in a key or "]" in a section name would cut the name short,
+// a key that starts with "[" reads as a section, and a name with blanks
+// around it, or with a character Windows-1251 lacks, never matches again, so
+// every write would add another line.
+bool FileCanHold(const QString &strSection, const QString &strKey, const QString &strValue)
+{
+    const QByteArray section = ToCp1251(strSection);
+    const QByteArray key = ToCp1251(strKey);
+    return !HasLineBreak(strSection) && !HasLineBreak(strKey) && !HasLineBreak(strValue)
+           && !section.contains(']') && section == section.trimmed() && FromCp1251(section) == strSection
+           && !key.contains('=') && !key.startsWith('[') && key == key.trimmed() && FromCp1251(key) == strKey;
+}
+
 bool ReadBounded(const QString &strPath, QByteArray *pText, bool *pWhole)
 {
     QFile file(strPath);
@@ -107,6 +127,8 @@ QString CSettingsFile::Read(const QString &strSection, const QString &strKey, co
 
 bool CSettingsFile::Write(const QString &strSection, const QString &strKey, const QString &strValue) const
 {
+    if (!FileCanHold(strSection, strKey, strValue))
+        return false;
     QByteArray text;
     bool bWhole = true;
     if (QFile::exists(m_strPath) && (!ReadBounded(m_strPath, &text, &bWhole) || !bWhole))
@@ -150,6 +172,9 @@ bool CSettingsFile::Write(const QString &strSection, const QString &strKey, cons
     QByteArray out;
     for (const SLine &line : lines)
         out += line.body + line.ending;
+    // Read stops at MAX_BYTES: a key written beyond it would be lost.
+    if (out.size() > MAX_BYTES)
+        return false;
 
     return ReplaceFile(m_strPath, out) == EFileResult::Ok;
 }

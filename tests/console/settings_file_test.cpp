@@ -100,6 +100,55 @@ TEST_F(SettingsFileTest, HugeFileIsLeftAlone)
     EXPECT_EQ(Bytes(), huge);
 }
 
+// A file just under the limit must not grow past it by a write: the key
+// would land beyond what is read and the setting would be lost.
+TEST_F(SettingsFileTest, WriteStaysWithinWhatIsRead)
+{
+    const QByteArray head = ToCp1251(u"[Связь]\r\n"_qs);
+    const qsizetype nKeyLine = ToCp1251(u"Порт=COM3\r\n"_qs).size();
+    for (qsizetype nOver : {0, 1}) {
+        SCOPED_TRACE(nOver ? "one byte over" : "exactly at the limit");
+        const QByteArray before = head + QByteArray(CSettingsFile::MAX_BYTES - head.size() - nKeyLine - 2 + nOver, ';') + "\r\n";
+        Put(before);
+        if (nOver) {
+            EXPECT_FALSE(WritePort(u"COM3"_qs));
+            EXPECT_TRUE(Bytes() == before) << "the file changed";
+        } else {
+            EXPECT_TRUE(WritePort(u"COM3"_qs));
+            EXPECT_EQ(Bytes().size(), CSettingsFile::MAX_BYTES);
+            EXPECT_EQ(Port(), u"COM3"_qs);
+        }
+    }
+}
+
+// What the file could not hold on a line of its own is refused and the file
+// kept: otherwise the key would not read back, or every write would add
+// another line for it.
+TEST_F(SettingsFileTest, NamesAndValuesTheFileCannotHoldAreRefused)
+{
+    const struct {
+        const char *name;
+        QString section, key, value;
+    } cases[] = {
+        {"line feed in the value", u"Связь"_qs, u"Порт"_qs, u"COM1\n[Связь]\nПорт=COM2"_qs},
+        {"carriage return ending the value", u"Связь"_qs, u"Порт"_qs, u"COM1\r"_qs},
+        {"line feed in the key", u"Связь"_qs, u"По\nрт"_qs, u"COM1"_qs},
+        {"equals sign in the key", u"Связь"_qs, u"Порт=2"_qs, u"COM1"_qs},
+        {"key read as a section", u"Связь"_qs, u"[Порт]"_qs, u"COM1"_qs},
+        {"blank around the key", u"Связь"_qs, u" Порт"_qs, u"COM1"_qs},
+        {"bracket in the section", u"Связь]x"_qs, u"Порт"_qs, u"COM1"_qs},
+        {"blank around the section", u"Связь "_qs, u"Порт"_qs, u"COM1"_qs},
+        {"key outside Windows-1251", u"Связь"_qs, u"Порт\u4e2d"_qs, u"COM1"_qs},
+    };
+    const QByteArray before = ToCp1251(u"[Связь]\r\nПорт=COM9\r\n"_qs);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Put(before);
+        EXPECT_FALSE(CSettingsFile(strPath).Write(c.section, c.key, c.value));
+        EXPECT_EQ(Bytes(), before);
+    }
+}
+
 TEST_F(SettingsFileTest, UnwritablePlaceReportsFailure)
 {
     const CSettingsFile settings(dir.filePath(QStringLiteral("no/such/dir/varik.INI")));

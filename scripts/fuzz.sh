@@ -38,7 +38,8 @@ for target in "${targets[@]}"; do
     if "$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$artifacts/" -print_final_stats=1 >"$scratch/$name/log" 2>&1; then
         grep -E '^#[0-9]+[[:space:]]+DONE|^Done ' "$scratch/$name/log" || true
-        grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$scratch/$name/log" | tr '\n' ' '
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$scratch/$name/log" \
+            | tr -s ' \n' ' ' || true
         echo
     else
         status=1

@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
     libgtest-dev googletest
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
+    clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
 )
 
 missing=()

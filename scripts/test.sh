@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Varik twice (plain, and with AddressSanitizer
-# and UndefinedBehaviorSanitizer) and runs every test in both builds.
+# and UndefinedBehaviorSanitizer) and runs every test in both builds, then
+# runs each fuzz target for a minute (scripts/fuzz.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -21,4 +22,10 @@ for variant in plain asan; do
     echo "== $variant tests"
     (cd "$dir" && ctest --output-on-failure -j2 --timeout 600) || status=1
 done
+if command -v clang++ >/dev/null; then
+    echo "== fuzz targets"
+    "$root/scripts/fuzz.sh" || status=1
+else
+    echo "== fuzz targets skipped: clang++ is missing (scripts/install-deps.sh installs it)" >&2
+fi
 exit $status

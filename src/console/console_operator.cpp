@@ -44,7 +44,7 @@ bool CConsoleOperator::AskAccess(int &nLevel, QString &strPassword)
 
 bool CConsoleOperator::KeepWaiting(qint64 nBytesReceived)
 {
-    // The window's controls are disabled for the command, so this only
+    // The operator's input to the window is held for the command, so this
     // repaints, runs the progress box and lets timers note they fell due.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     if (!m_bProgressShown && m_waiting.isValid() && m_waiting.elapsed() >= PROGRESS_DELAY_MS) {

@@ -92,7 +92,9 @@ void CQtDialogs::ProgressShow()
     ProgressHide();
     m_pProgress = new QProgressDialog(ConsoleText::Waiting(0), ConsoleText::Cancel(), 0, 0, m_pOwner);
     m_pProgress->setWindowTitle(m_strTitle);
-    m_pProgress->setWindowModality(Qt::ApplicationModal);
+    // Not modal: a modal box would make the window drop the clicks it gets
+    // meanwhile, and those wait for the end of the command instead.
+    m_pProgress->setWindowModality(Qt::NonModal);
     m_pProgress->setMinimumDuration(0);
     m_pProgress->setAutoClose(false);
     m_pProgress->setAutoReset(false);

@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
-#include <QPointer>
 #include <QRegularExpressionValidator>
 
 static void InitResources()
@@ -45,7 +44,8 @@ CVarikDlg::CVarikDlg(SConsoleSetup setup, IConsoleDialogs *pDialogs, QWidget *pP
       m_operator(m_pDialogs),
       m_setup(std::move(setup)),
       m_timerContinuous(this),
-      m_link(&m_operator)
+      m_link(&m_operator),
+      m_inputHold(this)
 {
     InitResources();
     m_setup.strTitle = TitleOf(m_setup);
@@ -205,15 +205,19 @@ void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
     if (m_bBusy)
         return;
     m_bBusy = true;
-    const QPointer<QWidget> pFocus = QApplication::focusWidget();
-    m_pUi->m_pane->setEnabled(false);
+    // The window is not greyed: it keeps painting, and what the operator
+    // clicks or types meanwhile waits and takes effect once this ends.
+    m_inputHold.Begin();
     m_operator.BeginCommand();
     fnCommand();
     m_operator.EndCommand();
-    m_pUi->m_pane->setEnabled(true);
-    if (pFocus)
-        pFocus->setFocus();
     m_bBusy = false;
+    m_inputHold.End();
+    if (m_bExitDue) {
+        m_bExitDue = false;
+        reject();
+        return;
+    }
     if (m_bTickDue) {
         m_bTickDue = false;
         QTimer::singleShot(0, this, &CVarikDlg::OnTimer);
@@ -228,8 +232,11 @@ void CVarikDlg::OnAbout()
 
 void CVarikDlg::reject()
 {
-    if (m_bBusy)
+    // The close box or Esc while a command runs: the window closes after it.
+    if (m_bBusy) {
+        m_bExitDue = true;
         return;
+    }
     UpdateData(true);
     const CSettingsFile settings(m_strIniPath);
     settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(), m_pUi->m_comboPort->currentText());

@@ -5,6 +5,7 @@
 
 #include "console_operator.h"
 #include "dialogs.h"
+#include "input_hold.h"
 #include "list_model.h"
 #include "meter_link.h"
 
@@ -45,7 +46,7 @@ public:
     const CListRows &DayRows() const { return m_modelDay.Rows(); }
     CMeterLink &Link() { return m_link; }
     const QString &IniPath() const { return m_strIniPath; }
-    // True while a command runs (its controls are disabled).
+    // True while a command runs (the operator's input to the window waits).
     bool IsBusy() const { return m_bBusy; }
 
     static constexpr int TIMER_ID = 101;
@@ -80,8 +81,9 @@ private:
     // them from the controls, false shows them.
     void UpdateData(bool bSaveAndValidate);
 
-    // Runs one command with the window's controls disabled; a command that
-    // arrives while another runs is dropped (a timer tick is held back).
+    // Runs one command at a time. Input to the window waits until it ends;
+    // a timer tick that falls due meanwhile runs after it, and so does an
+    // exit asked for by the close box.
     void RunCommand(const std::function<void()> &fnCommand);
     void ReadSecond();
     void TickOnce();
@@ -111,4 +113,6 @@ private:
     QString m_strIniPath;
     bool m_bBusy = false;
     bool m_bTickDue = false; // a tick fell due while a command ran
+    bool m_bExitDue = false; // the window was closed while a command ran
+    CInputHold m_inputHold;
 };

@@ -8,6 +8,7 @@
 #include "varik_dlg.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -24,14 +25,28 @@
 
 namespace {
 
-// Calls fn with each modal window that comes up, every 20 ms, until the
-// returned timer is deleted; fn returns true once it has dealt with it.
+// The modal window that is up, or else the progress box (which is not
+// modal, so that clicks on the window wait instead of being dropped).
+QWidget *BoxUp()
+{
+    if (QWidget *pModal = QApplication::activeModalWidget())
+        return pModal;
+    for (QWidget *pWidget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QProgressDialog *>(pWidget) && pWidget->isVisible())
+            return pWidget;
+    }
+    return nullptr;
+}
+
+// Calls fn with each modal window or progress box that comes up, every
+// 20 ms, until the returned timer is deleted; fn returns true once it has
+// dealt with it.
 std::unique_ptr<QTimer> OnModal(std::function<bool(QWidget *)> fn)
 {
     auto pTimer = std::make_unique<QTimer>();
     QObject::connect(pTimer.get(), &QTimer::timeout, [fn] {
-        if (QWidget *pModal = QApplication::activeModalWidget())
-            fn(pModal);
+        if (QWidget *pBox = BoxUp())
+            fn(pBox);
     });
     pTimer->start(20);
     return pTimer;
@@ -280,6 +295,8 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     QString strProgressTitle;
     qint64 nProgressAfter = -1;
     QElapsedTimer cancelled;
+    auto *pFeeder = window.findChild<QCheckBox *>(QStringLiteral("m_chkSecondFeeder"));
+    bool bFeederDuringRead = true;
     auto pScript = OnModal([&](QWidget *pModal) {
         if (qobject_cast<CAccessDlg *>(pModal)) {
             seen.append(u"access"_qs);
@@ -292,6 +309,9 @@ void CDialogsTest::progressBoxCancelsSlowRead()
                 seen.append(u"progress"_qs);
                 strProgressTitle = pProgress->windowTitle();
                 nProgressAfter = command.elapsed();
+                // A click on the window meanwhile waits for the end of the read.
+                QTest::mouseClick(pFeeder, Qt::LeftButton);
+                bFeederDuringRead = pFeeder->isChecked();
                 QTest::mouseClick(ButtonText(pProgress, QStringLiteral("Отмена")), Qt::LeftButton);
                 cancelled.start();
             }
@@ -312,7 +332,9 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     QVERIFY2(nAfterCancel >= 0 && nAfterCancel < 200, qPrintable(QString::number(nAfterCancel)));
     QVERIFY(!window.IsBusy());
     QCOMPARE(window.SecondRows().at(1).strValue, QString());
-    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(BoxUp(), nullptr);
+    QVERIFY(!bFeederDuringRead);
+    QVERIFY(pFeeder->isChecked());
     window.hide();
     QDir::setCurrent(strOldDir);
 }

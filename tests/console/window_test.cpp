@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 namespace {
@@ -96,6 +97,9 @@ private slots:
     void cancelDuringSlowReply();
     void tickWaitsForRunningExchange();
     void aboutAndExitKeys();
+    void inputDuringReadingStopsContinuousAfterIt_data();
+    void inputDuringReadingStopsContinuousAfterIt();
+    void exitDuringReadingExitsAfterIt();
 };
 
 void CWindowTest::startsCleared()
@@ -680,6 +684,97 @@ void CWindowTest::aboutAndExitKeys()
     QVERIFY(!m_pWindow->isVisible());
     QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
     QVERIFY(QFile::exists(Path(QStringLiteral("varik.INI"))));
+}
+
+// Runs fn once, from inside the first command of the window that the timer
+// finds running (timers run while the link waits for the meter).
+std::unique_ptr<QTimer> OnceWhileBusy(const CVarikDlg &window, std::function<void()> fn)
+{
+    auto pTimer = std::make_unique<QTimer>();
+    QTimer *pRaw = pTimer.get();
+    QObject::connect(pRaw, &QTimer::timeout, [&window, pRaw, fn] {
+        if (!window.IsBusy())
+            return;
+        pRaw->stop();
+        fn();
+    });
+    pTimer->start(5);
+    return pTimer;
+}
+
+void CWindowTest::inputDuringReadingStopsContinuousAfterIt_data()
+{
+    QTest::addColumn<QString>("interval");
+    QTest::addColumn<bool>("bKey");
+    QTest::newRow("click, 1 s") << u"1"_qs << false;
+    QTest::newRow("space, 1 s") << u"1"_qs << true;
+    QTest::newRow("click, 0 s") << u"0"_qs << false;
+    QTest::newRow("space, 0 s") << u"0"_qs << true;
+    QTest::newRow("click, empty") << QString() << false;
+}
+
+void CWindowTest::inputDuringReadingStopsContinuousAfterIt()
+{
+    QFETCH(QString, interval);
+    QFETCH(bool, bKey);
+    auto pMeter = StartMeter();
+    MakeWindow({pMeter->SlavePath()});
+    Click("m_btnReadSecond"); // unlocked, so that each tick is one request
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bPaced = true; // about 1.1 s a reading at 9600 bit/s
+    });
+    auto *pBox = Find<QCheckBox>("m_chkContinuous");
+    auto *pTimer = m_pWindow->findChild<QTimer *>(QStringLiteral("m_timerContinuous"));
+
+    bool bActed = false;
+    bool bCheckedAfterAct = false;
+    bool bControlsEnabled = false;
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        if (bKey)
+            QTest::keyClick(pBox, Qt::Key_Space);
+        else
+            QTest::mouseClick(pBox, Qt::LeftButton);
+        bCheckedAfterAct = pBox->isChecked();
+        bControlsEnabled = Find<QWidget>("m_pane")->isEnabled() && pBox->isEnabled()
+                           && Button("m_btnReadMinute")->isEnabled();
+        bActed = true;
+    });
+    Edit("m_editInterval")->setText(interval);
+    Click("m_chkContinuous");
+    QTRY_VERIFY_WITH_TIMEOUT(bActed, 10000);
+    QVERIFY(bCheckedAfterAct);   // the reading was not disturbed...
+    QVERIFY(bControlsEnabled);   // ...nor the window greyed
+    QTRY_VERIFY_WITH_TIMEOUT(!m_pWindow->IsBusy(), 10000);
+    QVERIFY(!pBox->isChecked()); // ...and the click took effect after it
+    QVERIFY(!pTimer->isActive());
+    const qsizetype nRequests = pMeter->Requests().size();
+    QTest::qWait(1300);
+    QCOMPARE(pMeter->Requests().size(), nRequests);
+    QCOMPARE(Commands(*pMeter).mid(1), QList<int>{int(CMD_READ_SECOND)} + QList<int>{int(CMD_READ_SECOND)});
+    QCOMPARE(m_dialogs.shown, QList<SShownBox>());
+}
+
+void CWindowTest::exitDuringReadingExitsAfterIt()
+{
+    auto pMeter = StartMeter();
+    MakeWindow({pMeter->SlavePath()});
+    m_pWindow->show();
+    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+        behaviour.bPaced = true;
+    });
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] { Click("m_btnExit"); });
+    Click("m_btnReadSecond");
+    VerifyFilled(Shown("m_listSecond"), CENTS); // the reading ended as usual
+    QVERIFY(!m_pWindow->isVisible());
+    QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
+    QVERIFY(FileBytes(Path(QStringLiteral("varik.INI"))).contains(ToCp1251(pMeter->SlavePath())));
+
+    // The close box during a reading closes the window after it as well.
+    MakeWindow({pMeter->SlavePath()});
+    m_pWindow->show();
+    pAct = OnceWhileBusy(*m_pWindow, [&] { m_pWindow->close(); });
+    Click("m_btnReadSecond");
+    QVERIFY(!m_pWindow->isVisible());
 }
 
 QTEST_MAIN(CWindowTest)

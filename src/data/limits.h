@@ -1,0 +1,83 @@
+// The limits a supply is judged against: a band per quantity, with the
+// EN 50160 values for low-voltage supply as defaults. The table is read from
+// and written to a text file the user may edit; this part only turns bytes
+// into a table and back (the console finds and reads the file).
+#pragma once
+
+#include "list_rows.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <limits>
+#include <optional>
+
+// A value is within the band when dMin <= value <= dMax. A side without a
+// bound is infinite.
+struct SLimitBand {
+    double dMin = -std::numeric_limits<double>::infinity();
+    double dMax = std::numeric_limits<double>::infinity();
+    bool Holds(double dValue) const { return dValue >= dMin && dValue <= dMax; }
+    bool operator==(const SLimitBand &) const = default;
+};
+
+inline constexpr int FIRST_HARMONIC_ORDER = 2;
+inline constexpr int LAST_HARMONIC_ORDER = 40;
+
+class CLimits {
+public:
+    // EN 50160, low-voltage supply (see README for where each value comes from).
+    static CLimits Defaults();
+    // No limit at all.
+    static CLimits None();
+
+    // Voltage harmonic of order 2 to 40, in % of the fundamental.
+    std::optional<SLimitBand> Harmonic(int nOrder) const;
+    void SetHarmonic(int nOrder, std::optional<SLimitBand> band);
+    // Total distortion Ku, %.
+    std::optional<SLimitBand> TotalDistortion() const { return m_total; }
+    void SetTotalDistortion(std::optional<SLimitBand> band) { m_total = band; }
+    // Negative-sequence unbalance K2, %.
+    std::optional<SLimitBand> Unbalance() const { return m_unbalance; }
+    void SetUnbalance(std::optional<SLimitBand> band) { m_unbalance = band; }
+    // Frequency deviation dF, Hz.
+    std::optional<SLimitBand> FrequencyDeviation() const { return m_frequency; }
+    void SetFrequencyDeviation(std::optional<SLimitBand> band) { m_frequency = band; }
+    // Voltage deviation dU of a phase or line pair, %.
+    std::optional<SLimitBand> VoltageDeviation() const { return m_voltage; }
+    void SetVoltageDeviation(std::optional<SLimitBand> band) { m_voltage = band; }
+
+    // The limit of the quantity a row of the Секунда or Минута list shows,
+    // by its name ("Ku5A", "KuBC", "K2", "dF", "dUAB"); none for every other
+    // row (K0, U0, F, the voltages, blank rows ...).
+    std::optional<SLimitBand> ForRowName(const QString &strName) const;
+
+    bool operator==(const CLimits &) const = default;
+
+private:
+    std::array<std::optional<SLimitBand>, LAST_HARMONIC_ORDER + 1> m_harmonics{}; // [order]
+    std::optional<SLimitBand> m_total;
+    std::optional<SLimitBand> m_unbalance;
+    std::optional<SLimitBand> m_frequency;
+    std::optional<SLimitBand> m_voltage;
+};
+
+// What reading a limits file gave: the table (defaults for everything the
+// file does not set or sets in a way that cannot be read) and one message
+// per problem, each naming the file and the line ("limits.txt:7: ...").
+struct SLimitsRead {
+    CLimits limits;
+    QStringList problems;
+};
+
+// The file is UTF-8 text; its format is documented at the top of the file
+// LimitsFileBytes writes and in README.
+SLimitsRead ParseLimits(const QByteArray &utf8, const QString &strFileName);
+QByteArray LimitsFileBytes(const CLimits &limits);
+
+// For each row of a Секунда or Минута list: true where the row shows a value
+// beyond its limit (the value as shown; a row without a value or without a
+// limit is false).
+std::vector<bool> RowsBeyondLimits(const CListRows &rows, const CLimits &limits);

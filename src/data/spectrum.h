@@ -2,7 +2,7 @@
 // Минута list as they stand.
 #pragma once
 
-#include "limits.h"
+#include "supply_limits.h"
 #include "list_rows.h"
 
 #include <array>

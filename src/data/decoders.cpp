@@ -213,3 +213,21 @@ bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
 {
     return Decode(DayLayout(), pData, nSize, rows);
 }
+
+// Every field of the second layout is a signed 32-bit value.
+bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out)
+{
+    const SLayout &layout = SecondLayout();
+    if (pData == nullptr || nSize < layout.nDataSize)
+        return false;
+    std::vector<SRawValue> values;
+    values.reserve(layout.fields.size());
+    for (const SField &field : layout.fields) {
+        std::uint32_t n = 0;
+        if (!ReadU32(pData, layout.nDataSize, field.nOffset, n))
+            return false;
+        values.push_back(SRawValue{field.nRow, std::int32_t(n)});
+    }
+    out = std::move(values);
+    return true;
+}

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 inline constexpr int SECOND_DATA_SIZE = 1036;
 inline constexpr int MINUTE_DATA_SIZE = 500;
@@ -16,6 +17,15 @@ inline constexpr int DAY_DATA_SIZE = 2204;
 bool DecodeSecond(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
 bool DecodeMinute(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
 bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
+
+// The per-second reply's signed 32-bit values as the meter sent them, each
+// with the row it fills, in row order (the reply's own order differs at its
+// tail); false (out unchanged) for a buffer shorter than the data set.
+struct SRawValue {
+    int nRow;
+    std::int32_t nRaw;
+};
+bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out);
 
 // The value texts, exposed for the tests.
 QString FormatMilli(std::int32_t nRaw);     // raw * 0.001f, "%3.2f"

@@ -1,0 +1,84 @@
+// Everything is written with integer arithmetic and without the C library's
+// printing, so that the user's LC_NUMERIC (a decimal comma) never shows.
+#include "csv_log.h"
+
+#include "catalogue.h"
+#include "decoders.h"
+
+#include <chrono>
+
+namespace {
+
+// n (at least 0) in decimal with at least nWidth digits.
+QByteArray Digits(qint64 n, int nWidth)
+{
+    return QByteArray::number(n).rightJustified(nWidth, '0');
+}
+
+} // namespace
+
+QByteArray CsvHeader()
+{
+    QByteArray header("time");
+    for (const SListRow &row : SecondListRows()) {
+        if (!row.strName.isEmpty())
+            header += ',' + row.strName.toUtf8();
+    }
+    return header + '\n';
+}
+
+bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out)
+{
+    std::vector<SRawValue> fields;
+    if (!SecondRawFields(pData, nSize, fields))
+        return false;
+    out.clear();
+    out.reserve(fields.size());
+    for (const SRawValue &field : fields)
+        out.push_back(field.nRaw);
+    return true;
+}
+
+QByteArray MilliText(std::int32_t nRaw)
+{
+    // Widened before the sign goes, so that INT32_MIN keeps its magnitude.
+    const qint64 nWide = nRaw;
+    const qint64 nAbs = nWide < 0 ? -nWide : nWide;
+    QByteArray text;
+    if (nWide < 0)
+        text += '-';
+    return text + QByteArray::number(nAbs / 1000) + '.' + Digits(nAbs % 1000, 3);
+}
+
+QByteArray CsvTime(qint64 nMsecsSinceEpoch, int nOffsetSeconds)
+{
+    using namespace std::chrono;
+    // Whole seconds, rounded down, so a time before 1970 does not move forward.
+    const sys_seconds utc = floor<seconds>(sys_time<milliseconds>(milliseconds(nMsecsSinceEpoch)));
+    const sys_seconds local = utc + seconds(nOffsetSeconds);
+    const sys_days day = floor<days>(local);
+    const year_month_day date(day);
+    const hh_mm_ss<seconds> clock(local - day);
+
+    QByteArray text = Digits(int(date.year()), 4) + '-' + Digits(unsigned(date.month()), 2) + '-'
+                      + Digits(unsigned(date.day()), 2) + 'T' + Digits(clock.hours().count(), 2) + ':'
+                      + Digits(clock.minutes().count(), 2) + ':' + Digits(clock.seconds().count(), 2);
+
+    const qint64 nOffsetAbs = nOffsetSeconds < 0 ? -qint64(nOffsetSeconds) : qint64(nOffsetSeconds);
+    text += nOffsetSeconds < 0 ? '-' : '+';
+    text += Digits(nOffsetAbs / 3600, 2) + ':' + Digits(nOffsetAbs / 60 % 60, 2);
+    // An offset with seconds (a zone's old local mean time) keeps them, so
+    // the text still names the exact instant.
+    if (nOffsetAbs % 60 != 0)
+        text += ':' + Digits(nOffsetAbs % 60, 2);
+    return text;
+}
+
+QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<std::int32_t> &raw)
+{
+    QByteArray row = CsvTime(nMsecsSinceEpoch, nOffsetSeconds);
+    row.reserve(row.size() + qsizetype(raw.size()) * 9 + 1);
+    for (const std::int32_t nRaw : raw)
+        row += ',' + MilliText(nRaw);
+    return row + '\n';
+}

@@ -1,54 +1,16 @@
 #include "file_output.h"
 
+#include "descriptor_io.h"
+
 #include <QFile>
 #include <QSaveFile>
 
 #include <cerrno>
-#include <csignal>
-#include <ctime>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// A reader that leaves a FIFO before the end must not end the whole program
-// with SIGPIPE: while this lives the signal is held for this thread, and one
-// that the write raised is taken back, so the write just fails with EPIPE.
-class CSigpipeHeld {
-public:
-    CSigpipeHeld()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        m_bWasPending = IsPending();
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~CSigpipeHeld()
-    {
-        if (!m_bWasPending && IsPending()) {
-            const timespec noWait{};
-            while (sigtimedwait(&m_pipe, nullptr, &noWait) < 0 && errno == EINTR) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    CSigpipeHeld(const CSigpipeHeld &) = delete;
-    CSigpipeHeld &operator=(const CSigpipeHeld &) = delete;
-
-private:
-    static bool IsPending()
-    {
-        sigset_t pending;
-        sigemptyset(&pending);
-        return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    }
-
-    sigset_t m_pipe;
-    sigset_t m_old;
-    bool m_bWasPending = false;
-};
 
 // Opens the name as open() does, symbolic links followed, and writes every
 // byte into what it finds there: no temporary file, no rename. Opening a
@@ -59,22 +21,11 @@ EFileResult WriteInPlace(const QString &strPath, const QByteArray &bytes, int nF
     if (strPath.isEmpty())
         return EFileResult::OpenFailed;
     const CSigpipeHeld held;
-    const QByteArray name = QFile::encodeName(strPath);
-    int fd;
-    do {
-        fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | nFlags);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenForWriting(QFile::encodeName(strPath), nFlags);
     if (fd < 0)
         return EFileResult::OpenFailed;
 
-    bool bWritten = true;
-    for (qsizetype nDone = 0; nDone < bytes.size() && bWritten;) {
-        const ssize_t n = ::write(fd, bytes.constData() + nDone, size_t(bytes.size() - nDone));
-        if (n > 0)
-            nDone += n;
-        else if (n == 0 || errno != EINTR)
-            bWritten = false;
-    }
+    bool bWritten = WriteAll(fd, bytes) == 0;
     // Linux frees the descriptor even when close() reports an error, so it
     // is never retried; the error (a deferred write on a network file
     // system) still counts.

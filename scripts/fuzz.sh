@@ -34,8 +34,10 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$artifacts"
     [ -d "$root/tests/fuzz/corpus/$name" ] && cp -r "$root/tests/fuzz/corpus/$name/." "$corpus/"
     echo "== $name (${seconds}s)"
-    # -timeout: one input taking this long counts as a hang; -rss_limit_mb bounds memory.
-    if "$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    # -timeout: one input taking this long counts as a hang; -rss_limit_mb bounds
+    # memory; the outer timeout catches a fuzzer that hangs outside any input.
+    if timeout --kill-after=10 $((seconds + 120)) \
+        "$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$artifacts/" -print_final_stats=1 >"$scratch/$name/log" 2>&1; then
         grep -E '^#[0-9]+[[:space:]]+DONE|^Done ' "$scratch/$name/log" || true
         grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$scratch/$name/log" \

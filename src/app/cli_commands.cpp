@@ -4,11 +4,14 @@
 #include "catalogue.h"
 #include "cli_operator.h"
 #include "console_text.h"
+#include "csv_log.h"
+#include "csv_log_file.h"
 #include "decoders.h"
 #include "file_output.h"
 #include "list_file.h"
 #include "meter_link.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QThread>
 
@@ -63,10 +66,11 @@ bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts
     return true;
 }
 
-// One read into rows; false after a message when nothing usable came. A
-// short reply is a failure here too, so a script never takes it for data.
+// One read into rows, the reply's data into *pReply when asked for; false
+// after a message when nothing usable came. A short reply is a failure here
+// too, so a script never takes it for data.
 bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
-              CListRows &rows)
+              CListRows &rows, std::vector<quint8> *pReply = nullptr)
 {
     const SDataSetInfo info = Info(set);
     if (!PrepareLink(link, op, opts))
@@ -79,7 +83,28 @@ bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, E
         op.Fail(ConsoleText::ReadFailed());
         return false;
     }
+    if (pReply != nullptr) {
+        buffer.resize(nLength);
+        *pReply = std::move(buffer);
+    }
     return true;
+}
+
+// The window's message, then which file and what the system said.
+QString CsvProblem(EFileResult result, const QString &strPath, const CCsvLogFile &csv)
+{
+    const QString strMessage =
+        result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed();
+    return strMessage + u'\n' + strPath + QStringLiteral(": ") + csv.ErrorText();
+}
+
+// The CSV row of a per-second reply, timed now in local time.
+QByteArray CsvRowNow(const std::vector<quint8> &reply)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    std::vector<std::int32_t> raw;
+    SecondRawValues(reply.data(), reply.size(), raw);
+    return CsvRow(now.toMSecsSinceEpoch(), now.offsetFromUtc(), raw);
 }
 
 bool WriteStdout(const QByteArray &bytes)
@@ -130,12 +155,22 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
 }
 
 int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
-              int nIntervalSec, int nCount)
+              const QString &strCsv, int nIntervalSec, int nCount)
 {
     // A record is only ever appended to a file that exists already.
-    if (!QFile::exists(strFile)) {
+    if (!strFile.isEmpty() && !QFile::exists(strFile)) {
         op.Fail(ConsoleText::OpenFailed());
         return 1;
+    }
+    // The CSV log is made when missing; opening a FIFO waits for its reader
+    // before the signals below are taken over, so a signal still ends that wait.
+    CCsvLogFile csv;
+    if (!strCsv.isEmpty()) {
+        const EFileResult result = csv.Open(strCsv);
+        if (result != EFileResult::Ok) {
+            op.Fail(CsvProblem(result, strCsv, csv));
+            return 1;
+        }
     }
     g_bStopRequested = 0;
     std::signal(SIGINT, RequestStop);
@@ -144,14 +179,25 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
     CListRows rows = SecondListRows();
     int nStatus = 0;
     for (int nDone = 0; nCount == 0 || nDone < nCount; ++nDone) {
-        // A failed read has told why; the record keeps the values held, and
-        // the exit status tells a script that not every record is fresh.
-        if (!ReadInto(link, op, opts, EDataSet::Second, rows))
+        // A failed read has told why; the record keeps the values held, the
+        // CSV log gets no row, and the exit status tells a script that not
+        // every record is fresh.
+        std::vector<quint8> reply;
+        const bool bRead = ReadInto(link, op, opts, EDataSet::Second, rows, &reply);
+        if (!bRead)
             nStatus = 1;
+        const QByteArray csvRow = bRead && csv.IsOpen() ? CsvRowNow(reply) : QByteArray();
 
-        const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));
-        if (result != EFileResult::Ok) {
-            op.Fail(result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed());
+        if (!strFile.isEmpty()) {
+            const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));
+            if (result != EFileResult::Ok) {
+                op.Fail(result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed());
+                nStatus = 1;
+                break;
+            }
+        }
+        if (!csvRow.isEmpty() && csv.Append(csvRow) != EFileResult::Ok) {
+            op.Fail(CsvProblem(EFileResult::WriteFailed, strCsv, csv));
             nStatus = 1;
             break;
         }

@@ -24,7 +24,9 @@ int RunCheck(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts);
 int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
             const QString &strOutput, bool bUtf8);
 
-// Per-second reads every nIntervalSec seconds, each appended as one record to
-// the existing file strFile; nCount records, or until SIGINT/SIGTERM when 0.
+// Per-second reads every nIntervalSec seconds; nCount reads, or until
+// SIGINT/SIGTERM when 0. Each read is appended as one record to the existing
+// file strFile, and each successful one as a row to the CSV log strCsv
+// (created when missing); either name may be empty, not both.
 int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
-              int nIntervalSec, int nCount);
+              const QString &strCsv, int nIntervalSec, int nCount);

@@ -1,7 +1,7 @@
 // varik-cli: the meter from the command line, with the window's link.
 //   varik-cli [options] check
 //   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
-//   varik-cli [options] record --file FILE [--interval SECONDS] [--count N]
+//   varik-cli [options] record [--file FILE] [--csv FILE] [--interval SECONDS] [--count N]
 #include "cli_commands.h"
 #include "cli_operator.h"
 #include "meter_link.h"
@@ -15,7 +15,8 @@ namespace {
 
 const char *const kUsage =
     "usage: varik-cli --port PATH [--baud RATE] [--device N] [--feeder 1|2] [--level 1|2]\n"
-    "                 [--password TEXT] check | read second|minute|day | record --file FILE";
+    "                 [--password TEXT] check | read second|minute|day\n"
+    "                 | record [--file FILE] [--csv FILE] (one of them at least)";
 
 const QStringList kBaudRates = {"110", "300", "600", "1200", "2400", "4800",
                                 "9600", "19200", "38400", "57600", "115200"};
@@ -56,6 +57,19 @@ int main(int argc, char *argv[])
         "  record --file FILE    read the per-second values every interval and append\n"
         "                        one record (rows 0 to 6, tab after each, two line\n"
         "                        feeds) to FILE, which must exist\n"
+        "  record --csv FILE     read the per-second values every interval and append\n"
+        "                        one CSV row per successful read to FILE, which is\n"
+        "                        created when missing; --file and --csv may be given\n"
+        "                        together\n"
+        "\n"
+        "The CSV log is UTF-8 with LF line ends. A new or empty file first gets a\n"
+        "header row: \"time\", then the names of the 259 values of the per-second\n"
+        "list (\"Секунда\") in list order. Each row holds the local time of the read\n"
+        "in ISO 8601 with its UTC offset (2026-12-10T14:03:07+03:00), then every value\n"
+        "exactly as the meter sent it, with three decimals and a dot whatever the\n"
+        "locale (-1.234). Each row is on the disk before the next read. A failed read\n"
+        "writes no row (a --file record keeps the values held); a CSV write error\n"
+        "ends the command with exit 1, keeping the rows written.\n"
         "\n"
         "The access level is unlocked with --level and --password before the first\n"
         "read, as the window's access dialog would. Every failure message prints on\n"
@@ -86,12 +100,15 @@ int main(int argc, char *argv[])
                                                     "list) or utf-8 (for terminals and pipes)."),
          QStringLiteral("NAME"), QStringLiteral("windows-1251")},
         {QStringLiteral("file"), QStringLiteral("record: the recording file; it must exist and is only "
-                                                "appended to."),
+                                                "appended to. Needed unless --csv is given."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("csv"), QStringLiteral("record: the CSV log; created when missing, else appended "
+                                               "to (the header only goes into an empty file)."),
          QStringLiteral("FILE")},
         {QStringLiteral("interval"), QStringLiteral("record: seconds between reads (default 1)."),
          QStringLiteral("SECONDS"), QStringLiteral("1")},
-        {QStringLiteral("count"), QStringLiteral("record: stop after N records (default: run until "
-                                                 "interrupted; SIGINT or SIGTERM end it after the current record)."),
+        {QStringLiteral("count"), QStringLiteral("record: stop after N reads (default: run until "
+                                                 "interrupted; SIGINT or SIGTERM end it after the current read)."),
          QStringLiteral("N"), QStringLiteral("0")},
     });
     if (!parser.parse(QCoreApplication::arguments()))
@@ -151,15 +168,16 @@ int main(int argc, char *argv[])
 
     if (strCommand == QStringLiteral("record") && words.size() == 1) {
         const QString strFile = parser.value(QStringLiteral("file"));
-        if (strFile.isEmpty())
-            return Usage(QStringLiteral("record needs --file FILE"));
+        const QString strCsv = parser.value(QStringLiteral("csv"));
+        if (strFile.isEmpty() && strCsv.isEmpty())
+            return Usage(QStringLiteral("record needs --file FILE or --csv FILE"));
         int nInterval = 1;
         int nCount = 0;
         if (!ParseCount(parser.value(QStringLiteral("interval")), 0, nInterval))
             return Usage(QStringLiteral("--interval takes a whole number of seconds"));
         if (!ParseCount(parser.value(QStringLiteral("count")), 0, nCount))
             return Usage(QStringLiteral("--count takes a whole number"));
-        return RunRecord(link, op, opts, strFile, nInterval, nCount);
+        return RunRecord(link, op, opts, strFile, strCsv, nInterval, nCount);
     }
 
     return Usage(strCommand.isEmpty() ? QStringLiteral("no command given")

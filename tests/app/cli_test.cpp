@@ -3,14 +3,19 @@
 #include "meter_sim.h"
 
 #include "catalogue.h"
+#include "csv_log.h"
 #include "decoders.h"
 #include "frame.h"
+#include "link_messages.h"
 #include "list_file.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,7 +24,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <iostream>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -59,6 +67,9 @@ protected:
         if (bWithPort)
             args = QStringList{"--port", m_sim.SlavePath(), "--baud", "115200"} + args;
         QProcess p;
+        p.setProcessEnvironment(m_env);
+        if (m_fnChildSetup)
+            p.setChildProcessModifier(m_fnChildSetup);
         p.start(QStringLiteral(VARIK_CLI_PATH), args);
         EXPECT_TRUE(p.waitForFinished(30000));
         return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
@@ -79,6 +90,8 @@ protected:
 
     CMeterSim m_sim;
     QTemporaryDir m_dir;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment(); // of every Run
+    std::function<void()> m_fnChildSetup; // runs in the child before varik-cli starts
 };
 
 TEST_F(CliTest, CheckUnlocksAndPrintsTheSuccessMessage)
@@ -286,6 +299,13 @@ TEST_F(CliTest, RecordNeverCreatesTheFile)
     EXPECT_EQ(r.err, Utf8("Не удалось открыть файл.\n"));
     EXPECT_FALSE(QFile::exists(strFile));
     EXPECT_TRUE(m_sim.Requests().isEmpty());
+
+    // Nor is a CSV log begun beside a record file that is missing.
+    r = Run({"record", "--file", strFile, "--csv", Path("log.csv"), "--count", "1"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.err, Utf8("Не удалось открыть файл.\n"));
+    EXPECT_FALSE(QFile::exists(Path("log.csv")));
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
 }
 
 TEST_F(CliTest, RecordKeepsTheHeldValuesWhenAReadFails)
@@ -299,6 +319,178 @@ TEST_F(CliTest, RecordKeepsTheHeldValuesWhenAReadFails)
     QFile file(strFile);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("\t\t\t\t\t\t\t\n\n\t\t\t\t\t\t\t\n\n"));
+}
+
+// The per-second pattern's CSV values: ",v1,...,v259\n".
+QByteArray PatternCsvValues()
+{
+    const QByteArray data = Pattern(SECOND_DATA_SIZE);
+    std::vector<std::int32_t> raw;
+    SecondRawValues(reinterpret_cast<const std::uint8_t *>(data.constData()), size_t(data.size()), raw);
+    return CsvRow(0, 0, raw).mid(int(sizeof "1970-01-01T00:00:00+00:00") - 1);
+}
+
+int SecondReads(const QList<QByteArray> &requests)
+{
+    int n = 0;
+    for (const QByteArray &frame : requests)
+        n += quint8(frame.at(6)) == CMD_READ_SECOND;
+    return n;
+}
+
+QByteArray Run(const QString &strProgram, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(strProgram, args);
+    return p.waitForFinished(60000) && p.exitCode() == 0 ? p.readAllStandardOutput().trimmed() : QByteArray();
+}
+
+// An environment whose numbers are written with a decimal comma, for the C
+// library (LC_NUMERIC) and for Qt's system locale, which reads the same
+// variables. A comma locale the system lacks is compiled into strDir (the
+// small KOI8-R one is quick to make, and only its numbers matter). *pNote
+// says when the C library could not be given one.
+QProcessEnvironment CommaNumericEnvironment(const QString &strDir, QString *pNote)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LC_ALL"));
+    const QByteArray installed = Run(QStringLiteral("locale"), {QStringLiteral("-a")}, env);
+    QString strLocale;
+    for (const char *pName : {"ru_RU.utf8", "de_DE.utf8"})
+        if (installed.split('\n').contains(pName))
+            strLocale = QString::fromLatin1(pName);
+    if (strLocale.isEmpty()) {
+        strLocale = QStringLiteral("ru_RU.KOI8-R");
+        QDir().mkpath(strDir);
+        Run(QStringLiteral("localedef"), {"-i", "ru_RU", "-f", "KOI8-R", strDir + u'/' + strLocale}, env);
+        env.insert(QStringLiteral("LOCPATH"), strDir);
+    }
+    env.insert(QStringLiteral("LC_NUMERIC"), strLocale);
+    if (Run(QStringLiteral("locale"), {QStringLiteral("decimal_point")}, env) != ",")
+        *pNote = QStringLiteral("no comma locale for the C library; LC_NUMERIC=") + strLocale
+                 + QStringLiteral(" set anyway, so only Qt's system locale writes commas");
+    return env;
+}
+
+// Two runs into one file, under a decimal comma and a local time 5:30 east of
+// UTC: the header once, a row per read with its local time, values with dots.
+TEST_F(CliTest, RecordCsvWritesTheHeaderOnceAndARowPerRead)
+{
+    QString strNote;
+    m_env = CommaNumericEnvironment(Path("locales"), &strNote);
+    if (!strNote.isEmpty())
+        std::cout << "note: " << strNote.toStdString() << std::endl;
+    m_env.insert(QStringLiteral("TZ"), QStringLiteral("<+0530>-5:30"));
+    const QString strCsv = Path("log.csv");
+    const qint64 nBefore = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
+    SRun r = Run({"record", "--csv", strCsv, "--interval", "0", "--count", "3"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    r = Run({"record", "--csv", strCsv, "--interval", "0", "--count", "2"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    const qint64 nAfter = QDateTime::currentMSecsSinceEpoch();
+
+    QFile file(strCsv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    ASSERT_TRUE(content.startsWith(CsvHeader()));
+    QList<QByteArray> rows = content.mid(CsvHeader().size()).split('\n');
+    EXPECT_TRUE(rows.takeLast().isEmpty()); // the last row ends with its line feed
+    ASSERT_EQ(rows.size(), 5);
+    const QByteArray values = PatternCsvValues().chopped(1);
+    EXPECT_TRUE(values.startsWith(",2052403.211,")); // dUA, bytes 0B 30 55 7A
+    const QRegularExpression timeForm(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+05:30$"));
+    qint64 nPrevious = nBefore;
+    for (const QByteArray &row : rows) {
+        const QString strTime = QString::fromLatin1(row.left(row.indexOf(',')));
+        EXPECT_TRUE(timeForm.match(strTime).hasMatch()) << row.left(40).constData();
+        const qint64 nTime = QDateTime::fromString(strTime, Qt::ISODate).toMSecsSinceEpoch();
+        EXPECT_GE(nTime, nPrevious) << strTime.toStdString();
+        EXPECT_LE(nTime, nAfter) << strTime.toStdString();
+        nPrevious = nTime;
+        EXPECT_EQ(row.mid(row.indexOf(',')), values);
+    }
+}
+
+// The first read is refused until the link gives up, the second succeeds:
+// the record file gets both (the first with the values held, blank here),
+// the CSV log only the second.
+TEST_F(CliTest, RecordCsvWritesNoRowForAFailedRead)
+{
+    const QString strFile = Path("record.txt");
+    const QString strCsv = Path("log.csv");
+    QFile(strFile).open(QIODevice::WriteOnly);
+    m_sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 3; });
+    SRun r = Run({"record", "--file", strFile, "--csv", strCsv, "--interval", "0", "--count", "2"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(QString::fromUtf8(r.err), LinkText::LineError() + u'\n');
+    EXPECT_EQ(SecondReads(m_sim.Requests()), 4);
+
+    CListRows rows = SecondListRows();
+    const QByteArray data = Pattern(SECOND_DATA_SIZE);
+    DecodeSecond(reinterpret_cast<const std::uint8_t *>(data.constData()), size_t(data.size()), rows);
+    QFile record(strFile);
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    EXPECT_EQ(record.readAll(), "\t\t\t\t\t\t\t\n\n" + RecordBytes(rows));
+    QFile csv(strCsv);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray content = csv.readAll();
+    ASSERT_TRUE(content.startsWith(CsvHeader()));
+    EXPECT_EQ(content.count('\n'), 2) << content.constData();
+    EXPECT_TRUE(content.endsWith(PatternCsvValues()));
+}
+
+// Whatever goes wrong with the CSV log ends the command with the reason and
+// keeps the rows written: a name that cannot be opened and a full device (no
+// read is made), and a disk that fills up during the second row (made by a
+// file size limit on varik-cli).
+TEST_F(CliTest, RecordCsvFailureEndsTheCommand)
+{
+    QString strFull = Path("full");
+    if (::mknod(QFile::encodeName(strFull).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0
+        || ::access(QFile::encodeName(strFull).constData(), W_OK) != 0)
+        strFull = QStringLiteral("/dev/full");
+    const qsizetype nRow = qsizetype(sizeof "1970-01-01T00:00:00+00:00") - 1 + PatternCsvValues().size();
+    const rlim_t nLimit = rlim_t(CsvHeader().size() + nRow + nRow / 2);
+    const struct {
+        QString strCsv;
+        const char *pMessage;
+        int nErrno;
+        rlim_t nFileSizeLimit; // 0: none
+        int nReads;
+        int nRowsKept;
+    } cases[] = {
+        {Path("no/such/folder/log.csv"), "Не удалось открыть файл.", ENOENT, 0, 0, 0},
+        {strFull, "Не удалось записать файл.", ENOSPC, 0, 0, 0},
+        {Path("log.csv"), "Не удалось записать файл.", EFBIG, nLimit, 2, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.strCsv.toStdString());
+        m_sim.ClearRequests();
+        const rlim_t nFileSizeLimit = c.nFileSizeLimit;
+        m_fnChildSetup = [nFileSizeLimit] {
+            if (nFileSizeLimit == 0)
+                return;
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = nFileSizeLimit;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        SRun r = Run({"record", "--csv", c.strCsv, "--interval", "0", "--count", "5"});
+        EXPECT_EQ(r.nExit, 1);
+        EXPECT_EQ(QString::fromUtf8(r.err), QString::fromUtf8(c.pMessage) + u'\n' + c.strCsv + QStringLiteral(": ")
+                                                + QString::fromLocal8Bit(std::strerror(c.nErrno)) + u'\n');
+        EXPECT_EQ(SecondReads(m_sim.Requests()), c.nReads);
+        if (c.nRowsKept > 0) {
+            QFile file(c.strCsv);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            const QByteArray content = file.readAll();
+            EXPECT_EQ(content.size(), CsvHeader().size() + nRow * c.nRowsKept);
+            EXPECT_TRUE(content.endsWith(PatternCsvValues()));
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(Path("no")));
 }
 
 TEST_F(CliTest, RecordEndsCleanlyOnSigterm)

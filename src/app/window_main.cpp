@@ -3,6 +3,7 @@
 // pseudo-terminal, lists and selects it and fills in its device number.
 #include "app_title.h"
 #include "meter_sim.h"
+#include "qt_translations.h"
 #include "varik_dlg.h"
 
 #include <QApplication>
@@ -51,6 +52,10 @@ int CVarikApp::InitInstance()
     QCommandLineParser parser;
     DescribeOptions(parser);
     parser.process(*this);
+    // The command line stays English like the help; what the window shows
+    // of Qt's own (file dialogs, standard buttons, context menus) is Russian.
+    // Without Qt's translations installed those stay English.
+    InstallQtTranslations(*this);
 
     SConsoleSetup setup;
     setup.strTitle = ApplicationTitle();

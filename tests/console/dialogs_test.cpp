@@ -5,11 +5,13 @@
 #include "frame.h"
 #include "meter_sim.h"
 #include "qt_dialogs.h"
+#include "qt_translations.h"
 #include "varik_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include <functional>
 
@@ -73,6 +76,7 @@ private slots:
     void aboutBox();
     void fileDialogs();
     void progressBoxCancelsSlowRead();
+    void qtTextsInRussian();
 };
 
 void CDialogsTest::accessDialog()
@@ -285,6 +289,7 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     setup.extraPorts = {meter.SlavePath()};
     setup.fnSystemPorts = [] { return QStringList(); };
     setup.strDeviceNumber = QStringLiteral("1");
+    setup.strLimitsPath = QDir(dir.path()).filePath(QStringLiteral("limits.txt"));
     CVarikDlg window(setup); // the real boxes and dialogs
     auto *pSpeed = window.findChild<QComboBox *>(QStringLiteral("m_comboSpeed"));
     pSpeed->setCurrentIndex(pSpeed->findText(QStringLiteral("1200")));
@@ -336,6 +341,63 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     QVERIFY(!bFeederDuringRead);
     QVERIFY(pFeeder->isChecked());
     window.hide();
+    QDir::setCurrent(strOldDir);
+}
+
+void CDialogsTest::qtTextsInRussian()
+{
+    QTemporaryDir empty;
+    QVERIFY(!InstallQtTranslations(*qApp, empty.path())); // without them the program runs on in English
+    if (!QFileInfo::exists(QtTranslationsFolder() + QStringLiteral("/qtbase_ru.qm")))
+        QSKIP("Qt's Russian translations (qt6-translations-l10n) are not installed");
+    std::unique_ptr<QTranslator> pTranslator(InstallQtTranslations(*qApp));
+    QVERIFY(pTranslator);
+
+    QTemporaryDir dir;
+    const QString strOldDir = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QWidget owner;
+    CQtDialogs dialogs(&owner, QStringLiteral("varik"));
+
+    // The save dialog: Qt's own buttons and labels.
+    QStringList buttons;
+    QStringList labels;
+    auto pSave = OnModal([&](QWidget *pModal) {
+        auto *pBox = pModal->findChild<QDialogButtonBox *>();
+        if (!qobject_cast<QFileDialog *>(pModal) || !pBox)
+            return false;
+        for (QAbstractButton *pButton : pBox->buttons())
+            buttons.append(pButton->text().remove(u'&'));
+        for (const QLabel *pLabel : pModal->findChildren<QLabel *>())
+            labels.append(pLabel->text().remove(u'&'));
+        QMetaObject::invokeMethod(pModal, "reject");
+        return true;
+    });
+    QCOMPARE(dialogs.SaveFileName({u"txt"_qs, u"Новый"_qs, ConsoleText::FileFilter()}), QString());
+    pSave.reset();
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{u"Отмена"_qs, u"Сохранить"_qs}));
+    QVERIFY2(labels.contains(u"Имя файла:"_qs), qPrintable(labels.join(u'|')));
+
+    // The about box is ours and stays English, its OK button included.
+    QString strTitle;
+    QStringList aboutTexts;
+    auto pAbout = OnModal([&](QWidget *pModal) {
+        strTitle = pModal->windowTitle();
+        for (const QAbstractButton *pButton : pModal->findChildren<QAbstractButton *>())
+            aboutTexts.append(pButton->text());
+        for (const QLabel *pLabel : pModal->findChildren<QLabel *>())
+            if (pLabel->pixmap().isNull())
+                aboutTexts.append(pLabel->text());
+        QTest::mouseClick(ButtonText(pModal, QStringLiteral("OK")), Qt::LeftButton);
+        return true;
+    });
+    dialogs.About();
+    pAbout.reset();
+    QCOMPARE(strTitle, QStringLiteral("About Varik"));
+    aboutTexts.sort();
+    QCOMPARE(aboutTexts, (QStringList{u"OK"_qs, u"Varik Version 1.0"_qs}));
+
     QDir::setCurrent(strOldDir);
 }
 

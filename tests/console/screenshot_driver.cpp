@@ -1,12 +1,18 @@
 // Takes docs/screenshot.png: the real window with the demo meter, after the
-// three reads, on an X server. Not a test; run it under Xvfb:
+// three reads, on an X server; with --save-dialog, docs/save-dialog.png: the
+// same window with the save dialog of the per-second list open over it.
+// Qt's own texts are loaded in Russian, as varik loads them. Not a test; run
+// it under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/console/console_screenshot docs/screenshot.png
+//   xvfb-run -a -s "-screen 0 1280x900x24" build/tests/console/console_screenshot --save-dialog docs/save-dialog.png
 #include "access_dlg.h"
 #include "meter_sim.h"
+#include "qt_translations.h"
 #include "varik_dlg.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -15,11 +21,32 @@
 
 #include <cstdio>
 
+namespace {
+
+// The whole screen, then cut to the frame with a small margin.
+bool TakeScreen(QRect frame, const QString &strOut)
+{
+    frame.adjust(-8, -8, 8, 8);
+    const QString strGeometry = QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
+    if (QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), strOut}) != 0
+        || QProcess::execute(QStringLiteral("convert"), {strOut, QStringLiteral("-crop"), strGeometry,
+                                                         QStringLiteral("+repage"), strOut}) != 0) {
+        std::fprintf(stderr, "import or convert failed\n");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString strOut = QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png"))
-                               .absoluteFilePath();
+    QStringList args = QApplication::arguments().mid(1);
+    const bool bSaveDialog = args.removeAll(QStringLiteral("--save-dialog")) > 0;
+    const QString strOut =
+        QFileInfo(args.isEmpty() ? QStringLiteral("screenshot.png") : args.constFirst()).absoluteFilePath();
+    InstallQtTranslations(app);
     QTemporaryDir dir; // no settings file of the developer's is read or written
     QDir::setCurrent(dir.path());
 
@@ -51,15 +78,26 @@ int main(int argc, char **argv)
     confirm.stop();
     window.findChild<QPushButton *>(QStringLiteral("m_btnExit"))->setFocus();
     QTest::qWait(500);
+    if (!bSaveDialog)
+        return TakeScreen(window.frameGeometry(), strOut) ? 0 : 1;
 
-    // The whole screen, then cut to the window with a small margin.
-    const QRect frame = window.frameGeometry().adjusted(-8, -8, 8, 8);
-    const QString strGeometry = QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
-    if (QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), strOut}) != 0
-        || QProcess::execute(QStringLiteral("convert"), {strOut, QStringLiteral("-crop"), strGeometry,
-                                                         QStringLiteral("+repage"), strOut}) != 0) {
-        std::fprintf(stderr, "import or convert failed\n");
-        return 1;
-    }
-    return 0;
+    // The operator clicks "Сохранить" under the per-second list; once the
+    // file dialog has settled it is taken together with the window and
+    // cancelled.
+    bool bTaken = false;
+    QTimer take;
+    QObject::connect(&take, &QTimer::timeout, [&] {
+        auto *pDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!pDialog)
+            return;
+        take.stop();
+        // Beside the per-second list, so that its values stay in sight.
+        pDialog->move(window.frameGeometry().topLeft() + QPoint(290, 120));
+        QTest::qWait(500);
+        bTaken = TakeScreen(window.frameGeometry().united(pDialog->frameGeometry()), strOut);
+        pDialog->reject();
+    });
+    take.start(50);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("m_btnSaveSecond")), Qt::LeftButton);
+    return bTaken ? 0 : 1;
 }

@@ -10,6 +10,8 @@ packages=(
     libgtest-dev googletest
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
+    help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
+    desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)
 )
 
 missing=()

@@ -43,6 +43,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varik-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARIK_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -78,6 +79,7 @@ int main(int argc, char *argv[])
         "on standard output. Exit status: 0 done, 1 failed, 2 bad usage.\n"
         "Options may stand before or after the command words."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("Serial device, e.g. /dev/ttyUSB0."), QStringLiteral("PATH")},
         {QStringLiteral("baud"), QStringLiteral("Baud rate: 110, 300, 600, 1200, 2400, 4800, 9600 (default), "
@@ -117,6 +119,8 @@ int main(int argc, char *argv[])
         std::fputs(parser.helpText().toUtf8().constData(), stdout);
         return 0;
     }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion(); // ends the process with 0
 
     SCliLinkOptions opts;
     opts.strPort = parser.value(QStringLiteral("port"));

@@ -77,6 +77,7 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varik-meter"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARIK_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
         "Prints the device to open as the first line, then answers the meter protocol\n"
         "until interrupted (Ctrl+C or SIGTERM)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Make <path> a symbolic link to the device (removed on exit)."),
                                   QStringLiteral("path"));

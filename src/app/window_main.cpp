@@ -22,16 +22,19 @@ const QCommandLineOption kPort(QStringLiteral("port"), QStringLiteral("Offer thi
 void DescribeOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QStringLiteral("Varik reads a power-quality meter over a serial line."));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARIK_VERSION));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOption(kDemo);
     parser.addOption(kPort);
 }
 
-// Help needs no display: it is answered before the window system is set up.
+// Help and version need no display: they are answered before the window
+// system is set up.
 bool AsksForHelp(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i)
-        for (const char *p : {"-h", "--help", "-?", "--help-all"})
+        for (const char *p : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
             if (std::strcmp(argv[i], p) == 0)
                 return true;
     return false;
@@ -85,7 +88,7 @@ int main(int argc, char **argv)
         QCoreApplication core(argc, argv);
         QCommandLineParser parser;
         DescribeOptions(parser);
-        parser.process(core); // prints the help and ends the process
+        parser.process(core); // prints the help or version and ends the process
     }
     CVarikApp app(argc, argv);
     return app.InitInstance();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Varik twice (plain, and with AddressSanitizer
 # and UndefinedBehaviorSanitizer) and runs every test in both builds, then
-# runs each fuzz target for a minute (scripts/fuzz.sh).
+# runs each fuzz target for a minute (scripts/fuzz.sh). Last, it builds the
+# .deb and checks it as installed (scripts/test-package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -28,4 +29,6 @@ if command -v clang++ >/dev/null; then
 else
     echo "== fuzz targets skipped: clang++ is missing (scripts/install-deps.sh installs it)" >&2
 fi
+echo "== package"
+"$root/scripts/test-package.sh" || status=1
 exit $status

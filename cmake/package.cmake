@@ -1,0 +1,29 @@
+# `cpack -G DEB` in a build folder makes varik_<version>_<arch>.deb out of the
+# install rules (scripts/package.sh does the whole thing). dpkg-shlibdeps
+# works out Depends from the libraries the programs link.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varik)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Varik maintainers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reads a power-quality meter over a serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Varik checks the connection to an electrical power-quality meter, unlocks an
+access level with a password, reads the per-second, per-minute and day
+statistics into three lists of named values, saves any list to a text file,
+and can poll the per-second values on a timer while recording them to a file.
+
+The package holds the window (varik), the same commands for scripts
+(varik-cli) and a simulated meter on a pseudo-terminal for trying them
+without hardware (varik-meter).")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varik maintainers <maintainers@users.noreply.c-seed-876abfdf.example>")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts (standard buttons, file dialogs) in Russian.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -13,9 +13,12 @@
 #include <array>
 #include <limits>
 #include <optional>
+#include <vector>
 
 // A value is within the band when dMin <= value <= dMax. A side without a
-// bound is infinite.
+// bound is infinite. The harmonics, Ku and K2 are bounded from above only:
+// they cannot be negative, and a "-0.01" shown for a zero reading is no
+// fault of the supply.
 struct SLimitBand {
     double dMin = -std::numeric_limits<double>::infinity();
     double dMax = std::numeric_limits<double>::infinity();
@@ -28,26 +31,33 @@ inline constexpr int LAST_HARMONIC_ORDER = 40;
 
 class CLimits {
 public:
-    // EN 50160, low-voltage supply (see README for where each value comes from).
+    // EN 50160, low-voltage supply (the file LimitsFileBytes writes lists
+    // the values and says where they come from).
     static CLimits Defaults();
     // No limit at all.
     static CLimits None();
 
-    // Voltage harmonic of order 2 to 40, in % of the fundamental.
+    // Every setter takes a band that bounds nothing as no limit: one with no
+    // finite bound, a NaN bound, a lower bound above the upper one, a lower
+    // bound of +inf or an upper one of -inf. So every table can be written
+    // to the file and read back as it was.
+
+    // Voltage harmonic of order 2 to 40, in % of the fundamental; none (and
+    // no effect when set) for any other order.
     std::optional<SLimitBand> Harmonic(int nOrder) const;
     void SetHarmonic(int nOrder, std::optional<SLimitBand> band);
     // Total distortion Ku, %.
     std::optional<SLimitBand> TotalDistortion() const { return m_total; }
-    void SetTotalDistortion(std::optional<SLimitBand> band) { m_total = band; }
+    void SetTotalDistortion(std::optional<SLimitBand> band) { m_total = Bounding(band); }
     // Negative-sequence unbalance K2, %.
     std::optional<SLimitBand> Unbalance() const { return m_unbalance; }
-    void SetUnbalance(std::optional<SLimitBand> band) { m_unbalance = band; }
+    void SetUnbalance(std::optional<SLimitBand> band) { m_unbalance = Bounding(band); }
     // Frequency deviation dF, Hz.
     std::optional<SLimitBand> FrequencyDeviation() const { return m_frequency; }
-    void SetFrequencyDeviation(std::optional<SLimitBand> band) { m_frequency = band; }
+    void SetFrequencyDeviation(std::optional<SLimitBand> band) { m_frequency = Bounding(band); }
     // Voltage deviation dU of a phase or line pair, %.
     std::optional<SLimitBand> VoltageDeviation() const { return m_voltage; }
-    void SetVoltageDeviation(std::optional<SLimitBand> band) { m_voltage = band; }
+    void SetVoltageDeviation(std::optional<SLimitBand> band) { m_voltage = Bounding(band); }
 
     // The limit of the quantity a row of the Секунда or Минута list shows,
     // by its name ("Ku5A", "KuBC", "K2", "dF", "dUAB"); none for every other
@@ -57,6 +67,8 @@ public:
     bool operator==(const CLimits &) const = default;
 
 private:
+    static std::optional<SLimitBand> Bounding(std::optional<SLimitBand> band);
+
     std::array<std::optional<SLimitBand>, LAST_HARMONIC_ORDER + 1> m_harmonics{}; // [order]
     std::optional<SLimitBand> m_total;
     std::optional<SLimitBand> m_unbalance;
@@ -66,14 +78,17 @@ private:
 
 // What reading a limits file gave: the table (defaults for everything the
 // file does not set or sets in a way that cannot be read) and one message
-// per problem, each naming the file and the line ("limits.txt:7: ...").
+// per problem, in line order, each naming the file and the line
+// ("Файл пределов limits.txt, строка 7: ...").
 struct SLimitsRead {
     CLimits limits;
     QStringList problems;
 };
 
 // The file is UTF-8 text; its format is documented at the top of the file
-// LimitsFileBytes writes and in README.
+// LimitsFileBytes writes. Reading never fails as a whole: a line that cannot
+// be read is reported and skipped, and the quantity it names (if any) keeps
+// its default; a quantity set twice takes its default.
 SLimitsRead ParseLimits(const QByteArray &utf8, const QString &strFileName);
 QByteArray LimitsFileBytes(const CLimits &limits);
 

@@ -2,8 +2,9 @@
 // Минута list as they stand.
 #pragma once
 
-#include "supply_limits.h"
 #include "list_rows.h"
+#include "shown_value.h"
+#include "supply_limits.h"
 
 #include <array>
 #include <optional>
@@ -23,13 +24,10 @@ struct SSpectrum {
 };
 
 // The list positions the spectrum is read from (exposed for the tests).
+// -1 for an order outside 2 ... 40 or a value that is no phase.
 int HarmonicRow(EPhase phase, int nOrder); // the same in both lists
 int TotalDistortionRow(EPhase phase);      // the same in both lists
 
 // rows must be a whole Секунда or Минута list; anything else gives an empty
 // spectrum.
 SSpectrum SpectrumOf(const CListRows &rows, ESpectrumSource source, EPhase phase);
-
-// A value text as the lists show it ("-1.23"), or none for an empty or
-// unreadable text. Locale-free.
-std::optional<double> ShownValue(const QString &strValue);

@@ -1,5 +1,8 @@
 #include "port_choice.h"
 
+#include "device_access.h"
+#include "serial_port.h"
+
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -73,6 +76,11 @@ QStringList PortCandidates(const QStringList &systemPorts, const QStringList &ex
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 #endif
+}
+
+bool PortOffered(const QString &strName)
+{
+    return ProbePort(strName) == 1 || !DeviceAccessHint(strName).isEmpty();
 }
 
 QStringList SystemSerialPorts()

@@ -19,5 +19,10 @@ bool NaturalLess(const QString &a, const QString &b);
 // duplicates, in natural order.
 QStringList PortCandidates(const QStringList &systemPorts, const QStringList &extraPorts);
 
+// Whether the window lists the port: it can be opened right now, or it exists
+// but the operator's user may not open it, so that choosing it tells them
+// what to do.
+bool PortOffered(const QString &strName);
+
 // The serial devices the system reports (their paths).
 QStringList SystemSerialPorts();

@@ -192,7 +192,7 @@ void CVarikDlg::OnRefreshPorts()
     const QString strRemembered = pCombo->currentText();
     pCombo->clear();
     for (const QString &strName : PortCandidates(m_setup.fnSystemPorts(), m_setup.extraPorts)) {
-        if (ProbePort(strName) == 1)
+        if (PortOffered(strName))
             pCombo->addItem(strName);
     }
     pCombo->setCurrentIndex(-1);

@@ -19,6 +19,9 @@ public:
     // Opens the line at the rate and purges both directions. 1 on success;
     // an open line returns 1 at once, whatever name and rate are asked for.
     virtual int Open(QString strName, quint32 nRate) = 0;
+    // After a failed Open: a line of advice when the operator can remedy the
+    // failure (their user may not open the device); empty otherwise.
+    virtual QString OpenHint() const = 0;
     virtual void Close() = 0;
     virtual int IsOpen() const = 0;
 

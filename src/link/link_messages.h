@@ -14,6 +14,21 @@ inline QString Port(const QString &strPortName)
         + strPortName + QStringLiteral(" занят \n") + QStringLiteral("или неверно настроен.");
 }
 
+// Said on a line of its own under the port message when the operator's user
+// may not open the device.
+inline QString NoRightToDevice(const QString &strDevice, const QString &strGroup)
+{
+    return QStringLiteral("Нет прав на устройство ") + strDevice + QStringLiteral(" (группа ") + strGroup
+        + QStringLiteral("). Добавьте пользователя в группу: sudo usermod -aG ") + strGroup
+        + QStringLiteral(" $USER, затем войдите в систему заново.");
+}
+
+// The same when the device's group may not use it either.
+inline QString NoRightToDevice(const QString &strDevice)
+{
+    return QStringLiteral("Нет прав на устройство ") + strDevice + QStringLiteral(".");
+}
+
 inline QString NoAnswer()
 {
     return QStringLiteral("Не удалось установить соединение.\n") + QStringLiteral("Возможно, что:\n")

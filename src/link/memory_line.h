@@ -46,6 +46,8 @@ public:
     void SetStream(const QByteArray &stream);
     // The nAttempt-th open from now on is refused (1: the next one).
     void RefuseOpen(int nAttempt) { m_refusedOpens.insert(m_nOpenAttempts + nAttempt); }
+    // The advice a refused open leaves (none by default).
+    void SetOpenHint(const QString &strHint) { m_strOpenHint = strHint; }
 
     // ---- what happened ---------------------------------------------------
     qint64 NowMs() const { return m_nNowMs; }
@@ -59,6 +61,7 @@ public:
     // ---- the line ----------------------------------------------------------
     void SetOperator(IOperator *pOperator) override { m_pOperator = pOperator; }
     int Open(QString strName, quint32 nRate) override;
+    QString OpenHint() const override { return m_bOpen ? QString() : m_strOpenHint; }
     void Close() override;
     int IsOpen() const override { return m_bOpen; }
     int Write(const quint8 *pBytes, int n) override;
@@ -95,6 +98,7 @@ private:
     qint64 m_nReceived = 0;
     int m_nOpenAttempts = 0;
     QSet<int> m_refusedOpens;
+    QString m_strOpenHint;
 
     QList<SReply> m_replies;
     bool m_bRequestWritten = false;

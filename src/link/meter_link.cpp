@@ -70,7 +70,9 @@ int CMeterLink::OpenPort()
 {
     if (m_pLine->Open(m_strPortName, quint32(m_nBaudRate)))
         return 1;
-    Show(LinkText::Port(m_strPortName), EMsgIcon::Stop);
+    const QString strHint = m_pLine->OpenHint();
+    Show(LinkText::Port(m_strPortName) + (strHint.isEmpty() ? QString() : QStringLiteral("\n") + strHint),
+         EMsgIcon::Stop);
     return 0;
 }
 

@@ -52,7 +52,8 @@ public:
 private:
     void Show(const QString &strText, EMsgIcon icon);
     // Opens the line with the link's settings (an open port is kept as it is);
-    // on failure shows the port message and gives 0.
+    // on failure shows the port message, with the line's advice under it, and
+    // gives 0.
     int OpenPort();
     // Sends m_header, the payload and their checksum on a freshly opened
     // port and gives the meter its moment. 0 when the port would not open

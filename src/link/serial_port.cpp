@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include "device_access.h"
 #include "link_messages.h"
 #include "operator.h"
 
@@ -51,12 +52,14 @@ int CSerialPort::Open(QString strName, quint32 nRate)
 {
     if (m_bOpen)
         return 1;
+    m_strOpenHint.clear();
     // The time-outs divide by the rate.
     if (nRate == 0)
         return 0;
 
+    const QString strDevice = DevicePath(strName);
     auto port = std::make_unique<QSerialPort>();
-    port->setPortName(DevicePath(strName));
+    port->setPortName(strDevice);
     // QSerialPort applies these when it opens the device (raw mode, no
     // XON/XOFF, receiver on). Its lock file makes the open exclusive, also
     // against a second open from this program.
@@ -64,8 +67,12 @@ int CSerialPort::Open(QString strName, quint32 nRate)
         || !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop)
         || !port->setFlowControl(QSerialPort::NoFlowControl))
         return 0;
-    if (!port->open(QIODevice::ReadWrite))
+    if (!port->open(QIODevice::ReadWrite)) {
+        // The port's own error cannot tell a lock held by someone else from
+        // a device this user may not open, so the device itself is asked.
+        m_strOpenHint = DeviceAccessHint(strDevice.startsWith(u'/') ? strDevice : QStringLiteral("/dev/") + strDevice);
         return 0;
+    }
 
     const quint32 nMaxRate = MaxBaudRate(*port);
     if (nMaxRate != 0 && nMaxRate < nRate) {

@@ -23,6 +23,7 @@ public:
     // Opens the port exclusively at 8N1, no flow control, DTR and RTS off,
     // purges both directions. 1 on success; an open port returns 1 at once.
     int Open(QString strName, quint32 nRate) override;
+    QString OpenHint() const override { return m_strOpenHint; }
     void Close() override;
     int IsOpen() const override { return m_bOpen; }
 
@@ -46,6 +47,7 @@ private:
     std::unique_ptr<QSerialPort> m_hPort;
     int m_bOpen = 0;
     QString m_strOpenPort;
+    QString m_strOpenHint;
     quint32 m_nRate = 0;
     IOperator *m_pOperator = nullptr;
     bool m_bCancelled = false;

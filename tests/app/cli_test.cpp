@@ -8,6 +8,8 @@
 #include "frame.h"
 #include "link_messages.h"
 #include "list_file.h"
+#include "serial_port.h"
+#include "unprivileged.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -24,6 +26,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <functional>
 #include <iostream>
 #include <signal.h>
@@ -514,6 +517,41 @@ TEST_F(CliTest, RecordEndsCleanlyOnSigterm)
     EXPECT_FALSE(content.isEmpty());
     EXPECT_TRUE(content.endsWith("\n\n"));
     EXPECT_EQ(content.count('\t'), 7 * content.count("\n\n"));
+}
+
+TEST_F(CliTest, PortThatWillNotOpenIsNamedWithAdviceOnlyWhenTheUserMayNotOpenIt)
+{
+    const QString strMissing = Path("ttyNone");
+    SRun r = Run({"--port", strMissing, "check"}, false);
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.err, (LinkText::Port(strMissing) + u'\n').toUtf8());
+
+    {
+        CSerialPort holder; // someone else holds the port
+        ASSERT_EQ(holder.Open(m_sim.SlavePath(), 115200), 1);
+        r = Run({"check"});
+        EXPECT_EQ(r.nExit, 1);
+        EXPECT_EQ(r.err, (LinkText::Port(m_sim.SlavePath()) + u'\n').toUtf8());
+    }
+
+    if (!CanActAsNobody())
+        GTEST_SKIP() << "needs root to run varik-cli as nobody";
+    const group *pDialout = ::getgrnam("dialout");
+    if (!pDialout)
+        GTEST_SKIP() << "no dialout group here";
+    const QByteArray device = QFile::encodeName(m_sim.SlavePath());
+    ASSERT_EQ(::chown(device.constData(), 0, pDialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(device.constData(), 0660), 0);
+    m_fnChildSetup = [] {
+        if (!BecomeNobody())
+            ::_exit(125);
+    };
+    r = Run({"check"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_EQ(r.err, (LinkText::Port(m_sim.SlavePath()) + u'\n'
+                      + LinkText::NoRightToDevice(m_sim.SlavePath(), QStringLiteral("dialout")) + u'\n')
+                         .toUtf8());
+    EXPECT_TRUE(m_sim.Requests().isEmpty());
 }
 
 TEST_F(CliTest, BadUsageExitsTwo)

@@ -1,6 +1,16 @@
 #include "port_choice.h"
 
+#include "meter_sim.h"
+#include "serial_port.h"
+#include "unprivileged.h"
+
+#include <QFile>
+
 #include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +48,38 @@ TEST(PortCandidates, SystemAndGivenNamesInNaturalOrderWithoutDuplicates)
                              {u"/dev/ttyS2"_qs, u"/tmp/COM12"_qs, u"/tmp/COM1"_qs, QString()}),
               (QStringList{u"/dev/ttyS2"_qs, u"/dev/ttyS10"_qs, u"/dev/ttyUSB0"_qs, u"/tmp/COM1"_qs,
                            u"/tmp/COM12"_qs}));
+}
+
+TEST(PortOffered, FreePortsAndPortsTheUserMayNotOpen)
+{
+    if (!CanActAsNobody())
+        GTEST_SKIP() << "needs root to act as nobody";
+    const group *pDialout = ::getgrnam("dialout");
+    if (!pDialout)
+        GTEST_SKIP() << "no dialout group here";
+    CMeterSim sim;
+    ASSERT_TRUE(sim.Start());
+    const QString strDevice = sim.SlavePath();
+    const QByteArray device = QFile::encodeName(strDevice);
+    ASSERT_EQ(::chown(device.constData(), 0, pDialout->gr_gid), 0);
+    const auto offeredToNobody = [](const QString &strName) {
+        const SNobodyRun run = RunAsNobody([&] { return QByteArray(PortOffered(strName) ? "1" : "0"); });
+        EXPECT_TRUE(run.bRan);
+        return run.out == "1";
+    };
+
+    ASSERT_EQ(::chmod(device.constData(), 0666), 0);
+    EXPECT_TRUE(offeredToNobody(strDevice));
+    EXPECT_FALSE(offeredToNobody(QStringLiteral("/dev/varik-no-such-port")));
+    {
+        CSerialPort holder;
+        ASSERT_EQ(holder.Open(strDevice, 9600), 1);
+        EXPECT_FALSE(offeredToNobody(strDevice)); // held: not worth offering
+    }
+    // Only dialout may use it: listed, so that choosing it gives the advice.
+    ASSERT_EQ(::chmod(device.constData(), 0660), 0);
+    EXPECT_TRUE(offeredToNobody(strDevice));
+    EXPECT_EQ(RunAsNobody([&] { return QByteArray::number(ProbePort(strDevice)); }).out, "0");
 }
 
 TEST(NaturalLess, DigitRunsCompareAsNumbers)

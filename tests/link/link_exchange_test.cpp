@@ -266,6 +266,18 @@ TEST(LinkExchange, LineThatWillNotOpenNamesThePort)
     EXPECT_TRUE(b.line.Frames().isEmpty());
 }
 
+TEST(LinkExchange, AdviceOfARefusedOpenFollowsThePortMessage)
+{
+    const QString strAdvice = LinkText::NoRightToDevice(u"/dev/ttyUSB0"_qs, u"dialout"_qs);
+    SBench b;
+    b.line.SetOpenHint(strAdvice);
+    b.line.RefuseOpen(1);
+    b.op.accessAnswers = {{0, ""}};
+    EXPECT_EQ(b.ReadSecond(), 0);
+    EXPECT_EQ(b.op.shown, SMessages({{LinkText::Port("COM1") + u'\n' + strAdvice, EMsgIcon::Stop}}));
+    EXPECT_TRUE(b.line.Frames().isEmpty());
+}
+
 // ---- unlock --------------------------------------------------------------
 
 TEST(LinkUnlock, AnswersThroughTheDialog)

@@ -1,0 +1,46 @@
+#include "device_access.h"
+
+#include "link_messages.h"
+
+#include <QFile>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <vector>
+
+namespace {
+
+// The group's name, or its number when the system has no name for it.
+QString GroupName(gid_t gid)
+{
+    long nSize = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(nSize > 0 ? size_t(nSize) : 4096u);
+    group entry {};
+    group *pFound = nullptr;
+    while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &pFound) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return pFound ? QString::fromLocal8Bit(pFound->gr_name) : QString::number(gid);
+}
+
+} // namespace
+
+QString DeviceAccessHint(const QString &strDevice)
+{
+    const QByteArray path = QFile::encodeName(strDevice);
+    // The effective ids decide, as they do for the open itself.
+    if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0)
+        return QString();
+    if (errno != EACCES && errno != EPERM)
+        return QString();
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0)
+        return QString();
+    // Joining a group the device's mode keeps out would not help.
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return LinkText::NoRightToDevice(strDevice);
+    return LinkText::NoRightToDevice(strDevice, GroupName(info.st_gid));
+}

@@ -1,0 +1,114 @@
+// A device the operator's user may not open: the advice under the port
+// message, from the device's own mode and group, tried by a child process
+// that has become nobody on a pseudo-terminal's device.
+#include "device_access.h"
+#include "link_messages.h"
+#include "serial_port.h"
+#include "unprivileged.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal whose device stands in for a serial adapter.
+class CPty {
+public:
+    CPty()
+    {
+        m_fdMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_fdMaster >= 0 && ::grantpt(m_fdMaster) == 0 && ::unlockpt(m_fdMaster) == 0)
+            m_strDevice = QString::fromLocal8Bit(::ptsname(m_fdMaster));
+    }
+    ~CPty()
+    {
+        if (m_fdMaster >= 0)
+            ::close(m_fdMaster);
+    }
+    CPty(const CPty &) = delete;
+    CPty &operator=(const CPty &) = delete;
+
+    const QString &Device() const { return m_strDevice; }
+    bool SetAccess(mode_t mode, gid_t gid) const
+    {
+        const QByteArray path = QFile::encodeName(m_strDevice);
+        return ::chown(path.constData(), 0, gid) == 0 && ::chmod(path.constData(), mode) == 0;
+    }
+
+private:
+    int m_fdMaster = -1;
+    QString m_strDevice;
+};
+
+// What nobody gets for the device: the advice, then the serial port's own
+// open and the advice it keeps, one per line.
+QStringList AsNobody(const QString &strDevice)
+{
+    const SNobodyRun run = RunAsNobody([&] {
+        CSerialPort port;
+        const int nOpened = port.Open(strDevice, 9600);
+        return (DeviceAccessHint(strDevice) + u'\n' + QString::number(nOpened) + u'\n' + port.OpenHint()).toUtf8();
+    });
+    EXPECT_TRUE(run.bRan);
+    return QString::fromUtf8(run.out).split(u'\n');
+}
+
+TEST(DeviceAccess, AdviceNamesTheGroupThatMayUseTheDevice)
+{
+    if (!CanActAsNobody())
+        GTEST_SKIP() << "needs root to act as nobody";
+    const group *pDialout = ::getgrnam("dialout");
+    if (!pDialout)
+        GTEST_SKIP() << "no dialout group here";
+    const gid_t dialout = pDialout->gr_gid;
+    gid_t unnamed = 4242;
+    while (::getgrgid(unnamed))
+        ++unnamed;
+
+    CPty pty;
+    ASSERT_FALSE(pty.Device().isEmpty());
+    const QString strDevice = pty.Device();
+    const QString strJoin = LinkText::NoRightToDevice(strDevice, QStringLiteral("dialout"));
+    const struct {
+        const char *pName;
+        mode_t mode;
+        gid_t gid;
+        QString strHint; // empty: nobody may open the device
+    } cases[] = {
+        {"the group may read and write", 0660, dialout, strJoin},
+        {"a group without a name goes by its number", 0660, unnamed,
+         LinkText::NoRightToDevice(strDevice, QString::number(unnamed))},
+        {"the group may only read: joining would not help", 0640, dialout, LinkText::NoRightToDevice(strDevice)},
+        {"only the owner", 0600, 0, LinkText::NoRightToDevice(strDevice)},
+        {"everyone may", 0666, dialout, QString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        ASSERT_TRUE(pty.SetAccess(c.mode, c.gid));
+        const QString strOpened = c.strHint.isEmpty() ? u"1"_qs : u"0"_qs;
+        EXPECT_EQ(AsNobody(strDevice), (QStringList{c.strHint, strOpened, c.strHint}));
+    }
+    EXPECT_EQ(strJoin, QStringLiteral("Нет прав на устройство ") + strDevice
+                           + QStringLiteral(" (группа dialout). Добавьте пользователя в группу: "
+                                            "sudo usermod -aG dialout $USER, затем войдите в систему заново."));
+}
+
+TEST(DeviceAccess, NoAdviceWhenTheDeviceIsMissingOrMayBeUsed)
+{
+    EXPECT_EQ(DeviceAccessHint(QStringLiteral("/dev/varik-no-such-port")), QString());
+    CPty pty;
+    ASSERT_FALSE(pty.Device().isEmpty());
+    EXPECT_EQ(DeviceAccessHint(pty.Device()), QString()); // its owner may
+    CSerialPort port;
+    EXPECT_EQ(port.Open(QStringLiteral("/dev/varik-no-such-port"), 9600), 0);
+    EXPECT_EQ(port.OpenHint(), QString());
+}
+
+} // namespace

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
     qt6-translations-l10n # Qt's own dialogs and buttons in Russian
+    libqcustomplot-dev # the chart window's plots
     libgtest-dev googletest
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes

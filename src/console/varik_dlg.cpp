@@ -2,7 +2,10 @@
 
 #include "app_title.h"
 #include "catalogue.h"
+#include "charts_dlg.h"
+#include "charts_text.h"
 #include "console_text.h"
+#include "limits_file.h"
 #include "port_choice.h"
 #include "qt_dialogs.h"
 #include "settings_file.h"
@@ -69,6 +72,7 @@ CVarikDlg::CVarikDlg(SConsoleSetup setup, IConsoleDialogs *pDialogs, QWidget *pP
     connect(m_pUi->m_chkRecordToFile, &QCheckBox::clicked, this, &CVarikDlg::OnRecordToFile);
     connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CVarikDlg::OnBrowseRecordFile);
     connect(m_pUi->m_btnExit, &QPushButton::clicked, this, &CVarikDlg::reject);
+    connect(m_pUi->m_btnCharts, &QPushButton::clicked, this, &CVarikDlg::OnCharts);
 
     m_timerContinuous.setObjectName(QStringLiteral("m_timerContinuous"));
     const auto *pDigits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
@@ -98,6 +102,11 @@ void CVarikDlg::OnInitDialog()
     connect(pAbout, &QAction::triggered, this, &CVarikDlg::OnAbout);
     addAction(pAbout);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *pCharts = new QAction(QStringLiteral("Графики…"), this);
+    pCharts->setObjectName(QStringLiteral("m_actionCharts"));
+    pCharts->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(pCharts, &QAction::triggered, this, &CVarikDlg::OnCharts);
+    addAction(pCharts);
 
     setWindowIcon(QIcon(QStringLiteral(":/icons/varik.png")));
 
@@ -107,6 +116,7 @@ void CVarikDlg::OnInitDialog()
     InitMinuteList();
     InitList(m_pUi->m_listDay, m_modelDay, 100, 100);
     InitDayList();
+    LoadLimits();
 
     m_pUi->m_btnRefreshPorts->setIcon(QIcon(QStringLiteral(":/icons/refresh.png")));
 
@@ -161,6 +171,18 @@ void CVarikDlg::InitMinuteList()
 void CVarikDlg::InitDayList()
 {
     m_modelDay.SetRows(DayListRows());
+}
+
+void CVarikDlg::LoadLimits()
+{
+    m_strLimitsPath = m_setup.strLimitsPath.isEmpty() ? DefaultLimitsPath() : m_setup.strLimitsPath;
+    SLimitsRead read = LoadLimitsFile(m_strLimitsPath);
+    m_limits = std::move(read.limits);
+    m_modelSecond.SetLimits(m_limits);
+    m_modelMinute.SetLimits(m_limits);
+    // One box for the whole file; the program goes on with what it could read.
+    if (!read.problems.isEmpty())
+        m_pDialogs->Message(ChartsText::LimitsProblems(read.problems), EMsgIcon::Exclamation, EMsgButtons::Ok);
 }
 
 void CVarikDlg::SelectRemembered(QComboBox *pCombo, const QString &strText, int nFallback)
@@ -222,6 +244,40 @@ void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
         m_bTickDue = false;
         QTimer::singleShot(0, this, &CVarikDlg::OnTimer);
     }
+    if (!m_deferred.empty())
+        QTimer::singleShot(0, this, &CVarikDlg::RunDeferred);
+}
+
+void CVarikDlg::RunWhenIdle(std::function<void()> fnCommand)
+{
+    m_deferred.push_back(std::move(fnCommand));
+    if (!m_bBusy)
+        RunDeferred();
+}
+
+void CVarikDlg::RunDeferred()
+{
+    // A command started meanwhile runs this again when it ends.
+    if (m_bBusy || m_deferred.empty())
+        return;
+    const std::function<void()> fnCommand = std::move(m_deferred.front());
+    m_deferred.pop_front();
+    RunCommand(fnCommand);
+}
+
+void CVarikDlg::OnCharts()
+{
+    if (!m_pCharts)
+        m_pCharts = new CChartsDlg(this, m_pDialogs);
+    // Shown without being activated or raised, so the operator's window
+    // keeps the focus. Where the window system activates a new window all
+    // the same, the one that was active gets it back.
+    if (m_pCharts->isVisible())
+        return;
+    QWidget *pActive = QApplication::activeWindow();
+    m_pCharts->show();
+    if (pActive && pActive != m_pCharts)
+        pActive->activateWindow();
 }
 
 void CVarikDlg::OnAbout()
@@ -242,5 +298,7 @@ void CVarikDlg::reject()
     settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(), m_pUi->m_comboPort->currentText());
     settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsSpeed(), m_pUi->m_comboSpeed->currentText());
     m_timerContinuous.stop();
+    if (m_pCharts)
+        m_pCharts->hide();
     QDialog::reject();
 }

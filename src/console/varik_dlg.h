@@ -1,6 +1,7 @@
 // The operator's window: the three lists with their read and save buttons,
-// the connection settings, continuous reading with recording, and the exit
-// command. It owns the one link to the meter.
+// the connection settings, continuous reading with recording, the chart
+// window and the exit command. It owns the one link to the meter and the
+// limits the lists and the charts judge values against.
 #pragma once
 
 #include "console_operator.h"
@@ -8,6 +9,7 @@
 #include "input_hold.h"
 #include "list_model.h"
 #include "meter_link.h"
+#include "supply_limits.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -15,9 +17,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class CChartsDlg;
 class QComboBox;
 class QTableView;
 
@@ -32,6 +37,7 @@ struct SConsoleSetup {
     std::function<QStringList()> fnSystemPorts; // null: the ports the system reports
     QString strPort;                          // selected after start when listed (demo)
     QString strDeviceNumber;                  // shown after start (demo)
+    QString strLimitsPath;                    // empty: limits.txt in the user's configuration folder
 };
 
 class CVarikDlg : public QDialog {
@@ -48,6 +54,19 @@ public:
     const QString &IniPath() const { return m_strIniPath; }
     // True while a command runs (the operator's input to the window waits).
     bool IsBusy() const { return m_bBusy; }
+
+    // Runs fnCommand as a command of this window: at once when none runs,
+    // otherwise after the running one has ended. Other windows use it for
+    // their dialogs, which must never open inside an exchange with the meter.
+    void RunWhenIdle(std::function<void()> fnCommand);
+
+    const CLimits &Limits() const { return m_limits; }
+    const QString &LimitsPath() const { return m_strLimitsPath; }
+    // When the list last showed a new reading (ms since the epoch), 0 never.
+    qint64 SecondReadTime() const { return m_nSecondReadTime; }
+    qint64 MinuteReadTime() const { return m_nMinuteReadTime; }
+    // The chart window, null until it is first opened.
+    CChartsDlg *Charts() const { return m_pCharts; }
 
     static constexpr int TIMER_ID = 101;
 
@@ -66,8 +85,18 @@ public slots:
     void OnSaveMinute();
     void OnSaveDay();
     void OnAbout();
+    // "Графики…" and Ctrl+G: shows the chart window without taking the focus.
+    void OnCharts();
     // The exit command: "Выход", Enter, Esc and the close box.
     void reject() override;
+
+signals:
+    // The Секунда list shows a new reading, read at nMsecs; raw holds the
+    // values as the meter sent them. bTick: a tick of continuous reading.
+    void SecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick);
+    void MinuteRead(qint64 nMsecs);
+    // A tick of continuous reading got no reading (the list keeps the last).
+    void SecondTickFailed(qint64 nMsecs);
 
 private:
     void OnInitDialog();
@@ -85,11 +114,15 @@ private:
     // a timer tick that falls due meanwhile runs after it, and so does an
     // exit asked for by the close box.
     void RunCommand(const std::function<void()> &fnCommand);
-    void ReadSecond();
+    void RunDeferred();
+    void LoadLimits();
+    void ReadSecond(bool bTick);
     void TickOnce();
     bool TakeLinkSettings(bool bSetFeeder);
     using Decoder = bool (*)(const std::uint8_t *, std::size_t, CListRows &);
-    void ReadList(quint8 nCommand, int nSize, CListModel &model, Decoder fnDecode, bool bReportShortReply);
+    // True when the list shows the new reading; reply holds the data read.
+    bool ReadList(quint8 nCommand, int nSize, CListModel &model, Decoder fnDecode, bool bReportShortReply,
+                  std::vector<quint8> &reply);
     void SaveList(const CListModel &model);
     void Record();
     void StartTimer();
@@ -115,4 +148,11 @@ private:
     bool m_bTickDue = false; // a tick fell due while a command ran
     bool m_bExitDue = false; // the window was closed while a command ran
     CInputHold m_inputHold;
+    std::deque<std::function<void()>> m_deferred; // commands asked for while another ran
+
+    QString m_strLimitsPath;
+    CLimits m_limits;
+    qint64 m_nSecondReadTime = 0;
+    qint64 m_nMinuteReadTime = 0;
+    CChartsDlg *m_pCharts = nullptr; // a child window, made on first open
 };

@@ -45,7 +45,7 @@ void CVarikDlg::OnTimer()
 
 void CVarikDlg::TickOnce()
 {
-    ReadSecond(); // a failed read leaves the last values for the record
+    ReadSecond(true); // a failed read leaves the last values for the record
     UpdateData(true);
     if (m_bRecordToFile)
         Record();

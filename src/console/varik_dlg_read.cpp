@@ -4,30 +4,53 @@
 
 #include "atoi.h"
 #include "console_text.h"
+#include "csv_log.h"
 #include "decoders.h"
 #include "ui_varik_dlg.h"
+
+#include <QDateTime>
 
 #include <vector>
 
 void CVarikDlg::OnReadSecond()
 {
-    RunCommand([this] { ReadSecond(); });
+    RunCommand([this] { ReadSecond(false); });
 }
 
-void CVarikDlg::ReadSecond()
+void CVarikDlg::ReadSecond(bool bTick)
 {
     // A short per-second reply is dropped silently, as it always was.
-    ReadList(CMD_READ_SECOND, SECOND_DATA_SIZE, m_modelSecond, DecodeSecond, false);
+    std::vector<quint8> reply;
+    const bool bRead = ReadList(CMD_READ_SECOND, SECOND_DATA_SIZE, m_modelSecond, DecodeSecond, false, reply);
+    const qint64 nNow = QDateTime::currentMSecsSinceEpoch();
+    if (!bRead) {
+        if (bTick)
+            emit SecondTickFailed(nNow);
+        return;
+    }
+    m_nSecondReadTime = nNow;
+    std::vector<std::int32_t> raw;
+    SecondRawValues(reply.data(), reply.size(), raw);
+    emit SecondRead(nNow, raw, bTick);
 }
 
 void CVarikDlg::OnReadMinute()
 {
-    RunCommand([this] { ReadList(CMD_READ_MINUTE, MINUTE_DATA_SIZE, m_modelMinute, DecodeMinute, true); });
+    RunCommand([this] {
+        std::vector<quint8> reply;
+        if (!ReadList(CMD_READ_MINUTE, MINUTE_DATA_SIZE, m_modelMinute, DecodeMinute, true, reply))
+            return;
+        m_nMinuteReadTime = QDateTime::currentMSecsSinceEpoch();
+        emit MinuteRead(m_nMinuteReadTime);
+    });
 }
 
 void CVarikDlg::OnReadDay()
 {
-    RunCommand([this] { ReadList(CMD_READ_DAY, DAY_DATA_SIZE, m_modelDay, DecodeDay, true); });
+    RunCommand([this] {
+        std::vector<quint8> reply;
+        ReadList(CMD_READ_DAY, DAY_DATA_SIZE, m_modelDay, DecodeDay, true, reply);
+    });
 }
 
 void CVarikDlg::OnCheckConnection()
@@ -61,20 +84,24 @@ bool CVarikDlg::TakeLinkSettings(bool bSetFeeder)
     return true;
 }
 
-void CVarikDlg::ReadList(quint8 nCommand, int nSize, CListModel &model, Decoder fnDecode, bool bReportShortReply)
+bool CVarikDlg::ReadList(quint8 nCommand, int nSize, CListModel &model, Decoder fnDecode, bool bReportShortReply,
+                         std::vector<quint8> &reply)
 {
     if (!TakeLinkSettings(true))
-        return;
-    std::vector<quint8> reply(size_t(nSize), 0);
+        return false;
+    reply.assign(size_t(nSize), 0);
     quint16 nLength = quint16(nSize);
     if (!m_link.Exchange(nCommand, 1, reply.data(), &nLength, nullptr, 0))
-        return; // the link has told the operator why, or the operator cancelled
+        return false; // the link has told the operator why, or the operator cancelled
     if (nLength < nSize) {
         if (bReportShortReply)
             m_operator.ShowMessage(ConsoleText::ReadFailed(), EMsgIcon::Exclamation);
-        return;
+        return false;
     }
+    reply.resize(nLength);
     CListRows rows = model.Rows();
-    if (fnDecode(reply.data(), nLength, rows))
-        model.SetRows(std::move(rows));
+    if (!fnDecode(reply.data(), nLength, rows))
+        return false;
+    model.SetRows(std::move(rows));
+    return true;
 }

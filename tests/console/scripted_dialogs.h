@@ -31,6 +31,7 @@ public:
     QString strSavePath; // empty: the operator cancels
     QString strOpenPath;
     QList<SFileDialog> fileDialogs;
+    std::function<void()> onFileDialog; // called as a file dialog opens
     int nAbout = 0;
 
     int nProgressShown = 0;
@@ -60,6 +61,8 @@ public:
     QString SaveFileName(const SFileDialog &dialog) override
     {
         fileDialogs.append(dialog);
+        if (onFileDialog)
+            onFileDialog();
         return strSavePath;
     }
 

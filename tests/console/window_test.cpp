@@ -160,7 +160,7 @@ void CWindowTest::startsCleared()
         u"m_chkSecondFeeder"_qs, u"m_editDeviceNumber"_qs, u"m_comboPort"_qs,        u"m_comboSpeed"_qs,
         u"m_btnCheckConnection"_qs, u"m_btnRefreshPorts"_qs, u"m_btnSaveDay"_qs,   u"m_btnSaveMinute"_qs,
         u"m_btnSaveSecond"_qs,   u"m_editRecordFile"_qs,  u"m_editInterval"_qs,     u"m_chkRecordToFile"_qs,
-        u"m_btnBrowse"_qs};
+        u"m_btnBrowse"_qs,       u"m_btnCharts"_qs};
     QStringList order;
     QWidget *pWidget = Button("m_btnExit");
     do {
@@ -684,22 +684,6 @@ void CWindowTest::aboutAndExitKeys()
     QVERIFY(!m_pWindow->isVisible());
     QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
     QVERIFY(QFile::exists(Path(QStringLiteral("varik.INI"))));
-}
-
-// Runs fn once, from inside the first command of the window that the timer
-// finds running (timers run while the link waits for the meter).
-std::unique_ptr<QTimer> OnceWhileBusy(const CVarikDlg &window, std::function<void()> fn)
-{
-    auto pTimer = std::make_unique<QTimer>();
-    QTimer *pRaw = pTimer.get();
-    QObject::connect(pRaw, &QTimer::timeout, [&window, pRaw, fn] {
-        if (!window.IsBusy())
-            return;
-        pRaw->stop();
-        fn();
-    });
-    pTimer->start(5);
-    return pTimer;
 }
 
 void CWindowTest::inputDuringReadingStopsContinuousAfterIt_data()

@@ -13,9 +13,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // A started simulated meter; the test fails at once when it cannot start.
@@ -37,8 +40,25 @@ inline QList<int> Commands(const CMeterSim &meter)
     return commands;
 }
 
+// Runs fn once, from inside the first command of the window that the timer
+// finds running (timers run while the link waits for the meter).
+inline std::unique_ptr<QTimer> OnceWhileBusy(const CVarikDlg &window, std::function<void()> fn)
+{
+    auto pTimer = std::make_unique<QTimer>();
+    QTimer *pRaw = pTimer.get();
+    QObject::connect(pRaw, &QTimer::timeout, [&window, pRaw, fn] {
+        if (!window.IsBusy())
+            return;
+        pRaw->stop();
+        fn();
+    });
+    pTimer->start(5);
+    return pTimer;
+}
+
 // Runs each test in a fresh current directory, so the window's settings
-// file lands there.
+// file and its limits file land there; a window made otherwise finds its
+// limits file in Qt's test folder, never in the user's configuration.
 class CWindowTestBase : public QObject {
     Q_OBJECT
 protected:
@@ -48,6 +68,8 @@ protected:
     std::unique_ptr<CVarikDlg> m_pWindow;
 
     QString Path(const QString &strName) const { return m_pDir->filePath(strName); }
+    // In a folder of its own, out of the way of the files a test counts.
+    QString LimitsPath() const { return Path(QStringLiteral("config/limits.txt")); }
 
     CVarikDlg &MakeWindow(const QStringList &ports, const QString &strDeviceNumber = QStringLiteral("1"))
     {
@@ -55,6 +77,7 @@ protected:
         setup.strTitle = QStringLiteral("varik");
         setup.extraPorts = ports;
         setup.fnSystemPorts = [] { return QStringList(); };
+        setup.strLimitsPath = LimitsPath();
         m_pWindow = std::make_unique<CVarikDlg>(setup, &m_dialogs);
         if (!strDeviceNumber.isNull())
             Edit("m_editDeviceNumber")->setText(strDeviceNumber);
@@ -86,6 +109,7 @@ protected:
 protected slots:
     void init()
     {
+        QStandardPaths::setTestModeEnabled(true);
         m_pDir = std::make_unique<QTemporaryDir>();
         m_strOldDir = QDir::currentPath();
         QDir::setCurrent(m_pDir->path());

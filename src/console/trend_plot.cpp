@@ -1,0 +1,259 @@
+#include "trend_plot.h"
+
+#include "charts_text.h"
+
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Distinct colours, one per series in the order the rows are followed.
+const QColor PALETTE[] = {
+    {31, 119, 180}, {255, 127, 14}, {44, 160, 44},  {214, 39, 40},  {148, 103, 189},
+    {140, 86, 75},  {227, 119, 194}, {127, 127, 127}, {188, 189, 34}, {23, 190, 207},
+};
+
+// The time axis counts seconds since the epoch, as the date-time ticker does.
+double Key(qint64 nMsecs)
+{
+    return double(nMsecs) / 1000.0;
+}
+
+// Shown while the span holds no more than this: a span of a single reading
+// would have no width.
+constexpr double SHORTEST_SPAN_SECONDS = 60.0;
+
+} // namespace
+
+CTrendPlot::CTrendPlot(QCustomPlot *pPlot) : QObject(pPlot), m_pPlot(pPlot)
+{
+    auto pTicker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    pTicker->setDateTimeFormat(QStringLiteral("hh:mm:ss\ndd.MM.yyyy"));
+    pTicker->setDateTimeSpec(Qt::LocalTime);
+    m_pPlot->xAxis->setTicker(pTicker);
+
+    m_pPlot->yAxis->setLabel(QStringLiteral("%"));
+    m_pPlot->yAxis2->setLabel(QStringLiteral("Гц"));
+    m_pVolts = m_pPlot->axisRect()->addAxis(QCPAxis::atRight);
+    m_pVolts->setLabel(QStringLiteral("В"));
+    m_pVolts->grid()->setVisible(false);
+    for (QCPAxis *pAxis : {m_pPlot->yAxis2, m_pVolts}) {
+        pAxis->setVisible(false);
+        pAxis->setTickLabels(true);
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    m_pPlot->xAxis->setRange(Key(now.toMSecsSinceEpoch()) - SHORTEST_SPAN_SECONDS, Key(now.toMSecsSinceEpoch()));
+
+    // Time is zoomed and dragged; each value axis fits what is in sight.
+    m_pPlot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    m_pPlot->axisRect()->setRangeDrag(Qt::Horizontal);
+    m_pPlot->axisRect()->setRangeZoom(Qt::Horizontal);
+    m_pPlot->axisRect()->setRangeDragAxes(m_pPlot->xAxis, nullptr);
+    m_pPlot->axisRect()->setRangeZoomAxes(m_pPlot->xAxis, nullptr);
+
+    // The legend takes a row of its own above the axes.
+    m_pPlot->legend->setVisible(true);
+    m_pPlot->axisRect()->insetLayout()->take(m_pPlot->legend);
+    m_pPlot->plotLayout()->insertRow(0);
+    m_pPlot->plotLayout()->addElement(0, 0, m_pPlot->legend);
+    m_pPlot->plotLayout()->setRowStretchFactor(0, 0.001);
+    m_pPlot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    m_pPlot->legend->setBorderPen(Qt::NoPen);
+    m_pPlot->legend->setMargins(QMargins(4, 2, 4, 0));
+
+    m_pNote = new QCPItemText(m_pPlot);
+    m_pNote->position->setType(QCPItemPosition::ptAxisRectRatio);
+    m_pNote->position->setCoords(0.5, 0.4);
+    m_pNote->setText(ChartsText::NoTrend());
+
+    connect(m_pPlot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &CTrendPlot::OnRangeChanged);
+}
+
+CTrendPlot::~CTrendPlot() = default;
+
+QString CTrendPlot::UnitOf(const QString &strRowName)
+{
+    if (strRowName == u"F" || strRowName == u"dF")
+        return QStringLiteral("Гц");
+    if (strRowName.startsWith(u'U'))
+        return QStringLiteral("В");
+    return QStringLiteral("%");
+}
+
+QCPAxis *CTrendPlot::AxisFor(const QString &strUnit) const
+{
+    if (strUnit == u"Гц")
+        return m_pPlot->yAxis2;
+    if (strUnit == u"В")
+        return m_pVolts;
+    return m_pPlot->yAxis;
+}
+
+QColor CTrendPlot::Colour(std::size_t nSeries) const
+{
+    return PALETTE[nSeries % std::size(PALETTE)];
+}
+
+std::vector<int> CTrendPlot::Rows() const
+{
+    std::vector<int> rows;
+    for (const SSeries &series : m_series)
+        rows.push_back(series.nRow);
+    return rows;
+}
+
+void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRows)
+{
+    std::vector<SSeries> kept;
+    for (int nRow : rows) {
+        const auto it = std::find_if(m_series.begin(), m_series.end(), [nRow](const SSeries &s) { return s.nRow == nRow; });
+        if (it != m_series.end()) {
+            kept.push_back(std::move(*it));
+            m_series.erase(it);
+            continue;
+        }
+        if (nRow < 0 || size_t(nRow) >= secondRows.size() || secondRows[size_t(nRow)].strName.isEmpty())
+            continue;
+        const QString &strName = secondRows[size_t(nRow)].strName;
+        auto pTrend = std::make_unique<CTrend>();
+        pTrend->SetRows({nRow});
+        QCPGraph *pGraph = m_pPlot->addGraph(m_pPlot->xAxis, AxisFor(UnitOf(strName)));
+        pGraph->setName(strName + QStringLiteral(", ") + UnitOf(strName));
+        pGraph->setAdaptiveSampling(true);
+        kept.push_back({nRow, strName, std::move(pTrend), pGraph});
+    }
+    for (SSeries &dropped : m_series)
+        m_pPlot->removePlottable(dropped.pGraph);
+    m_series = std::move(kept);
+
+    // Colours and the legend follow the order of the rows.
+    m_pPlot->legend->clearItems();
+    for (std::size_t i = 0; i < m_series.size(); ++i) {
+        m_series[i].pGraph->setPen(QPen(Colour(i), 1.5));
+        m_series[i].pGraph->addToLegend();
+    }
+    for (QCPAxis *pAxis : {m_pPlot->yAxis, m_pPlot->yAxis2, m_pVolts}) {
+        pAxis->setVisible(std::any_of(m_series.begin(), m_series.end(),
+                                      [pAxis](const SSeries &s) { return s.pGraph->valueAxis() == pAxis; }));
+    }
+    Appended();
+}
+
+void CTrendPlot::AppendReading(qint64 nMsecs, const CListRows &secondRows)
+{
+    for (SSeries &series : m_series)
+        series.pTrend->AppendReading(nMsecs, secondRows);
+    Appended();
+}
+
+void CTrendPlot::AppendGap(qint64 nMsecs)
+{
+    for (SSeries &series : m_series)
+        series.pTrend->AppendGap(nMsecs);
+    Appended();
+}
+
+void CTrendPlot::Appended()
+{
+    // The plot's copy follows the trend: what it dropped at the front goes,
+    // what it gained at the back comes.
+    for (SSeries &series : m_series) {
+        const std::deque<STrendPoint> &points = series.pTrend->Series(0);
+        QCPGraphDataContainer &data = *series.pGraph->data();
+        if (points.empty()) {
+            data.clear();
+            continue;
+        }
+        if (!data.isEmpty() && data.constBegin()->key < Key(points.front().nMsecs))
+            data.removeBefore(Key(points.front().nMsecs));
+        for (std::size_t i = std::size_t(data.size()); i < points.size(); ++i) {
+            const STrendPoint &point = points[i];
+            data.add(QCPGraphData(Key(point.nMsecs), point.dValue));
+        }
+    }
+    if (m_bFollowing)
+        ShowAll();
+    else
+        OnSpanContentChanged();
+}
+
+void CTrendPlot::ShowAll()
+{
+    m_bFollowing = true;
+    bool bAny = false;
+    qint64 nFirst = 0;
+    qint64 nLast = 0;
+    for (const SSeries &series : m_series) {
+        const std::deque<STrendPoint> &points = series.pTrend->Series(0);
+        if (points.empty())
+            continue;
+        nFirst = bAny ? std::min(nFirst, points.front().nMsecs) : points.front().nMsecs;
+        nLast = bAny ? std::max(nLast, points.back().nMsecs) : points.back().nMsecs;
+        bAny = true;
+    }
+    if (bAny) {
+        m_bSettingRange = true;
+        m_pPlot->xAxis->setRange(Key(nFirst), std::max(Key(nLast), Key(nFirst) + SHORTEST_SPAN_SECONDS));
+        m_bSettingRange = false;
+    }
+    OnSpanContentChanged();
+}
+
+void CTrendPlot::OnRangeChanged()
+{
+    if (m_bSettingRange)
+        return;
+    // The operator has zoomed or dragged: the span stays where it is put.
+    m_bFollowing = false;
+    OnSpanContentChanged();
+}
+
+void CTrendPlot::OnSpanContentChanged()
+{
+    const QCPRange range = m_pPlot->xAxis->range();
+    const qint64 nFrom = qint64(std::floor(range.lower * 1000.0));
+    const qint64 nTo = qint64(std::ceil(range.upper * 1000.0));
+    m_visibleStats.clear();
+    bool bEmpty = true;
+    for (const SSeries &series : m_series) {
+        m_visibleStats.push_back(series.pTrend->Stats(0, nFrom, nTo));
+        bEmpty = bEmpty && series.pTrend->Series(0).empty();
+    }
+    m_pNote->setVisible(bEmpty);
+    FitValueAxes();
+    m_pPlot->replot(QCustomPlot::rpQueuedReplot);
+    emit SpanChanged();
+}
+
+void CTrendPlot::FitValueAxes()
+{
+    for (QCPAxis *pAxis : {m_pPlot->yAxis, m_pPlot->yAxis2, m_pVolts}) {
+        double dLow = INFINITY;
+        double dHigh = -INFINITY;
+        for (std::size_t i = 0; i < m_series.size(); ++i) {
+            if (m_series[i].pGraph->valueAxis() != pAxis || m_visibleStats[i].nCount == 0)
+                continue;
+            dLow = std::min(dLow, m_visibleStats[i].dMin);
+            dHigh = std::max(dHigh, m_visibleStats[i].dMax);
+        }
+        if (!(dLow <= dHigh))
+            continue;
+        const double dMargin = dHigh > dLow ? (dHigh - dLow) * 0.08 : std::max(std::abs(dHigh) * 0.01, 0.05);
+        pAxis->setRange(dLow - dMargin, dHigh + dMargin);
+    }
+}
+
+SSpanStats CTrendPlot::VisibleStats(std::size_t nSeries) const
+{
+    return nSeries < m_visibleStats.size() ? m_visibleStats[nSeries] : SSpanStats();
+}
+
+std::size_t CTrendPlot::BytesHeld() const
+{
+    std::size_t nBytes = 0;
+    for (const SSeries &series : m_series)
+        nBytes += series.pTrend->BytesHeld() + std::size_t(series.pGraph->data()->size()) * sizeof(QCPGraphData);
+    return nBytes;
+}

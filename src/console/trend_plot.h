@@ -1,0 +1,81 @@
+// The trend on a QCustomPlot: each followed row of the Секунда list as a
+// line over a date-time axis, a gap where a reading failed, one value axis
+// per unit (%, Hz, V) fitted to the visible span. The operator zooms and
+// drags the time axis with the mouse; until then the plot shows the whole
+// trend and follows each new reading.
+#pragma once
+
+#include "list_rows.h"
+#include "trend.h"
+
+#include <QColor>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class QCPAxis;
+class QCPGraph;
+class QCPItemText;
+class QCPRange;
+class QCustomPlot;
+
+class CTrendPlot : public QObject {
+    Q_OBJECT
+public:
+    explicit CTrendPlot(QCustomPlot *pPlot);
+    ~CTrendPlot() override;
+
+    // The rows followed, by position in the Секунда list (whose names label
+    // them). A row followed before keeps its points; a new one starts empty.
+    void SetRows(const std::vector<int> &rows, const CListRows &secondRows);
+    std::vector<int> Rows() const;
+
+    // A successful reading of the Секунда list, and a failed one.
+    void AppendReading(qint64 nMsecs, const CListRows &secondRows);
+    void AppendGap(qint64 nMsecs);
+
+    // Back to the whole trend, following new readings.
+    void ShowAll();
+    bool IsFollowing() const { return m_bFollowing; }
+
+    std::size_t SeriesCount() const { return m_series.size(); }
+    const CTrend &Trend(std::size_t nSeries) const { return *m_series[nSeries].pTrend; }
+    QCPGraph *Graph(std::size_t nSeries) const { return m_series[nSeries].pGraph; }
+    QCPItemText *Note() const { return m_pNote; }
+    QString Name(std::size_t nSeries) const { return m_series[nSeries].strName; }
+    QColor Colour(std::size_t nSeries) const;
+    // min / max / mean of the points in the visible span.
+    SSpanStats VisibleStats(std::size_t nSeries) const;
+    // Bytes held by the points: the trend's and the plot's copy.
+    std::size_t BytesHeld() const;
+
+    // The unit of a row of the Секунда list by its name: "В", "Гц" or "%".
+    static QString UnitOf(const QString &strRowName);
+
+signals:
+    // The visible span or what is in it has changed.
+    void SpanChanged();
+
+private:
+    struct SSeries {
+        int nRow;
+        QString strName;
+        std::unique_ptr<CTrend> pTrend;
+        QCPGraph *pGraph;
+    };
+
+    void Appended();
+    void OnRangeChanged();
+    void OnSpanContentChanged();
+    void FitValueAxes();
+    QCPAxis *AxisFor(const QString &strUnit) const;
+
+    QCustomPlot *m_pPlot;
+    QCPAxis *m_pVolts;
+    std::vector<SSeries> m_series;
+    std::vector<SSpanStats> m_visibleStats; // per series
+    QCPItemText *m_pNote;
+    bool m_bFollowing = true;
+    bool m_bSettingRange = false;
+};

@@ -3,6 +3,8 @@
 #include "device_access.h"
 #include "serial_port.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -70,12 +72,49 @@ QStringList PortCandidates(const QStringList &systemPorts, const QStringList &ex
         names.append(QStringLiteral("COM%1").arg(n));
     return names;
 #else
-    QStringList names = systemPorts + extraPorts;
-    names.removeAll(QString());
-    std::sort(names.begin(), names.end(), NaturalLess);
-    names.erase(std::unique(names.begin(), names.end()), names.end());
+    QStringList sorted = systemPorts + extraPorts;
+    sorted.removeAll(QString());
+    std::sort(sorted.begin(), sorted.end(), NaturalLess);
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+
+    // Each link goes under the device it stands for, so that the operator
+    // sees which adapter a stable name is.
+    QStringList links;
+    for (const QString &strName : sorted) {
+        const QString strTarget = PortTarget(strName);
+        if (!strTarget.isEmpty() && strTarget != strName && sorted.contains(strTarget))
+            links.append(strName);
+    }
+    QStringList names;
+    for (const QString &strName : sorted) {
+        if (links.contains(strName))
+            continue;
+        names.append(strName);
+        for (const QString &strLink : links) {
+            if (PortTarget(strLink) == strName)
+                names.append(strLink);
+        }
+    }
     return names;
 #endif
+}
+
+QString PortTarget(const QString &strName)
+{
+    const QFileInfo info(strName);
+    return info.isSymLink() ? info.canonicalFilePath() : QString();
+}
+
+QStringList StablePortNames(const QString &strFolder)
+{
+    QStringList names;
+    const QDir folder(strFolder);
+    for (const QFileInfo &info : folder.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        if (info.isSymLink())
+            names.append(info.absoluteFilePath());
+    }
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return names;
 }
 
 bool PortOffered(const QString &strName)
@@ -88,5 +127,5 @@ QStringList SystemSerialPorts()
     QStringList names;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         names.append(info.systemLocation());
-    return names;
+    return names + StablePortNames(QString::fromLatin1(STABLE_PORT_FOLDER));
 }

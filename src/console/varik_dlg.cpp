@@ -11,6 +11,7 @@
 #include "settings_file.h"
 #include "ui_varik_dlg.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -62,6 +63,14 @@ CVarikDlg::CVarikDlg(SConsoleSetup setup, IConsoleDialogs *pDialogs, QWidget *pP
     connect(m_pUi->m_btnReadMinute, &QPushButton::clicked, this, &CVarikDlg::OnReadMinute);
     connect(m_pUi->m_btnReadDay, &QPushButton::clicked, this, &CVarikDlg::OnReadDay);
     connect(m_pUi->m_btnRefreshPorts, &QPushButton::clicked, this, &CVarikDlg::OnRefreshPorts);
+    // The port box may be too narrow for a stable name: its tip shows the
+    // whole name and the device it stands for.
+    connect(m_pUi->m_comboPort, &QComboBox::currentIndexChanged, this, [this](int nIndex) {
+        const QComboBox *pCombo = m_pUi->m_comboPort;
+        const QString strTarget = pCombo->itemData(nIndex, Qt::ToolTipRole).toString();
+        m_pUi->m_comboPort->setToolTip(pCombo->itemText(nIndex)
+                                       + (strTarget.isEmpty() ? QString() : QStringLiteral(" → ") + strTarget));
+    });
     connect(m_pUi->m_btnCheckConnection, &QPushButton::clicked, this, &CVarikDlg::OnCheckConnection);
     connect(m_pUi->m_chkContinuous, &QCheckBox::clicked, this, &CVarikDlg::OnContinuousRead);
     connect(&m_timerContinuous, &QTimer::timeout, this, &CVarikDlg::OnTimer);
@@ -214,9 +223,17 @@ void CVarikDlg::OnRefreshPorts()
     const QString strRemembered = pCombo->currentText();
     pCombo->clear();
     for (const QString &strName : PortCandidates(m_setup.fnSystemPorts(), m_setup.extraPorts)) {
-        if (PortOffered(strName))
-            pCombo->addItem(strName);
+        if (!PortOffered(strName))
+            continue;
+        pCombo->addItem(strName);
+        // A stable name follows its device and says which one it is.
+        const QString strTarget = PortTarget(strName);
+        if (!strTarget.isEmpty())
+            pCombo->setItemData(pCombo->count() - 1, strTarget, Qt::ToolTipRole);
     }
+    // The box keeps its width however long a stable name is; its list is as
+    // wide as the longest.
+    pCombo->view()->setMinimumWidth(pCombo->view()->sizeHintForColumn(0));
     pCombo->setCurrentIndex(-1);
     if (!strRemembered.isEmpty())
         SelectRemembered(pCombo, strRemembered, 0);

@@ -5,9 +5,11 @@
 #include "unprivileged.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +50,49 @@ TEST(PortCandidates, SystemAndGivenNamesInNaturalOrderWithoutDuplicates)
                              {u"/dev/ttyS2"_qs, u"/tmp/COM12"_qs, u"/tmp/COM1"_qs, QString()}),
               (QStringList{u"/dev/ttyS2"_qs, u"/dev/ttyS10"_qs, u"/dev/ttyUSB0"_qs, u"/tmp/COM1"_qs,
                            u"/tmp/COM12"_qs}));
+}
+
+TEST(StablePortNames, TheLinksOfTheFolderInNaturalOrder)
+{
+    CMeterSim sim;
+    ASSERT_TRUE(sim.Start());
+    QTemporaryDir dir;
+    const QString strAdapter10 = dir.filePath("usb-FTDI_FT232R_USB_UART_A10-if00-port0");
+    const QString strAdapter9 = dir.filePath("usb-FTDI_FT232R_USB_UART_A9-if00-port0");
+    const QString strUnplugged = dir.filePath("usb-Prolific_PL2303-if00-port0");
+    ASSERT_TRUE(QFile::link(sim.SlavePath(), strAdapter10));
+    ASSERT_TRUE(QFile::link(sim.SlavePath(), strAdapter9));
+    ASSERT_TRUE(QFile::link(dir.filePath("ttyUSB7"), strUnplugged)); // listed; the probe weeds it out
+    QFile notALink(dir.filePath("README"));
+    ASSERT_TRUE(notALink.open(QIODevice::WriteOnly));
+
+    EXPECT_EQ(StablePortNames(dir.path()), (QStringList{strAdapter9, strAdapter10, strUnplugged}));
+    EXPECT_EQ(StablePortNames(dir.filePath("none")), QStringList());
+    EXPECT_EQ(PortTarget(strAdapter9), sim.SlavePath());
+    EXPECT_EQ(PortTarget(sim.SlavePath()), QString());
+    EXPECT_FALSE(PortOffered(strUnplugged));
+}
+
+TEST(PortCandidates, EachLinkFollowsTheDeviceItStandsFor)
+{
+    CMeterSim first;
+    CMeterSim second;
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    QStringList devices{first.SlavePath(), second.SlavePath()};
+    std::sort(devices.begin(), devices.end(), NaturalLess);
+    QTemporaryDir dir;
+    const QString strFirstB = dir.filePath("by-id-b");
+    const QString strFirstA = dir.filePath("by-id-a");
+    const QString strSecond = dir.filePath("by-id-c");
+    const QString strElsewhere = dir.filePath("ttyS99"); // its device is not listed: it stays in order
+    ASSERT_TRUE(QFile::link(devices.at(0), strFirstB));
+    ASSERT_TRUE(QFile::link(devices.at(0), strFirstA));
+    ASSERT_TRUE(QFile::link(devices.at(1), strSecond));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), strElsewhere));
+
+    EXPECT_EQ(PortCandidates(devices + StablePortNames(dir.path()), {strFirstA}),
+              (QStringList{devices.at(0), strFirstA, strFirstB, devices.at(1), strSecond, strElsewhere}));
 }
 
 TEST(PortOffered, FreePortsAndPortsTheUserMayNotOpen)

@@ -5,6 +5,7 @@
 #include "console_text.h"
 #include "link_messages.h"
 #include "list_file.h"
+#include "port_choice.h"
 #include "serial_port.h"
 #include "spin_arrows.h"
 
@@ -80,6 +81,7 @@ private slots:
     void settingsFileUnreadableStillStarts();
     void portListExactNameBeatsPrefix();
     void portListRebuildAndProbing();
+    void portListStableNames();
     void readsFillTheListsFromTheMeter();
     void secondFeederGoesIntoTheRequest();
     void deviceNumberOutOfRange_data();
@@ -259,6 +261,49 @@ void CWindowTest::portListRebuildAndProbing()
     MakeWindow({});
     Click("m_btnRefreshPorts");
     QCOMPARE(Combo("m_comboPort")->currentIndex(), -1);
+}
+
+// An adapter's stable name is listed under its device, says which device it
+// is, and is what the settings file keeps and the link opens.
+void CWindowTest::portListStableNames()
+{
+    auto pMeterA = StartMeter();
+    auto pMeterB = StartMeter();
+    QStringList devices{pMeterA->SlavePath(), pMeterB->SlavePath()};
+    std::sort(devices.begin(), devices.end(), NaturalLess);
+    const QString strByIdDir = Path(QStringLiteral("by-id"));
+    QVERIFY(QDir().mkdir(strByIdDir));
+    const QString strStable = strByIdDir + QStringLiteral("/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    QVERIFY(QFile::link(devices.at(0), strStable));
+    const CMeterSim &meter = devices.at(0) == pMeterA->SlavePath() ? *pMeterA : *pMeterB;
+
+    const auto makeWindow = [&] {
+        SConsoleSetup setup;
+        setup.strTitle = QStringLiteral("varik");
+        setup.fnSystemPorts = [&] { return devices + StablePortNames(strByIdDir); };
+        m_pWindow = std::make_unique<CVarikDlg>(setup, &m_dialogs);
+        Edit("m_editDeviceNumber")->setText(QStringLiteral("1"));
+    };
+    makeWindow();
+    QComboBox *pPorts = Combo("m_comboPort");
+    QCOMPARE(pPorts->count(), 3);
+    QCOMPARE(pPorts->itemText(0), devices.at(0));
+    QCOMPARE(pPorts->itemText(1), strStable);
+    QCOMPARE(pPorts->itemText(2), devices.at(1));
+    QCOMPARE(pPorts->itemData(1, Qt::ToolTipRole).toString(), devices.at(0));
+    QVERIFY(pPorts->itemData(0, Qt::ToolTipRole).isNull());
+
+    pPorts->setCurrentIndex(1);
+    QCOMPARE(pPorts->toolTip(), strStable + QStringLiteral(" → ") + devices.at(0)); // the box may cut the name short
+    Click("m_btnReadSecond");
+    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{}));
+    QCOMPARE(Commands(meter), (QList<int>{CMD_UNLOCK, CMD_READ_SECOND}));
+    Click("m_btnExit");
+    QCOMPARE(FileBytes(Path(QStringLiteral("varik.INI"))),
+             ToCp1251(u"[Связь]\r\nПорт="_qs + strStable + u"\r\nСкорость=9600\r\n"_qs));
+
+    makeWindow();
+    QCOMPARE(Combo("m_comboPort")->currentText(), strStable);
 }
 
 void CWindowTest::readsFillTheListsFromTheMeter()

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include <sys/ioctl.h>
+
 namespace {
 
 // A port name is a device path on this platform. A symlink (say a stable
@@ -62,7 +64,8 @@ int CSerialPort::Open(QString strName, quint32 nRate)
     port->setPortName(strDevice);
     // QSerialPort applies these when it opens the device (raw mode, no
     // XON/XOFF, receiver on). Its lock file makes the open exclusive, also
-    // against a second open from this program.
+    // against a second open from this program; the kernel's exclusive mode
+    // (below) against programs that take no notice of lock files.
     if (!port->setBaudRate(qint32(nRate)) || !port->setDataBits(QSerialPort::Data8)
         || !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop)
         || !port->setFlowControl(QSerialPort::NoFlowControl))
@@ -73,6 +76,13 @@ int CSerialPort::Open(QString strName, quint32 nRate)
         m_strOpenHint = DeviceAccessHint(strDevice.startsWith(u'/') ? strDevice : QStringLiteral("/dev/") + strDevice);
         return 0;
     }
+
+    // While the port is held, the kernel refuses the device to anyone else
+    // but root, as serial ports are held elsewhere. Qt's serial port asks
+    // for this itself on this platform; it is asked for here too so that the
+    // refusal does not rest on that. Closing the device ends it; a device
+    // that will not do it is used all the same.
+    ::ioctl(int(port->handle()), TIOCEXCL);
 
     const quint32 nMaxRate = MaxBaudRate(*port);
     if (nMaxRate != 0 && nMaxRate < nRate) {

@@ -20,8 +20,9 @@ public:
 
     void SetOperator(IOperator *pOperator) override { m_pOperator = pOperator; }
 
-    // Opens the port exclusively at 8N1, no flow control, DTR and RTS off,
-    // purges both directions. 1 on success; an open port returns 1 at once.
+    // Opens the port exclusively (a lock file and the kernel's exclusive
+    // mode) at 8N1, no flow control, DTR and RTS off, purges both
+    // directions. 1 on success; an open port returns 1 at once.
     int Open(QString strName, quint32 nRate) override;
     QString OpenHint() const override { return m_strOpenHint; }
     void Close() override;

@@ -5,12 +5,18 @@
 #include "meter_sim.h"
 #include "scripted_operator.h"
 #include "serial_port.h"
+#include "unprivileged.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,6 +76,33 @@ TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainByAnyNameUntilClosed)
     other.Close();
     EXPECT_EQ(ProbePort(strPath), 1);
     EXPECT_TRUE(op.shown.isEmpty());
+}
+
+TEST_F(SerialPortTest, HeldPortIsRefusedToAnotherProgramThatIgnoresLockFiles)
+{
+    if (!CanActAsNobody())
+        GTEST_SKIP() << "needs root to open the device as nobody; root itself is never refused";
+    ASSERT_EQ(::chmod(QFile::encodeName(strPath).constData(), 0666), 0); // only the hold can refuse it
+    // A plain open(2) by an ordinary user: the errno it ends with, 0 if it opened.
+    const auto openAsNobody = [&] {
+        const SNobodyRun run = RunAsNobody([&] {
+            const int fd = ::open(QFile::encodeName(strPath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const int nError = fd < 0 ? errno : 0;
+            if (fd >= 0)
+                ::close(fd);
+            return QByteArray::number(nError);
+        });
+        EXPECT_TRUE(run.bRan);
+        return run.out.toInt();
+    };
+
+    EXPECT_EQ(openAsNobody(), 0);
+    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    EXPECT_EQ(openAsNobody(), EBUSY);
+    EXPECT_EQ(ProbePort(strPath), 0);
+    port.Close();
+    EXPECT_EQ(openAsNobody(), 0); // closing ends the exclusive mode
+    EXPECT_EQ(ProbePort(strPath), 1);
 }
 
 TEST_F(SerialPortTest, OpenRefusesAbsentPortAndRateZeroQuietly)

@@ -68,6 +68,7 @@ CTrendPlot::CTrendPlot(QCustomPlot *pPlot) : QObject(pPlot), m_pPlot(pPlot)
     m_pNote->position->setCoords(0.5, 0.4);
     m_pNote->setText(ChartsText::NoTrend());
 
+    connect(m_pPlot, &QCustomPlot::beforeReplot, this, &CTrendPlot::UpdateSpan);
     connect(m_pPlot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), this, &CTrendPlot::OnRangeChanged);
 }
 
@@ -131,7 +132,9 @@ void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRo
     // Colours and the legend follow the order of the rows.
     m_pPlot->legend->clearItems();
     for (std::size_t i = 0; i < m_series.size(); ++i) {
-        m_series[i].pGraph->setPen(QPen(Colour(i), 1.5));
+        // A thin pen draws a day of points in a few milliseconds, a wider
+        // one takes Qt's stroker and many times as long.
+        m_series[i].pGraph->setPen(QPen(Colour(i), 1.0));
         m_series[i].pGraph->addToLegend();
     }
     for (QCPAxis *pAxis : {m_pPlot->yAxis, m_pPlot->yAxis2, m_pVolts}) {
@@ -212,6 +215,17 @@ void CTrendPlot::OnRangeChanged()
 
 void CTrendPlot::OnSpanContentChanged()
 {
+    // Worked out once before the next replot, however many readings and
+    // range changes come before it: a day of points takes a while to go through.
+    m_bSpanDirty = true;
+    m_pPlot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void CTrendPlot::UpdateSpan()
+{
+    if (!m_bSpanDirty)
+        return;
+    m_bSpanDirty = false;
     const QCPRange range = m_pPlot->xAxis->range();
     const qint64 nFrom = qint64(std::floor(range.lower * 1000.0));
     const qint64 nTo = qint64(std::ceil(range.upper * 1000.0));
@@ -222,8 +236,13 @@ void CTrendPlot::OnSpanContentChanged()
         bEmpty = bEmpty && series.pTrend->Series(0).empty();
     }
     m_pNote->setVisible(bEmpty);
+    // Smooth lines while the span holds a few points a pixel at most; a
+    // denser span is a band of samples anyway, drawn many times as fast
+    // without antialiasing.
+    const double dPixels = std::max(1, m_pPlot->axisRect()->width());
+    for (std::size_t i = 0; i < m_series.size(); ++i)
+        m_series[i].pGraph->setAntialiased(double(m_visibleStats[i].nCount) <= 2.0 * dPixels);
     FitValueAxes();
-    m_pPlot->replot(QCustomPlot::rpQueuedReplot);
     emit SpanChanged();
 }
 

@@ -45,7 +45,8 @@ public:
     QCPItemText *Note() const { return m_pNote; }
     QString Name(std::size_t nSeries) const { return m_series[nSeries].strName; }
     QColor Colour(std::size_t nSeries) const;
-    // min / max / mean of the points in the visible span.
+    // min / max / mean of the points in the visible span, as of the last
+    // replot (a change of the span or its points queues one).
     SSpanStats VisibleStats(std::size_t nSeries) const;
     // Bytes held by the points: the trend's and the plot's copy.
     std::size_t BytesHeld() const;
@@ -54,7 +55,7 @@ public:
     static QString UnitOf(const QString &strRowName);
 
 signals:
-    // The visible span or what is in it has changed.
+    // The statistics of the visible span are new.
     void SpanChanged();
 
 private:
@@ -68,6 +69,7 @@ private:
     void Appended();
     void OnRangeChanged();
     void OnSpanContentChanged();
+    void UpdateSpan();
     void FitValueAxes();
     QCPAxis *AxisFor(const QString &strUnit) const;
 
@@ -78,4 +80,5 @@ private:
     QCPItemText *m_pNote;
     bool m_bFollowing = true;
     bool m_bSettingRange = false;
+    bool m_bSpanDirty = true;
 };

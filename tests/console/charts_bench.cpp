@@ -1,0 +1,157 @@
+// What the chart window costs with a day of continuous reading: the trend
+// plot filled with 24 hours of one-second readings of 8 series (now and then
+// a failed read), then the memory held, the time to append one reading and
+// replot, a full replot after a zoom, and the spectrum update after a read.
+// A benchmark, not a test: it prints figures and judges nothing.
+//   build/tests/console/varik-bench            (offscreen unless told otherwise)
+#include "catalogue.h"
+#include "decoders.h"
+#include "meter_sim.h"
+#include "spectrum_plot.h"
+#include "supply_limits.h"
+#include "trend_plot.h"
+
+#include <qcustomplot.h>
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+using CClock = std::chrono::steady_clock;
+
+constexpr int WIDTH = 1000;  // the plot as the chart window shows it
+constexpr int HEIGHT = 420;
+constexpr qint64 DAY_SECONDS = 24 * 3600;
+constexpr int SAMPLES = 200;
+
+// VmRSS from /proc/self/status, in KiB; -1 when it cannot be read.
+long RssKib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string strLine;
+    while (std::getline(status, strLine)) {
+        if (strLine.rfind("VmRSS:", 0) == 0)
+            return std::stol(strLine.substr(6));
+    }
+    return -1;
+}
+
+double Millis(CClock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct STimes {
+    std::vector<double> ms;
+    void Print(const char *pWhat, double dGoal) const
+    {
+        const double dMean = std::accumulate(ms.begin(), ms.end(), 0.0) / double(ms.size());
+        const double dMax = *std::max_element(ms.begin(), ms.end());
+        std::printf("%-44s mean %7.2f ms, max %7.2f ms over %zu (goal <= %.0f ms)\n", pWhat, dMean, dMax, ms.size(),
+                    dGoal);
+    }
+};
+
+// The Секунда list as a simulated meter's reply at second t shows it.
+void ReadSecond(CListRows &rows, double t)
+{
+    const QByteArray data = SimSecondData(t);
+    DecodeSecond(reinterpret_cast<const std::uint8_t *>(data.constData()), std::size_t(data.size()), rows);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    QCustomPlot trendPlot;
+    trendPlot.resize(WIDTH, HEIGHT);
+    trendPlot.show();
+    CTrendPlot trend(&trendPlot);
+    CListRows rows = SecondListRows();
+    trend.SetRows(CTrend::DefaultRows(), rows);
+
+    // A day of readings one second apart ending now; one read in 500 fails.
+    const long nRssBefore = RssKib();
+    const qint64 nStart = QDateTime::currentMSecsSinceEpoch() - DAY_SECONDS * 1000;
+    const auto fillStart = CClock::now();
+    for (qint64 s = 0; s < DAY_SECONDS; ++s) {
+        if (s % 500 == 499) {
+            trend.AppendGap(nStart + s * 1000);
+            continue;
+        }
+        ReadSecond(rows, double(s));
+        trend.AppendReading(nStart + s * 1000, rows);
+    }
+    trendPlot.replot(QCustomPlot::rpImmediateRefresh);
+    const double dFillMs = Millis(CClock::now() - fillStart);
+    const long nRssAfter = RssKib();
+
+    std::size_t nPoints = 0;
+    for (std::size_t i = 0; i < trend.SeriesCount(); ++i)
+        nPoints += trend.Trend(i).Series(0).size();
+    std::printf("trend: %zu series, %zu points in all (%lld s of readings each)\n", trend.SeriesCount(), nPoints,
+                static_cast<long long>(DAY_SECONDS));
+    std::printf("filled and plotted in %.0f ms\n", dFillMs);
+    std::size_t nTrendBytes = 0;
+    for (std::size_t i = 0; i < trend.SeriesCount(); ++i)
+        nTrendBytes += trend.Trend(i).BytesHeld();
+    std::printf("memory: trend %.1f MiB + plot %.1f MiB = %.1f MiB held by points; RSS grew %.1f MiB (goal <= 64 MiB)\n",
+                double(nTrendBytes) / 1048576.0, double(trend.BytesHeld() - nTrendBytes) / 1048576.0,
+                double(trend.BytesHeld()) / 1048576.0, double(nRssAfter - nRssBefore) / 1024.0);
+
+    // One more reading at a time, the whole day in sight, as each tick does.
+    STimes append;
+    for (int i = 0; i < SAMPLES; ++i) {
+        const qint64 s = DAY_SECONDS + i;
+        ReadSecond(rows, double(s));
+        const auto start = CClock::now();
+        trend.AppendReading(nStart + s * 1000, rows);
+        trendPlot.replot(QCustomPlot::rpImmediateRefresh);
+        append.ms.push_back(Millis(CClock::now() - start));
+    }
+    append.Print("append one reading and replot (24 h shown):", 20);
+
+    // The operator zooms: spans from a minute to the whole day, anywhere.
+    STimes zoom;
+    const double dFirst = double(nStart) / 1000.0;
+    const double aSpans[] = {60.0, 600.0, 3600.0, 6 * 3600.0, double(DAY_SECONDS)};
+    for (int i = 0; i < SAMPLES; ++i) {
+        const double dSpan = aSpans[i % std::size(aSpans)];
+        const double dFrom = dFirst + std::fmod(i * 7919.0, double(DAY_SECONDS) - dSpan + 1.0);
+        const auto start = CClock::now();
+        trendPlot.xAxis->setRange(dFrom, dFrom + dSpan);
+        trendPlot.replot(QCustomPlot::rpImmediateRefresh);
+        zoom.ms.push_back(Millis(CClock::now() - start));
+    }
+    zoom.Print("full replot after a zoom:", 100);
+
+    // A read of the Секунда list: the spectrum of one phase, shown.
+    QCustomPlot spectrumPlot;
+    spectrumPlot.resize(WIDTH, HEIGHT);
+    spectrumPlot.show();
+    CSpectrumPlot spectrum(&spectrumPlot);
+    spectrum.SetLimits(CLimits::Defaults());
+    STimes update;
+    for (int i = 0; i < SAMPLES; ++i) {
+        ReadSecond(rows, double(i));
+        const auto start = CClock::now();
+        spectrum.Show(SpectrumOf(rows, ESpectrumSource::Second, EPhase(i % PHASE_SET_SIZE)));
+        spectrumPlot.replot(QCustomPlot::rpImmediateRefresh);
+        update.ms.push_back(Millis(CClock::now() - start));
+    }
+    update.Print("spectrum update after a read:", 10);
+    return 0;
+}

@@ -55,7 +55,10 @@ CChartsDlg::CChartsDlg(CVarikDlg *pMain, IConsoleDialogs *pDialogs)
 
     QHeaderView *pColumns = m_pUi->m_tableStats->horizontalHeader();
     pColumns->setSectionResizeMode(QHeaderView::Stretch);
-    m_pUi->m_tableStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // The default eight series fit without a scroll bar.
+    const int nRowHeight = fontMetrics().height() + 4;
+    m_pUi->m_tableStats->verticalHeader()->setDefaultSectionSize(nRowHeight);
+    m_pUi->m_tableStats->setMinimumHeight(pColumns->sizeHint().height() + 8 * nRowHeight + 4);
 
     FillTrendRows();
     ShowSpectrum();

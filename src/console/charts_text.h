@@ -38,7 +38,7 @@ inline QString Total(const QString &strValue, const QString &strLimit)
            + u')';
 }
 
-inline QString BarsLegend() { return QStringLiteral("Ku, % основной"); }
+inline QString BarsLegend() { return QStringLiteral("гармоника"); }
 inline QString BeyondLegend() { return QStringLiteral("выше предела"); }
 inline QString LimitLegend() { return QStringLiteral("предел"); }
 inline QString OrderAxis() { return QStringLiteral("Порядок гармоники"); }

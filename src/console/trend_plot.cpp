@@ -27,7 +27,8 @@ constexpr double SHORTEST_SPAN_SECONDS = 60.0;
 
 } // namespace
 
-CTrendPlot::CTrendPlot(QCustomPlot *pPlot) : QObject(pPlot), m_pPlot(pPlot)
+CTrendPlot::CTrendPlot(QCustomPlot *pPlot, std::size_t nCapacity)
+    : QObject(pPlot), m_pPlot(pPlot), m_nCapacity(nCapacity)
 {
     auto pTicker = QSharedPointer<QCPAxisTickerDateTime>::create();
     pTicker->setDateTimeFormat(QStringLiteral("hh:mm:ss\ndd.MM.yyyy"));
@@ -118,12 +119,12 @@ void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRo
         if (nRow < 0 || size_t(nRow) >= secondRows.size() || secondRows[size_t(nRow)].strName.isEmpty())
             continue;
         const QString &strName = secondRows[size_t(nRow)].strName;
-        auto pTrend = std::make_unique<CTrend>();
+        auto pTrend = std::make_unique<CTrend>(m_nCapacity);
         pTrend->SetRows({nRow});
         QCPGraph *pGraph = m_pPlot->addGraph(m_pPlot->xAxis, AxisFor(UnitOf(strName)));
         pGraph->setName(strName + QStringLiteral(", ") + UnitOf(strName));
         pGraph->setAdaptiveSampling(true);
-        kept.push_back({nRow, strName, std::move(pTrend), pGraph});
+        kept.push_back({nRow, strName, std::move(pTrend), pGraph, 0, 0});
     }
     for (SSeries &dropped : m_series)
         m_pPlot->removePlottable(dropped.pGraph);
@@ -146,35 +147,36 @@ void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRo
 
 void CTrendPlot::AppendReading(qint64 nMsecs, const CListRows &secondRows)
 {
-    for (SSeries &series : m_series)
+    for (SSeries &series : m_series) {
         series.pTrend->AppendReading(nMsecs, secondRows);
+        ++series.nReceived;
+    }
     Appended();
 }
 
 void CTrendPlot::AppendGap(qint64 nMsecs)
 {
-    for (SSeries &series : m_series)
+    for (SSeries &series : m_series) {
         series.pTrend->AppendGap(nMsecs);
+        ++series.nReceived;
+    }
     Appended();
 }
 
 void CTrendPlot::Appended()
 {
-    // The plot's copy follows the trend: what it dropped at the front goes,
-    // what it gained at the back comes.
+    // The plot's copy follows the trend: what it gained at the back comes,
+    // what it dropped at the front goes (one point at a time, so that points
+    // of the same time are counted right).
     for (SSeries &series : m_series) {
         const std::deque<STrendPoint> &points = series.pTrend->Series(0);
         QCPGraphDataContainer &data = *series.pGraph->data();
-        if (points.empty()) {
-            data.clear();
-            continue;
-        }
-        if (!data.isEmpty() && data.constBegin()->key < Key(points.front().nMsecs))
-            data.removeBefore(Key(points.front().nMsecs));
-        for (std::size_t i = std::size_t(data.size()); i < points.size(); ++i) {
-            const STrendPoint &point = points[i];
-            data.add(QCPGraphData(Key(point.nMsecs), point.dValue));
-        }
+        const std::size_t nNew = std::min(series.nReceived - series.nMirrored, points.size());
+        for (std::size_t i = points.size() - nNew; i < points.size(); ++i)
+            data.add(QCPGraphData(Key(points[i].nMsecs), points[i].dValue));
+        series.nMirrored = series.nReceived;
+        while (std::size_t(data.size()) > points.size())
+            data.remove(data.constBegin()->key);
     }
     if (m_bFollowing)
         ShowAll();

@@ -23,7 +23,8 @@ class QCustomPlot;
 class CTrendPlot : public QObject {
     Q_OBJECT
 public:
-    explicit CTrendPlot(QCustomPlot *pPlot);
+    // nCapacity: readings held per series (the oldest drop off).
+    explicit CTrendPlot(QCustomPlot *pPlot, std::size_t nCapacity = CTrend::DEFAULT_CAPACITY);
     ~CTrendPlot() override;
 
     // The rows followed, by position in the Секунда list (whose names label
@@ -64,6 +65,8 @@ private:
         QString strName;
         std::unique_ptr<CTrend> pTrend;
         QCPGraph *pGraph;
+        std::size_t nReceived; // readings given to the trend
+        std::size_t nMirrored; // of them, put into the graph
     };
 
     void Appended();
@@ -74,6 +77,7 @@ private:
     QCPAxis *AxisFor(const QString &strUnit) const;
 
     QCustomPlot *m_pPlot;
+    std::size_t m_nCapacity;
     QCPAxis *m_pVolts;
     std::vector<SSeries> m_series;
     std::vector<SSpanStats> m_visibleStats; // per series

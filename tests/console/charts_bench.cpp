@@ -1,6 +1,6 @@
 // What the chart window costs with a day of continuous reading: the trend
-// plot filled with 24 hours of one-second readings of 8 series (now and then
-// a failed read), then the memory held, the time to append one reading and
+// plot filled with one-second readings of 8 series up to what it holds
+// (24 hours and a little more; now and then a failed read), then the memory held, the time to append one reading and
 // replot, a full replot after a zoom, and the spectrum update after a read.
 // A benchmark, not a test: it prints figures and judges nothing.
 //   build/tests/console/varik-bench            (offscreen unless told otherwise)
@@ -83,11 +83,13 @@ int main(int argc, char **argv)
     CListRows rows = SecondListRows();
     trend.SetRows(CTrend::DefaultRows(), rows);
 
-    // A day of readings one second apart ending now; one read in 500 fails.
+    // A day of readings one second apart, and the few minutes more the trend
+    // holds, so that each further reading drops the oldest; one in 500 fails.
+    const qint64 nFill = qint64(CTrend::DEFAULT_CAPACITY);
     const long nRssBefore = RssKib();
-    const qint64 nStart = QDateTime::currentMSecsSinceEpoch() - DAY_SECONDS * 1000;
+    const qint64 nStart = QDateTime::currentMSecsSinceEpoch() - nFill * 1000;
     const auto fillStart = CClock::now();
-    for (qint64 s = 0; s < DAY_SECONDS; ++s) {
+    for (qint64 s = 0; s < nFill; ++s) {
         if (s % 500 == 499) {
             trend.AppendGap(nStart + s * 1000);
             continue;
@@ -103,7 +105,7 @@ int main(int argc, char **argv)
     for (std::size_t i = 0; i < trend.SeriesCount(); ++i)
         nPoints += trend.Trend(i).Series(0).size();
     std::printf("trend: %zu series, %zu points in all (%lld s of readings each)\n", trend.SeriesCount(), nPoints,
-                static_cast<long long>(DAY_SECONDS));
+                static_cast<long long>(nFill));
     std::printf("filled and plotted in %.0f ms\n", dFillMs);
     std::size_t nTrendBytes = 0;
     for (std::size_t i = 0; i < trend.SeriesCount(); ++i)
@@ -115,18 +117,18 @@ int main(int argc, char **argv)
     // One more reading at a time, the whole day in sight, as each tick does.
     STimes append;
     for (int i = 0; i < SAMPLES; ++i) {
-        const qint64 s = DAY_SECONDS + i;
+        const qint64 s = nFill + i;
         ReadSecond(rows, double(s));
         const auto start = CClock::now();
         trend.AppendReading(nStart + s * 1000, rows);
         trendPlot.replot(QCustomPlot::rpImmediateRefresh);
         append.ms.push_back(Millis(CClock::now() - start));
     }
-    append.Print("append one reading and replot (24 h shown):", 20);
+    append.Print("append one reading and replot (day shown):", 20);
 
     // The operator zooms: spans from a minute to the whole day, anywhere.
     STimes zoom;
-    const double dFirst = double(nStart) / 1000.0;
+    const double dFirst = double(nStart + SAMPLES * 1000) / 1000.0;
     const double aSpans[] = {60.0, 600.0, 3600.0, 6 * 3600.0, double(DAY_SECONDS)};
     for (int i = 0; i < SAMPLES; ++i) {
         const double dSpan = aSpans[i % std::size(aSpans)];

@@ -88,6 +88,7 @@ private slots:
     void failedTicksLeaveGaps();
     void trendRowPicker();
     void visibleSpanStatsZoomAndDrag();
+    void plotHoldsWhatTheTrendHolds();
     void csvLogWritesEverySecondRead();
     void csvLogWriteErrorStopsIt();
     void csvDialogWaitsForRunningRead();
@@ -551,6 +552,36 @@ void CChartsTest::visibleSpanStatsZoomAndDrag()
     QCOMPARE(pPlot->xAxis->range().size(), zoomed.size());
     InCharts<QPushButton>("m_btnTrendShowAll")->click();
     QCOMPARE(Row(), (QStringList{u"dUA, %"_qs, u"1.00"_qs, u"7.00"_qs, u"4.00"_qs, u"6"_qs}));
+}
+
+// Once the trend is full, each reading drops its oldest point, in the plot as
+// well; readings of the same time (a clock set back) are counted one by one.
+void CChartsTest::plotHoldsWhatTheTrendHolds()
+{
+    QCustomPlot plot;
+    CTrendPlot trend(&plot, 4);
+    trend.SetRows({1, 262}, SecondListRows()); // dUA and F
+    const qint64 nStart = 1'700'000'000'000;
+    const qint64 times[] = {0, 1000, 2000, 2000, 2000, 3000, 1500, 4000, 5000};
+    for (int i = 0; i < int(std::size(times)); ++i) {
+        if (i == 3)
+            trend.AppendGap(nStart + times[i]);
+        else
+            trend.AppendReading(nStart + times[i], SecondRowsWithDua(QString::number(i) + u".00"_qs));
+        for (std::size_t s = 0; s < trend.SeriesCount(); ++s) {
+            const std::deque<STrendPoint> &held = trend.Trend(s).Series(0);
+            const QList<SPoint> shown = Points(trend.Graph(s));
+            QCOMPARE(std::size_t(shown.size()), held.size());
+            for (qsizetype p = 0; p < shown.size(); ++p) {
+                QCOMPARE(shown[p].dKey, double(held[std::size_t(p)].nMsecs) / 1000.0);
+                QCOMPARE(std::isnan(shown[p].dValue), std::isnan(held[std::size_t(p)].dValue));
+                if (!std::isnan(shown[p].dValue))
+                    QCOMPARE(shown[p].dValue, held[std::size_t(p)].dValue);
+            }
+        }
+    }
+    QCOMPARE(Points(trend.Graph(0)).last().dValue, 8.0);
+    QCOMPARE(trend.Graph(0)->data()->size(), 4);
 }
 
 void CChartsTest::csvLogWritesEverySecondRead()

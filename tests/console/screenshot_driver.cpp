@@ -47,7 +47,7 @@ int main(int argc, char **argv)
     const QString strOut =
         QFileInfo(args.isEmpty() ? QStringLiteral("screenshot.png") : args.constFirst()).absoluteFilePath();
     InstallQtTranslations(app);
-    QTemporaryDir dir; // no settings file of the developer's is read or written
+    QTemporaryDir dir; // no settings or limits file of the developer's is read or written
     QDir::setCurrent(dir.path());
 
     CMeterSim meter;
@@ -61,6 +61,7 @@ int main(int argc, char **argv)
     setup.extraPorts = {meter.SlavePath()};
     setup.strPort = meter.SlavePath();
     setup.strDeviceNumber = QStringLiteral("1");
+    setup.strLimitsPath = dir.filePath(QStringLiteral("limits.txt"));
     CVarikDlg window(setup);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))

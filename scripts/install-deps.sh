@@ -10,9 +10,11 @@ packages=(
     libqcustomplot-dev # the chart window's plots
     libgtest-dev googletest
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
+    xdotool openbox # the window driven by real input, under a window manager
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
     help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
     desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)
+    lintian devscripts # lintian and hardening-check on the .deb
 )
 
 missing=()

@@ -22,8 +22,28 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varik maintainers <maintainers@users.norepl
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Beside the libraries dpkg-shlibdeps finds: Qt loads its display backends
+# (xcb, wayland) as plugins at run time, and without them the window cannot
+# start. libqt6gui6 only recommends them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 # Qt's own texts (standard buttons, file dialogs) in Russian.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# The package's changelog. Its latest entry takes the project's version and
+# the maintainer above, so neither can disagree with the package. A new
+# release puts its own entry on top (with these two placeholders), and the
+# entry below it gets its version and maintainer written out. The package is
+# native (its version has no Debian revision), so the file is changelog.gz.
+configure_file(${PROJECT_SOURCE_DIR}/res/changelog.in ${PROJECT_BINARY_DIR}/package-doc/changelog @ONLY)
+add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/package-doc/changelog.gz
+    COMMAND gzip -9nkf ${PROJECT_BINARY_DIR}/package-doc/changelog
+    DEPENDS ${PROJECT_BINARY_DIR}/package-doc/changelog
+    COMMENT "Compressing the package's changelog"
+    VERBATIM)
+add_custom_target(varik-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/package-doc/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/package-doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/varik)
+install(FILES ${PROJECT_SOURCE_DIR}/res/lintian/varik DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
 
 include(CPack)

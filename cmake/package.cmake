@@ -22,9 +22,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varik maintainers <maintainers@users.norepl
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Beside the libraries dpkg-shlibdeps finds: Qt loads its display backends
-# (xcb, wayland) as plugins at run time, and without them the window cannot
-# start. libqt6gui6 only recommends them.
+# Beside the libraries dpkg-shlibdeps finds: Qt loads its display backends as
+# plugins at run time, where dpkg-shlibdeps cannot see them. Debian 12 has the
+# X11 one in libqt6gui6 (in Depends already) and the others in
+# qt6-qpa-plugins, which libqt6gui6 only recommends.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 # Qt's own texts (standard buttons, file dialogs) in Russian.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)

@@ -13,7 +13,7 @@ add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
 
 # _FORTIFY_SOURCE checks buffer sizes the optimiser works out, so it does
 # nothing (and glibc warns) without optimisation. The sanitizers check the
-# same calls better, and the fortified variants hide them from it.
+# same calls better, and the fortified variants would hide the calls from them.
 if(NOT VARIK_SANITIZE AND NOT VARIK_FUZZ)
     add_compile_definitions($<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
 endif()

@@ -2,6 +2,7 @@
 
 #include "atoi.h"
 #include "catalogue.h"
+#include "charts_text.h"
 #include "cli_operator.h"
 #include "console_text.h"
 #include "csv_log.h"
@@ -171,6 +172,8 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
             op.Fail(CsvProblem(result, strCsv, csv));
             return 1;
         }
+        if (csv.CutBytes() > 0)
+            op.Note(strCsv + QStringLiteral(": ") + ChartsText::CsvTornRowCut(csv.CutBytes()));
     }
     g_bStopRequested = 0;
     std::signal(SIGINT, RequestStop);

@@ -48,3 +48,8 @@ void CCliOperator::Fail(const QString &strText)
     m_bFailed = true;
     Print(stderr, strText);
 }
+
+void CCliOperator::Note(const QString &strText)
+{
+    Print(stderr, strText);
+}

@@ -22,6 +22,8 @@ public:
 
     // Prints a failure of the command itself the same way.
     void Fail(const QString &strText);
+    // Prints what a script's operator should know of, but is no failure.
+    void Note(const QString &strText);
 
 private:
     int m_nLevelIndex;

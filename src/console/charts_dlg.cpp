@@ -172,9 +172,9 @@ void CChartsDlg::OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &ra
     if (m_pCsvLog->Append(CsvRow(nMsecs, nOffset, raw)) == EFileResult::Ok)
         return;
     // The log stops rather than failing at every reading; what it wrote stays.
-    const QString strPath = m_strCsvPath;
+    const QString strFailed = ChartsText::CsvWriteFailed(m_strCsvPath, m_pCsvLog->ErrorText());
     OnCsvStop();
-    m_pDialogs->Message(ChartsText::CsvWriteFailed(strPath), EMsgIcon::Exclamation, EMsgButtons::Ok);
+    m_pDialogs->Message(strFailed, EMsgIcon::Exclamation, EMsgButtons::Ok);
 }
 
 void CChartsDlg::OnMinuteRead(qint64)
@@ -208,7 +208,8 @@ void CChartsDlg::StartCsvLog()
         return;
     auto pLog = std::make_unique<CCsvLogFile>();
     if (pLog->Open(strPath) != EFileResult::Ok) {
-        m_pDialogs->Message(ChartsText::CsvOpenFailed(strPath), EMsgIcon::Exclamation, EMsgButtons::Ok);
+        m_pDialogs->Message(ChartsText::CsvOpenFailed(strPath, pLog->ErrorText()), EMsgIcon::Exclamation,
+                            EMsgButtons::Ok);
         return;
     }
     m_pCsvLog = std::move(pLog);
@@ -228,6 +229,9 @@ void CChartsDlg::ShowCsvState()
     const bool bOn = m_pCsvLog != nullptr;
     m_pUi->m_btnCsvLog->setEnabled(!bOn);
     m_pUi->m_btnCsvStop->setEnabled(bOn);
-    m_pUi->m_labelCsvLog->setText(bOn ? ChartsText::CsvOn(m_strCsvPath) : ChartsText::CsvOff());
+    const QString strState = bOn ? ChartsText::CsvState(m_strCsvPath, m_pCsvLog->CutBytes()) : QString();
+    m_pUi->m_labelCsvLog->setText(bOn ? strState : ChartsText::CsvOff());
     m_pUi->m_labelCsvLog->setToolTip(m_pUi->m_labelCsvLog->text());
+    // The log goes on with this window closed: the main window says so too.
+    m_pMain->ShowCsvLogState(strState);
 }

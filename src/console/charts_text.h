@@ -51,15 +51,27 @@ inline QString CsvOn(const QString &strPath)
 {
     return QStringLiteral("Журнал CSV пишется в ") + QDir::toNativeSeparators(strPath);
 }
-inline QString CsvOpenFailed(const QString &strPath)
+// How much of a torn last row opening the log took off the file.
+inline QString CsvTornRowCut(qint64 nBytes)
 {
-    return QStringLiteral("Не удалось открыть файл журнала CSV:\n%1").arg(QDir::toNativeSeparators(strPath));
+    return QStringLiteral("оборванная последняя строка файла убрана (байт: %1)").arg(nBytes);
 }
-inline QString CsvWriteFailed(const QString &strPath)
+// What the windows show while the log is written.
+inline QString CsvState(const QString &strPath, qint64 nCutBytes)
 {
-    return QStringLiteral("Не удалось записать в файл журнала CSV:\n%1\n\nЖурнал остановлен; "
+    return CsvOn(strPath) + (nCutBytes > 0 ? QStringLiteral("; ") + CsvTornRowCut(nCutBytes) : QString());
+}
+// The reason is the system's, as varik-cli gives it after the name.
+inline QString CsvOpenFailed(const QString &strPath, const QString &strReason)
+{
+    return QStringLiteral("Не удалось открыть файл журнала CSV:\n%1: %2")
+        .arg(QDir::toNativeSeparators(strPath), strReason);
+}
+inline QString CsvWriteFailed(const QString &strPath, const QString &strReason)
+{
+    return QStringLiteral("Не удалось записать в файл журнала CSV:\n%1: %2\n\nЖурнал остановлен; "
                           "записанное в файле осталось.")
-        .arg(QDir::toNativeSeparators(strPath));
+        .arg(QDir::toNativeSeparators(strPath), strReason);
 }
 
 inline QString LimitsProblems(const QStringList &problems)
@@ -71,6 +83,13 @@ inline QString LimitsProblems(const QStringList &problems)
 inline QString LimitsUnreadable(const QString &strPath)
 {
     return QDir::toNativeSeparators(strPath) + QStringLiteral(": файл не читается");
+}
+// In the line format of the file's other problems; the lines before it are read.
+inline QString LimitsTooLong(const QString &strFileName, int nFirstUnread, qint64 nMaxBytes)
+{
+    return QStringLiteral("Файл пределов %1, строка %2: файл длиннее %3 байт; эта строка и все "
+                          "следующие не прочитаны.")
+        .arg(strFileName, QString::number(nFirstUnread), QString::number(nMaxBytes));
 }
 
 } // namespace ChartsText

@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 class CCsvLogFile {
 public:
     CCsvLogFile() = default;
@@ -20,7 +22,9 @@ public:
     // Opens the name for appending, creating a missing file; opening a FIFO
     // waits for its reader. A new or empty file gets the header row first
     // (so does a FIFO or a device, whose readers start afresh); a file that
-    // already holds rows is only appended to. On failure the log stays
+    // already holds rows is only appended to. A regular file whose last row
+    // is torn (no line feed at its end) is first cut back to just after its
+    // last line feed; CutBytes() says how much went. On failure the log stays
     // closed and Errno() says why.
     EFileResult Open(const QString &strPath);
 
@@ -36,12 +40,19 @@ public:
     int Errno() const { return m_nErrno; }
     QString ErrorText() const;
 
+    // The bytes of a torn last row that Open took off the file; 0 when the
+    // file ended with a whole row.
+    qint64 CutBytes() const { return m_nCut; }
+
 private:
     bool Write(const QByteArray &bytes);
+    bool CutTornRow(off_t nSize);
     void Fail(int nErrno);
 
     int m_fd = -1;
     bool m_bRegular = false; // can be taken back to a whole row
     bool m_bSyncs = false;   // a regular file or a block device
+    bool m_bReadable = false; // its last row can be looked at
     int m_nErrno = 0;
+    qint64 m_nCut = 0;
 };

@@ -35,11 +35,12 @@ CSigpipeHeld::~CSigpipeHeld()
     pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
 }
 
-int OpenForWriting(const QByteArray &nativeName, int nFlags)
+int OpenForWriting(const QByteArray &nativeName, int nFlags, bool bAlsoRead)
 {
+    const int nAccess = bAlsoRead ? O_RDWR : O_WRONLY;
     int fd;
     do {
-        fd = ::open(nativeName.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | nFlags, 0666);
+        fd = ::open(nativeName.constData(), nAccess | O_CLOEXEC | O_NOCTTY | nFlags, 0666);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }

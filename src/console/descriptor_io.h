@@ -24,9 +24,10 @@ private:
 
 // open() for writing, symbolic links followed, retried when a signal
 // interrupts it (opening a FIFO waits for its reader). nFlags are added to
-// O_WRONLY | O_CLOEXEC | O_NOCTTY; a file O_CREAT makes gets mode 0666 less
-// the umask. The descriptor, or -1 with errno set.
-int OpenForWriting(const QByteArray &nativeName, int nFlags);
+// O_WRONLY | O_CLOEXEC | O_NOCTTY (O_RDWR in place of O_WRONLY when the
+// caller also reads); a file O_CREAT makes gets mode 0666 less the umask.
+// The descriptor, or -1 with errno set.
+int OpenForWriting(const QByteArray &nativeName, int nFlags, bool bAlsoRead = false);
 
 // Writes every byte, continuing after a partial write or a signal. 0 when
 // all is written, else the errno of the write that failed (EIO for one that

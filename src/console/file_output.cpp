@@ -33,11 +33,26 @@ EFileResult WriteInPlace(const QString &strPath, const QByteArray &bytes, int nF
     return bWritten ? EFileResult::Ok : EFileResult::WriteFailed;
 }
 
-EFileResult ReplaceRegularFile(const QString &strPath, const QByteArray &bytes)
+// Gives the temporary file the owner and group of the file it replaces, as
+// the file itself would keep them: saving as root over a user's file must
+// leave it the user's. Only root may give a file away (and a user only to a
+// group of the user's own), so false when the kernel refuses.
+bool TakeOwnerOf(int fd, const struct stat &existing)
+{
+    struct stat own {};
+    if (::fstat(fd, &own) != 0)
+        return false;
+    if (own.st_uid == existing.st_uid && own.st_gid == existing.st_gid)
+        return true;
+    return ::fchown(fd, existing.st_uid, existing.st_gid) == 0;
+}
+
+// pExisting: the file the name stands for now, nullptr for a new name.
+EFileResult ReplaceRegularFile(const QString &strPath, const QByteArray &bytes, const struct stat *pExisting)
 {
     // QSaveFile follows a symbolic link and renames onto its target, so the
     // link stays; a dangling link gets its target created, as open() with
-    // O_CREAT would create it.
+    // O_CREAT would create it. The mode of an existing file is kept.
     QSaveFile file(strPath);
     // An existing file in a folder that takes no temporary file (no write
     // right there) is written in place rather than not at all; such a write
@@ -48,6 +63,13 @@ EFileResult ReplaceRegularFile(const QString &strPath, const QByteArray &bytes)
     // earlier file with a truncated one.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return EFileResult::OpenFailed;
+    if (pExisting && !TakeOwnerOf(int(file.handle()), *pExisting)) {
+        // A file of another owner that this user may write is written in
+        // place, which keeps its owner; one it may not write stays as it is.
+        file.cancelWriting();
+        file.commit(); // removes the temporary file
+        return WriteInPlace(strPath, bytes, O_TRUNC);
+    }
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         file.commit(); // removes the temporary file
@@ -70,10 +92,10 @@ EFileResult ReplaceFile(const QString &strPath, const QByteArray &bytes)
         // A new name (or a dangling link) is created; anything else, such as
         // a loop of links or a folder that cannot be searched, fails as the
         // open would.
-        return errno == ENOENT ? ReplaceRegularFile(strPath, bytes) : EFileResult::OpenFailed;
+        return errno == ENOENT ? ReplaceRegularFile(strPath, bytes, nullptr) : EFileResult::OpenFailed;
     }
     if (S_ISREG(st.st_mode))
-        return ReplaceRegularFile(strPath, bytes);
+        return ReplaceRegularFile(strPath, bytes, &st);
     if (S_ISDIR(st.st_mode))
         return EFileResult::OpenFailed;
     // A FIFO, a device or a socket (which open() refuses) is what the name

@@ -26,5 +26,15 @@ SLimitsRead LoadLimitsFile(const QString &strPath)
     if (!file.open(QIODevice::ReadOnly))
         return {CLimits::Defaults(), {ChartsText::LimitsUnreadable(strPath)}};
     // A limits file is a few kilobytes; anything past a megabyte is not one.
-    return ParseLimits(file.read(1 << 20), QDir::toNativeSeparators(strPath));
+    constexpr qsizetype MAX_BYTES = 1 << 20;
+    QByteArray bytes = file.read(MAX_BYTES + 1);
+    const QString strName = QDir::toNativeSeparators(strPath);
+    if (bytes.size() <= MAX_BYTES)
+        return ParseLimits(bytes, strName);
+    // Only whole lines are read: a line cut short could read as another
+    // value ("Ku7 = 12" as "Ku7 = 1").
+    bytes.truncate(bytes.lastIndexOf('\n', MAX_BYTES - 1) + 1);
+    SLimitsRead read = ParseLimits(bytes, strName);
+    read.problems.append(ChartsText::LimitsTooLong(strName, int(bytes.count('\n')) + 1, MAX_BYTES));
+    return read;
 }

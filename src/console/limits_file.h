@@ -12,6 +12,7 @@
 QString DefaultLimitsPath();
 
 // Never fails: problems name the file and the line, and whatever could not
-// be read keeps its default. A failure to write the defaults of a missing
+// be read keeps its default. Of a file over a megabyte, the whole lines
+// within the first megabyte are read and the rest is one problem. A failure to write the defaults of a missing
 // file is no problem worth telling: the defaults are in force anyway.
 SLimitsRead LoadLimitsFile(const QString &strPath);

@@ -149,6 +149,8 @@ void CVarikDlg::OnInitDialog()
     m_pUi->m_spinInterval->SetRange(1, 6000);
     UpdateData(false);
 
+    // The CSV log's line keeps its place while it is empty.
+    m_pUi->m_labelCsvLog->setMinimumHeight(m_pUi->m_labelCsvLog->fontMetrics().height());
     setFixedSize(sizeHint());
     m_pUi->m_btnExit->setFocus();
 }
@@ -297,6 +299,20 @@ void CVarikDlg::OnCharts()
         pActive->activateWindow();
 }
 
+void CVarikDlg::ShowCsvLogState(const QString &strState)
+{
+    QLabel *pLabel = m_pUi->m_labelCsvLog;
+    // The window keeps its size: a long name is shortened in the middle, and
+    // the tip shows it whole.
+    pLabel->setText(pLabel->fontMetrics().elidedText(strState, Qt::ElideMiddle, pLabel->contentsRect().width()));
+    pLabel->setToolTip(strState);
+}
+
+QString CVarikDlg::CsvLogState() const
+{
+    return m_pUi->m_labelCsvLog->toolTip();
+}
+
 void CVarikDlg::OnAbout()
 {
     if (!m_bBusy)
@@ -312,10 +328,16 @@ void CVarikDlg::reject()
     }
     UpdateData(true);
     const CSettingsFile settings(m_strIniPath);
-    settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(), m_pUi->m_comboPort->currentText());
-    settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsSpeed(), m_pUi->m_comboSpeed->currentText());
+    const bool bPortKept = settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsPort(),
+                                          m_pUi->m_comboPort->currentText());
+    const bool bSpeedKept = settings.Write(ConsoleText::SettingsSection(), ConsoleText::SettingsSpeed(),
+                                           m_pUi->m_comboSpeed->currentText());
     m_timerContinuous.stop();
     if (m_pCharts)
         m_pCharts->hide();
+    // Said rather than lost unseen, with no reading left to run behind the
+    // box; the window closes all the same.
+    if (!bPortKept || !bSpeedKept)
+        m_pDialogs->Message(ConsoleText::SettingsWriteFailed(m_strIniPath), EMsgIcon::Exclamation, EMsgButtons::Ok);
     QDialog::reject();
 }

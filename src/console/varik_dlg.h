@@ -62,6 +62,10 @@ public:
 
     const CLimits &Limits() const { return m_limits; }
     const QString &LimitsPath() const { return m_strLimitsPath; }
+    // The CSV log's line under the window's controls; empty while no log is
+    // written. CsvLogState() is the whole text, which the line may shorten.
+    void ShowCsvLogState(const QString &strState);
+    QString CsvLogState() const;
     // When the list last showed a new reading (ms since the epoch), 0 never.
     qint64 SecondReadTime() const { return m_nSecondReadTime; }
     qint64 MinuteReadTime() const { return m_nMinuteReadTime; }

@@ -14,8 +14,8 @@
 
 namespace {
 
-// The group's name, or its number when the system has no name for it.
-QString GroupName(gid_t gid)
+// The group's name, or an empty text when the system has no name for it.
+QByteArray GroupName(gid_t gid)
 {
     long nSize = ::sysconf(_SC_GETGR_R_SIZE_MAX);
     std::vector<char> buffer(nSize > 0 ? size_t(nSize) : 4096u);
@@ -23,7 +23,15 @@ QString GroupName(gid_t gid)
     group *pFound = nullptr;
     while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &pFound) == ERANGE)
         buffer.resize(buffer.size() * 2);
-    return pFound ? QString::fromLocal8Bit(pFound->gr_name) : QString::number(gid);
+    return pFound ? QByteArray(pFound->gr_name) : QByteArray();
+}
+
+// Only the groups the system keeps for serial ports are worth joining: a
+// device that belongs to disk, root or a group of some program would give
+// the operator far more than a port, and advice to join it would be wrong.
+bool IsSerialPortGroup(const QByteArray &name)
+{
+    return name == "dialout" || name == "uucp";
 }
 
 } // namespace
@@ -39,8 +47,9 @@ QString DeviceAccessHint(const QString &strDevice)
     struct stat info {};
     if (::stat(path.constData(), &info) != 0)
         return QString();
-    // Joining a group the device's mode keeps out would not help.
-    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+    // Joining a group the device's mode keeps out would not help either.
+    const QByteArray group = GroupName(info.st_gid);
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || !IsSerialPortGroup(group))
         return LinkText::NoRightToDevice(strDevice);
-    return LinkText::NoRightToDevice(strDevice, GroupName(info.st_gid));
+    return LinkText::NoRightToDevice(strDevice, QString::fromLatin1(group));
 }

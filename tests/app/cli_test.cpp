@@ -415,7 +415,30 @@ TEST_F(CliTest, RecordCsvWritesTheHeaderOnceAndARowPerRead)
     }
 }
 
-// The first read is refused until the link gives up, the second succeeds:
+// A power cut left the last row torn: it is cut off (and said so) before
+// the new row, which thus stands on a line of its own.
+TEST_F(CliTest, RecordCsvCutsATornLastRowAndSaysSo)
+{
+    const QString strCsv = Path("log.csv");
+    const QByteArray torn = "2026-12-10T14:03:08+03:00,2052403.2";
+    {
+        QFile file(strCsv);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(CsvHeader() + torn);
+    }
+    const SRun r = Run({"record", "--csv", strCsv, "--interval", "0", "--count", "1"});
+    EXPECT_EQ(r.nExit, 0) << r.err.constData();
+    EXPECT_EQ(QString::fromUtf8(r.err),
+              strCsv + QStringLiteral(": оборванная последняя строка файла убрана (байт: %1)\n").arg(torn.size()));
+    QFile file(strCsv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    ASSERT_TRUE(content.startsWith(CsvHeader()));
+    EXPECT_TRUE(content.endsWith(PatternCsvValues()));
+    EXPECT_EQ(content.count('\n'), 2);
+}
+
+
 // the record file gets both (the first with the values held, blank here),
 // the CSV log only the second.
 TEST_F(CliTest, RecordCsvWritesNoRowForAFailedRead)

@@ -338,6 +338,28 @@ void CChartsTest::limitsFileMissingOrBroken()
     QCOMPARE(FileBytes(strLimits), bytes); // the operator's file is left as it is
     m_pWindow.reset();
 
+    // Over a megabyte: the whole lines within it are read, the line the
+    // megabyte ends in and all after it are one problem, and their limits
+    // keep the defaults. Ku7 = 12 cut at the megabyte must not read as 1.
+    CLimits kept = CLimits::Defaults();
+    kept.SetHarmonic(3, SLimitBand{-INFINITY, 4.5});
+    QByteArray huge = "Ku3 = 4.5\n";
+    const QByteArray filler = "# " + QByteArray(60, '-') + '\n';
+    while (huge.size() + filler.size() < (1 << 20) - 8)
+        huge += filler;
+    huge += QByteArray((1 << 20) - 8 - huge.size(), '#') + '\n'; // the last whole line
+    const int nCutLine = int(huge.count('\n')) + 1;
+    huge += "Ku7 = 12\nKu5 = 1\n";
+    QCOMPARE(huge.indexOf("Ku7 = 1"), qsizetype(1 << 20) - 7); // its "2" lies beyond
+    PutFile(strLimits, huge);
+    m_dialogs.shown.clear();
+    MakeWindow({});
+    QCOMPARE(m_dialogs.shown.size(), 1);
+    QCOMPARE(m_dialogs.shown[0].strText,
+             ChartsText::LimitsProblems({ChartsText::LimitsTooLong(strLimits, nCutLine, 1 << 20)}));
+    QCOMPARE(m_pWindow->Limits(), kept);
+    m_pWindow.reset();
+
     // Unreadable as a whole (a folder by that name): defaults and one box.
     QFile::remove(strLimits);
     QVERIFY(QDir().mkdir(strLimits));
@@ -600,8 +622,14 @@ void CChartsTest::csvLogWritesEverySecondRead()
     QCOMPARE(m_dialogs.fileDialogs.value(0).strFilter, ChartsText::CsvFilter());
     QCOMPARE(m_pWindow->Charts()->CsvLogPath(), strLog);
     QCOMPARE(ChartsLabel("m_labelCsvLog"), ChartsText::CsvOn(strLog));
+    QCOMPARE(m_pWindow->CsvLogState(), ChartsText::CsvOn(strLog));
     QVERIFY(!InCharts<QPushButton>("m_btnCsvLog")->isEnabled());
     QCOMPARE(FileBytes(strLog), CsvHeader());
+    // The chart window closed, the log goes on, and the main window says so.
+    InCharts<QPushButton>("m_btnClose")->click();
+    QVERIFY(m_pWindow->Charts()->isHidden());
+    QCOMPARE(m_pWindow->CsvLogState(), ChartsText::CsvOn(strLog));
+    OpenCharts();
 
     // A read by the button, continuous ticks, a failed tick: a row per read.
     Click("m_btnReadSecond");
@@ -631,6 +659,7 @@ void CChartsTest::csvLogWritesEverySecondRead()
 
     InCharts<QPushButton>("m_btnCsvStop")->click();
     QCOMPARE(ChartsLabel("m_labelCsvLog"), ChartsText::CsvOff());
+    QCOMPARE(m_pWindow->CsvLogState(), QString());
     const QByteArray stopped = FileBytes(strLog);
     Click("m_btnReadSecond");
     QCOMPARE(FileBytes(strLog), stopped);
@@ -641,14 +670,33 @@ void CChartsTest::csvLogWritesEverySecondRead()
     QCOMPARE(FileBytes(strLog).count("time,"), 1);
     QCOMPARE(FileBytes(strLog).count('\n'), stopped.count('\n') + 1);
 
-    // A file that cannot be opened: said, no log.
+    // A row torn by a power cut: cut off before the first new row, and both
+    // windows say so while the log runs.
+    InCharts<QPushButton>("m_btnCsvStop")->click();
+    QFile torn(strLog);
+    QVERIFY(torn.open(QIODevice::Append));
+    torn.write("2026-12-10T14:03:08+03:00,1.0");
+    torn.close();
+    InCharts<QPushButton>("m_btnCsvLog")->click();
+    const QString strState = ChartsText::CsvState(strLog, 29);
+    QCOMPARE(strState, ChartsText::CsvOn(strLog) + u"; оборванная последняя строка файла убрана (байт: 29)"_qs);
+    QCOMPARE(ChartsLabel("m_labelCsvLog"), strState);
+    QCOMPARE(m_pWindow->CsvLogState(), strState);
+    Click("m_btnReadSecond");
+    const QList<QByteArray> rows = FileBytes(strLog).split('\n');
+    QCOMPARE(rows.size(), stopped.count('\n') + 3); // one more row, and nothing after the last line feed
+    QCOMPARE(rows[rows.size() - 2].count(','), CsvHeader().count(','));
+
+    // A file that cannot be opened: said with the system's reason, no log.
     InCharts<QPushButton>("m_btnCsvStop")->click();
     m_dialogs.shown.clear();
     m_dialogs.strSavePath = Path(u"no/such/folder/x.csv"_qs);
     InCharts<QPushButton>("m_btnCsvLog")->click();
-    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ChartsText::CsvOpenFailed(m_dialogs.strSavePath), EMsgIcon::Exclamation,
-                                                 EMsgButtons::Ok}}));
+    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ChartsText::CsvOpenFailed(m_dialogs.strSavePath, qt_error_string(ENOENT)),
+                                                 EMsgIcon::Exclamation, EMsgButtons::Ok}}));
+    QVERIFY(m_dialogs.shown[0].strText.endsWith(m_dialogs.strSavePath + u": "_qs + qt_error_string(ENOENT)));
     QCOMPARE(m_pWindow->Charts()->CsvLogPath(), QString());
+    QCOMPARE(m_pWindow->CsvLogState(), QString());
 }
 
 void CChartsTest::csvLogWriteErrorStopsIt()
@@ -674,9 +722,9 @@ void CChartsTest::csvLogWriteErrorStopsIt()
     setrlimit(RLIMIT_FSIZE, &oldLimit);
     std::signal(SIGXFSZ, oldHandler);
 
-    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ChartsText::CsvWriteFailed(strLog), EMsgIcon::Exclamation,
-                                                 EMsgButtons::Ok}}));
-    QVERIFY(m_dialogs.shown[0].strText.contains(strLog));
+    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ChartsText::CsvWriteFailed(strLog, qt_error_string(EFBIG)),
+                                                 EMsgIcon::Exclamation, EMsgButtons::Ok}}));
+    QVERIFY(m_dialogs.shown[0].strText.contains(strLog + u": "_qs + qt_error_string(EFBIG) + u'\n'));
     QCOMPARE(m_pWindow->Charts()->CsvLogPath(), QString());
     QCOMPARE(ChartsLabel("m_labelCsvLog"), ChartsText::CsvOff());
     QVERIFY(InCharts<QPushButton>("m_btnCsvLog")->isEnabled());

@@ -97,6 +97,38 @@ TEST_F(CsvLogFileTest, HeaderOnlyWhenTheFileHoldsNothing)
     }
 }
 
+// A power cut mid-row leaves the file without a line feed at its end: the
+// torn row is cut off before anything is appended, so that no row is glued
+// onto it.
+TEST_F(CsvLogFileTest, TornLastRowIsCutOffBeforeAppending)
+{
+    const QByteArray torn = "2026-12-10T14:03:08+03:00,1.0";
+    const QByteArray longTorn(100 * 1024, '7'); // longer than one block read back
+    const struct {
+        const char *pName;
+        QByteArray before;
+        QByteArray after; // once kRow2 is appended
+        qint64 nCut;
+    } cases[] = {
+        {"whole rows", CsvHeader() + kRow1, CsvHeader() + kRow1 + kRow2, 0},
+        {"a torn row after rows", CsvHeader() + kRow1 + torn, CsvHeader() + kRow1 + kRow2, torn.size()},
+        {"a carriage return is no line end", CsvHeader() + kRow1 + "\r", CsvHeader() + kRow1 + kRow2, 1},
+        {"a torn row longer than a block", CsvHeader() + kRow1 + longTorn, CsvHeader() + kRow1 + kRow2,
+         longTorn.size()},
+        {"a torn header alone gets a whole one", CsvHeader().left(50), CsvHeader() + kRow2, 50},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const QString strPath = Path("log.csv");
+        Put(strPath, c.before);
+        CCsvLogFile log;
+        ASSERT_EQ(log.Open(strPath), EFileResult::Ok) << qPrintable(log.ErrorText());
+        EXPECT_EQ(log.CutBytes(), c.nCut);
+        EXPECT_EQ(log.Append(kRow2), EFileResult::Ok);
+        EXPECT_EQ(Bytes(strPath), c.after);
+    }
+}
+
 TEST_F(CsvLogFileTest, RowsAreInTheFileAsSoonAsAppendReturns)
 {
     const QString strPath = Path("log.csv");

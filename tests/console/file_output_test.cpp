@@ -1,6 +1,7 @@
 // The file writers against what a name can stand for: regular files,
 // symbolic links, FIFOs, device nodes, sockets and folders.
 #include "file_output.h"
+#include "unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -322,6 +323,75 @@ TEST_F(FileOutputTest, WritableFileInAReadOnlyFolderIsWrittenInPlace)
     EXPECT_EQ(Inode(strFile), inode);
     EXPECT_EQ(QDir(strFolder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
               QStringList{u"list.txt"_qs});
+}
+
+struct SOwner {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+    bool operator==(const SOwner &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &out, const SOwner &owner)
+{
+    return out << owner.uid << ':' << owner.gid << " mode " << std::oct << owner.mode << std::dec;
+}
+
+SOwner OwnerOf(const QString &strPath)
+{
+    struct stat st {};
+    if (::stat(Native(strPath).constData(), &st) != 0)
+        return {uid_t(-1), gid_t(-1), 0};
+    return {st.st_uid, st.st_gid, st.st_mode & 07777};
+}
+
+// Saving over a file of another user leaves it that user's: root saving over
+// nobody's file gives it back to nobody; nobody, who may not give a file
+// away, writes root's file in place where it may write it, and otherwise
+// leaves it alone. The folder is nobody's, so a temporary file could be made
+// there in every case.
+TEST_F(FileOutputTest, SavingOverAnotherUsersFileKeepsItsOwner)
+{
+    if (!CanActAsNobody())
+        GTEST_SKIP() << "needs root to own files as another user";
+    const QString strFolder = Path(QStringLiteral("nobodys"));
+    const QString strFile = strFolder + QStringLiteral("/varik.INI");
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("nobodys")));
+    ASSERT_EQ(::chmod(Native(m_dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chown(Native(strFolder).constData(), NOBODY_ID, NOBODY_ID), 0);
+    const struct {
+        const char *pName;
+        SOwner before;
+        bool bAsNobody;
+        EFileResult result;
+        QByteArray after;
+    } cases[] = {
+        {"root saves over nobody's file", {NOBODY_ID, NOBODY_ID, 0640}, false, EFileResult::Ok, "new\n"},
+        {"root saves over root's file of nobody's group", {0, NOBODY_ID, 0664}, false, EFileResult::Ok, "new\n"},
+        {"nobody saves over root's file it may write", {0, 0, 0666}, true, EFileResult::Ok, "new\n"},
+        {"nobody saves over root's file it may only read", {0, 0, 0644}, true, EFileResult::OpenFailed,
+         "earlier, longer\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        QFile::remove(strFile);
+        Put(strFile, "earlier, longer\n");
+        ASSERT_EQ(::chown(Native(strFile).constData(), c.before.uid, c.before.gid), 0);
+        ASSERT_EQ(::chmod(Native(strFile).constData(), c.before.mode), 0);
+        EFileResult result;
+        if (c.bAsNobody) {
+            const SNobodyRun run = RunAsNobody([&] { return QByteArray::number(int(ReplaceFile(strFile, "new\n"))); });
+            ASSERT_TRUE(run.bRan);
+            result = EFileResult(run.out.toInt());
+        } else {
+            result = ReplaceFile(strFile, "new\n");
+        }
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(Bytes(strFile), c.after);
+        EXPECT_EQ(OwnerOf(strFile), c.before);
+        EXPECT_EQ(QDir(strFolder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{u"varik.INI"_qs});
+    }
 }
 
 } // namespace

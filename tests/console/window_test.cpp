@@ -79,6 +79,7 @@ private slots:
     void startsCleared();
     void settingsFileRoundTrip();
     void settingsFileUnreadableStillStarts();
+    void settingsFileUnwritableIsSaidAtExit();
     void portListExactNameBeatsPrefix();
     void portListRebuildAndProbing();
     void portListStableNames();
@@ -211,6 +212,22 @@ void CWindowTest::settingsFileUnreadableStillStarts()
         QCOMPARE(Combo("m_comboSpeed")->currentText(), QStringLiteral("9600"));
         m_pWindow.reset();
     }
+}
+
+void CWindowTest::settingsFileUnwritableIsSaidAtExit()
+{
+    // A folder by the settings file's name: nothing can be kept, and the
+    // operator is told so before the window closes.
+    const QString strIni = Path(QStringLiteral("varik.INI"));
+    QVERIFY(QDir().mkdir(strIni));
+    MakeWindow({});
+    Click("m_btnExit");
+    QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ConsoleText::SettingsWriteFailed(strIni), EMsgIcon::Exclamation,
+                                                  EMsgButtons::Ok}}));
+    QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
+    QVERIFY(m_pWindow->isHidden());
+    QCOMPARE(ConsoleText::SettingsWriteFailed(strIni),
+             u"Не удалось записать файл настроек:\n"_qs + strIni + u"\n\nПорт и скорость обмена не сохранены."_qs);
 }
 
 void CWindowTest::portListExactNameBeatsPrefix()

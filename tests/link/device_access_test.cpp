@@ -60,14 +60,22 @@ QStringList AsNobody(const QString &strDevice)
     return QString::fromUtf8(run.out).split(u'\n');
 }
 
+// The gid of a group by its name, or -1 when the system has none of that name.
+gid_t GroupId(const char *pName)
+{
+    const group *pGroup = ::getgrnam(pName);
+    return pGroup ? pGroup->gr_gid : gid_t(-1);
+}
+
 TEST(DeviceAccess, AdviceNamesTheGroupThatMayUseTheDevice)
 {
     if (!CanActAsNobody())
         GTEST_SKIP() << "needs root to act as nobody";
-    const group *pDialout = ::getgrnam("dialout");
-    if (!pDialout)
-        GTEST_SKIP() << "no dialout group here";
-    const gid_t dialout = pDialout->gr_gid;
+    const gid_t dialout = GroupId("dialout");
+    const gid_t uucp = GroupId("uucp");
+    const gid_t disk = GroupId("disk");
+    if (dialout == gid_t(-1) || uucp == gid_t(-1) || disk == gid_t(-1))
+        GTEST_SKIP() << "no dialout, uucp or disk group here";
     gid_t unnamed = 4242;
     while (::getgrgid(unnamed))
         ++unnamed;
@@ -76,6 +84,7 @@ TEST(DeviceAccess, AdviceNamesTheGroupThatMayUseTheDevice)
     ASSERT_FALSE(pty.Device().isEmpty());
     const QString strDevice = pty.Device();
     const QString strJoin = LinkText::NoRightToDevice(strDevice, QStringLiteral("dialout"));
+    const QString strNoRight = LinkText::NoRightToDevice(strDevice);
     const struct {
         const char *pName;
         mode_t mode;
@@ -83,10 +92,13 @@ TEST(DeviceAccess, AdviceNamesTheGroupThatMayUseTheDevice)
         QString strHint; // empty: nobody may open the device
     } cases[] = {
         {"the group may read and write", 0660, dialout, strJoin},
-        {"a group without a name goes by its number", 0660, unnamed,
-         LinkText::NoRightToDevice(strDevice, QString::number(unnamed))},
-        {"the group may only read: joining would not help", 0640, dialout, LinkText::NoRightToDevice(strDevice)},
-        {"only the owner", 0600, 0, LinkText::NoRightToDevice(strDevice)},
+        {"the other group kept for serial ports", 0660, uucp, LinkText::NoRightToDevice(strDevice, u"uucp"_qs)},
+        // Joining any of these would give far more than a serial port.
+        {"the group of disks", 0660, disk, strNoRight},
+        {"root's group", 0660, 0, strNoRight},
+        {"a group without a name", 0660, unnamed, strNoRight},
+        {"the group may only read: joining would not help", 0640, dialout, strNoRight},
+        {"only the owner", 0600, 0, strNoRight},
         {"everyone may", 0666, dialout, QString()},
     };
     for (const auto &c : cases) {

@@ -164,7 +164,7 @@ void CChartsDlg::ShowStats()
 void CChartsDlg::OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick)
 {
     if (bTick)
-        m_pTrend->AppendReading(nMsecs, m_pMain->SecondRows());
+        m_pTrend->AppendReading(m_trendClock.TimeOf(nMsecs), m_pMain->SecondRows());
     ShowSpectrum();
     if (!m_pCsvLog)
         return;
@@ -184,7 +184,7 @@ void CChartsDlg::OnMinuteRead(qint64)
 
 void CChartsDlg::OnSecondTickFailed(qint64 nMsecs)
 {
-    m_pTrend->AppendGap(nMsecs);
+    m_pTrend->AppendGap(m_trendClock.TimeOf(nMsecs));
 }
 
 void CChartsDlg::OnCsvLog()

@@ -40,7 +40,7 @@ std::int32_t Hundredths(const std::optional<double> &value)
     if (!value)
         return GAP;
     const double d = std::round(*value * 100.0);
-    if (!(d > double(GAP) && d <= double(std::numeric_limits<std::int32_t>::max())))
+    if (!(d > double(GAP) && d < double(std::numeric_limits<std::int32_t>::max())))
         return GAP;
     return std::int32_t(d);
 }
@@ -51,11 +51,13 @@ double ValueOf(std::int32_t nHundredths)
 }
 
 // The values of a run of points, by their positions in the time column.
+// Every value lies strictly between GAP and the largest count, so the
+// first one is the lowest and the highest so far without a test of its own.
 struct SRun {
     std::size_t nCount = 0;
     std::int64_t nSum = 0;
-    std::int32_t nLow = 0;
-    std::int32_t nHigh = 0;
+    std::int32_t nLow = std::numeric_limits<std::int32_t>::max();
+    std::int32_t nHigh = GAP;
     std::size_t iLow = NONE;
     std::size_t iHigh = NONE;
     std::size_t iGap = NONE; // the first
@@ -66,11 +68,11 @@ struct SRun {
             iGap = std::min(iGap, i);
             return;
         }
-        if (nCount == 0 || n < nLow) {
+        if (n < nLow) {
             nLow = n;
             iLow = i;
         }
-        if (nCount == 0 || n > nHigh) {
+        if (n > nHigh) {
             nHigh = n;
             iHigh = i;
         }
@@ -79,10 +81,8 @@ struct SRun {
     }
     void Add(const SRun &run)
     {
-        if (run.nCount == 0)
-            return;
-        nLow = nCount == 0 ? run.nLow : std::min(nLow, run.nLow);
-        nHigh = nCount == 0 ? run.nHigh : std::max(nHigh, run.nHigh);
+        nLow = std::min(nLow, run.nLow);
+        nHigh = std::max(nHigh, run.nHigh);
         nSum += run.nSum;
         nCount += run.nCount;
     }
@@ -234,6 +234,7 @@ std::vector<STrendView> CTrend::View(qint64 nFrom, qint64 nTo, int nColumns) con
         const std::deque<std::int32_t> &values = m_values[s];
         const std::size_t nFirst = m_times.size() - values.size();
         std::vector<STrendPoint> &points = views[s].points;
+        points.reserve(columnEnds.size() == 1 ? nHigh - nLow + 2 : 3 * columnEnds.size() + 2);
         const auto Put = [&](std::size_t i) {
             points.push_back(STrendPoint{m_times[i], ValueOf(values[i - nFirst])});
         };

@@ -37,6 +37,9 @@ public:
     ESpectrumSource Source() const;
     // The CSV log's file, empty while no log is written.
     const QString &CsvLogPath() const { return m_strCsvPath; }
+    // Moves the window, not yet shown, beside the owner where its screen
+    // has room.
+    void MoveBeside(const QWidget &owner);
     // The clock that moves the trend's time on from the first reading's.
     void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
 

@@ -7,8 +7,11 @@
 #include "trend_plot.h"
 #include "ui_charts_dlg.h"
 #include "varik_dlg.h"
+#include "window_place.h"
 
 #include <qcustomplot.h>
+
+#include <QScreen>
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +32,8 @@ CChartsDlg::CChartsDlg(CVarikDlg *pMain, IConsoleDialogs *pDialogs)
       m_pDialogs(pDialogs)
 {
     m_pUi->setupUi(this);
-    // Shown beside the main window, never in front of the operator's work.
+    // Shown beside the main window and on top, but never activated: the
+    // operator's keys still go to the main window.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowIcon(pMain->windowIcon());
 
@@ -66,6 +70,16 @@ CChartsDlg::CChartsDlg(CVarikDlg *pMain, IConsoleDialogs *pDialogs)
 }
 
 CChartsDlg::~CChartsDlg() = default;
+
+void CChartsDlg::MoveBeside(const QWidget &owner)
+{
+    // The window system's frame is not there before the first show: it is
+    // taken to be as wide as the owner's.
+    const QRect ownerFrame = owner.frameGeometry();
+    const QSize frame = ownerFrame.size() - owner.geometry().size();
+    const QSize outer = size().expandedTo(minimumSizeHint()) + frame;
+    move(PlaceBeside(ownerFrame, outer, owner.screen()->availableGeometry()));
+}
 
 EPhase CChartsDlg::Phase() const
 {
@@ -164,7 +178,7 @@ void CChartsDlg::ShowStats()
 void CChartsDlg::OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick)
 {
     if (bTick)
-        m_pTrend->AppendReading(nMsecs, m_pMain->SecondRows());
+        m_pTrend->AppendReading(m_trendClock.TimeOf(nMsecs), m_pMain->SecondRows());
     ShowSpectrum();
     if (!m_pCsvLog)
         return;
@@ -184,7 +198,7 @@ void CChartsDlg::OnMinuteRead(qint64)
 
 void CChartsDlg::OnSecondTickFailed(qint64 nMsecs)
 {
-    m_pTrend->AppendGap(nMsecs);
+    m_pTrend->AppendGap(m_trendClock.TimeOf(nMsecs));
 }
 
 void CChartsDlg::OnCsvLog()

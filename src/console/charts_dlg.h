@@ -7,6 +7,7 @@
 
 #include "dialogs.h"
 #include "spectrum.h"
+#include "trend.h"
 
 #include <QWidget>
 
@@ -36,6 +37,11 @@ public:
     ESpectrumSource Source() const;
     // The CSV log's file, empty while no log is written.
     const QString &CsvLogPath() const { return m_strCsvPath; }
+    // Moves the window, not yet shown, beside the owner where its screen
+    // has room.
+    void MoveBeside(const QWidget &owner);
+    // The clock that moves the trend's time on from the first reading's.
+    void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
 
 public slots:
     // "Журнал CSV…": asks for the file once no command of the main window runs.
@@ -59,6 +65,7 @@ private:
     IConsoleDialogs *m_pDialogs;
     CSpectrumPlot *m_pSpectrum;
     CTrendPlot *m_pTrend;
+    CTrendClock m_trendClock;
     std::unique_ptr<CCsvLogFile> m_pCsvLog; // null while no log is written
     QString m_strCsvPath;
     bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window

@@ -28,8 +28,9 @@ constexpr double SHORTEST_SPAN_SECONDS = 60.0;
 } // namespace
 
 CTrendPlot::CTrendPlot(QCustomPlot *pPlot, std::size_t nCapacity)
-    : QObject(pPlot), m_pPlot(pPlot), m_nCapacity(nCapacity)
+    : QObject(pPlot), m_pPlot(pPlot), m_trend(nCapacity)
 {
+    m_trend.SetRows({});
     auto pTicker = QSharedPointer<QCPAxisTickerDateTime>::create();
     pTicker->setDateTimeFormat(QStringLiteral("hh:mm:ss\ndd.MM.yyyy"));
     pTicker->setDateTimeSpec(Qt::LocalTime);
@@ -119,16 +120,14 @@ void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRo
         if (nRow < 0 || size_t(nRow) >= secondRows.size() || secondRows[size_t(nRow)].strName.isEmpty())
             continue;
         const QString &strName = secondRows[size_t(nRow)].strName;
-        auto pTrend = std::make_unique<CTrend>(m_nCapacity);
-        pTrend->SetRows({nRow});
         QCPGraph *pGraph = m_pPlot->addGraph(m_pPlot->xAxis, AxisFor(UnitOf(strName)));
         pGraph->setName(strName + QStringLiteral(", ") + UnitOf(strName));
-        pGraph->setAdaptiveSampling(true);
-        kept.push_back({nRow, strName, std::move(pTrend), pGraph, 0, 0});
+        kept.push_back({nRow, strName, pGraph});
     }
     for (SSeries &dropped : m_series)
         m_pPlot->removePlottable(dropped.pGraph);
     m_series = std::move(kept);
+    m_trend.SetRows(Rows());
 
     // Colours and the legend follow the order of the rows.
     m_pPlot->legend->clearItems();
@@ -142,42 +141,24 @@ void CTrendPlot::SetRows(const std::vector<int> &rows, const CListRows &secondRo
         pAxis->setVisible(std::any_of(m_series.begin(), m_series.end(),
                                       [pAxis](const SSeries &s) { return s.pGraph->valueAxis() == pAxis; }));
     }
-    Appended();
+    if (m_bFollowing)
+        ShowAll();
+    else
+        OnSpanContentChanged();
 }
 
 void CTrendPlot::AppendReading(qint64 nMsecs, const CListRows &secondRows)
 {
-    for (SSeries &series : m_series) {
-        series.pTrend->AppendReading(nMsecs, secondRows);
-        ++series.nReceived;
-    }
-    Appended();
+    m_trend.AppendReading(nMsecs, secondRows);
+    if (m_bFollowing)
+        ShowAll();
+    else
+        OnSpanContentChanged();
 }
 
 void CTrendPlot::AppendGap(qint64 nMsecs)
 {
-    for (SSeries &series : m_series) {
-        series.pTrend->AppendGap(nMsecs);
-        ++series.nReceived;
-    }
-    Appended();
-}
-
-void CTrendPlot::Appended()
-{
-    // The plot's copy follows the trend: what it gained at the back comes,
-    // what it dropped at the front goes (one point at a time, so that points
-    // of the same time are counted right).
-    for (SSeries &series : m_series) {
-        const std::deque<STrendPoint> &points = series.pTrend->Series(0);
-        QCPGraphDataContainer &data = *series.pGraph->data();
-        const std::size_t nNew = std::min(series.nReceived - series.nMirrored, points.size());
-        for (std::size_t i = points.size() - nNew; i < points.size(); ++i)
-            data.add(QCPGraphData(Key(points[i].nMsecs), points[i].dValue));
-        series.nMirrored = series.nReceived;
-        while (std::size_t(data.size()) > points.size())
-            data.remove(data.constBegin()->key);
-    }
+    m_trend.AppendGap(nMsecs);
     if (m_bFollowing)
         ShowAll();
     else
@@ -187,20 +168,10 @@ void CTrendPlot::Appended()
 void CTrendPlot::ShowAll()
 {
     m_bFollowing = true;
-    bool bAny = false;
-    qint64 nFirst = 0;
-    qint64 nLast = 0;
-    for (const SSeries &series : m_series) {
-        const std::deque<STrendPoint> &points = series.pTrend->Series(0);
-        if (points.empty())
-            continue;
-        nFirst = bAny ? std::min(nFirst, points.front().nMsecs) : points.front().nMsecs;
-        nLast = bAny ? std::max(nLast, points.back().nMsecs) : points.back().nMsecs;
-        bAny = true;
-    }
-    if (bAny) {
+    if (!m_trend.IsEmpty()) {
         m_bSettingRange = true;
-        m_pPlot->xAxis->setRange(Key(nFirst), std::max(Key(nLast), Key(nFirst) + SHORTEST_SPAN_SECONDS));
+        m_pPlot->xAxis->setRange(Key(m_trend.FirstTime()),
+                                 std::max(Key(m_trend.LastTime()), Key(m_trend.FirstTime()) + SHORTEST_SPAN_SECONDS));
         m_bSettingRange = false;
     }
     OnSpanContentChanged();
@@ -229,21 +200,25 @@ void CTrendPlot::UpdateSpan()
         return;
     m_bSpanDirty = false;
     const QCPRange range = m_pPlot->xAxis->range();
-    const qint64 nFrom = qint64(std::floor(range.lower * 1000.0));
-    const qint64 nTo = qint64(std::ceil(range.upper * 1000.0));
+    const int nPixels = std::max(1, m_pPlot->axisRect()->width());
+    const std::vector<STrendView> views = m_trend.View(qint64(std::floor(range.lower * 1000.0)),
+                                                       qint64(std::ceil(range.upper * 1000.0)), nPixels);
     m_visibleStats.clear();
-    bool bEmpty = true;
-    for (const SSeries &series : m_series) {
-        m_visibleStats.push_back(series.pTrend->Stats(0, nFrom, nTo));
-        bEmpty = bEmpty && series.pTrend->Series(0).empty();
+    for (std::size_t i = 0; i < m_series.size(); ++i) {
+        const STrendView &view = views[i];
+        m_visibleStats.push_back(view.stats);
+        QVector<QCPGraphData> data;
+        data.reserve(qsizetype(view.points.size()));
+        for (const STrendPoint &point : view.points)
+            data.append(QCPGraphData(Key(point.nMsecs), point.dValue));
+        // Handed over, not copied: the graph shares the vector.
+        m_series[i].pGraph->data()->set(data, true);
+        // Smooth lines while the span holds a few points a pixel at most; a
+        // denser span is a band of samples anyway, drawn many times as fast
+        // without antialiasing.
+        m_series[i].pGraph->setAntialiased(double(view.stats.nCount) <= 2.0 * double(nPixels));
     }
-    m_pNote->setVisible(bEmpty);
-    // Smooth lines while the span holds a few points a pixel at most; a
-    // denser span is a band of samples anyway, drawn many times as fast
-    // without antialiasing.
-    const double dPixels = std::max(1, m_pPlot->axisRect()->width());
-    for (std::size_t i = 0; i < m_series.size(); ++i)
-        m_series[i].pGraph->setAntialiased(double(m_visibleStats[i].nCount) <= 2.0 * dPixels);
+    m_pNote->setVisible(m_trend.IsEmpty());
     FitValueAxes();
     emit SpanChanged();
 }
@@ -273,8 +248,8 @@ SSpanStats CTrendPlot::VisibleStats(std::size_t nSeries) const
 
 std::size_t CTrendPlot::BytesHeld() const
 {
-    std::size_t nBytes = 0;
+    std::size_t nBytes = m_trend.BytesHeld();
     for (const SSeries &series : m_series)
-        nBytes += series.pTrend->BytesHeld() + std::size_t(series.pGraph->data()->size()) * sizeof(QCPGraphData);
+        nBytes += std::size_t(series.pGraph->data()->size()) * sizeof(QCPGraphData);
     return nBytes;
 }

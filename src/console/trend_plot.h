@@ -2,7 +2,9 @@
 // line over a date-time axis, a gap where a reading failed, one value axis
 // per unit (%, Hz, V) fitted to the visible span. The operator zooms and
 // drags the time axis with the mouse; until then the plot shows the whole
-// trend and follows each new reading.
+// trend and follows each new reading. The graphs hold only what the visible
+// span draws, worked out before each replot: a copy of every point of every
+// followed row would cost more than the trend itself.
 #pragma once
 
 #include "list_rows.h"
@@ -11,7 +13,6 @@
 #include <QColor>
 #include <QObject>
 
-#include <memory>
 #include <vector>
 
 class QCPAxis;
@@ -41,7 +42,8 @@ public:
     bool IsFollowing() const { return m_bFollowing; }
 
     std::size_t SeriesCount() const { return m_series.size(); }
-    const CTrend &Trend(std::size_t nSeries) const { return *m_series[nSeries].pTrend; }
+    // Its series are those of the plot, in the same order.
+    const CTrend &Trend() const { return m_trend; }
     QCPGraph *Graph(std::size_t nSeries) const { return m_series[nSeries].pGraph; }
     QCPItemText *Note() const { return m_pNote; }
     QString Name(std::size_t nSeries) const { return m_series[nSeries].strName; }
@@ -49,7 +51,7 @@ public:
     // min / max / mean of the points in the visible span, as of the last
     // replot (a change of the span or its points queues one).
     SSpanStats VisibleStats(std::size_t nSeries) const;
-    // Bytes held by the points: the trend's and the plot's copy.
+    // Bytes held by the points: the trend's and what the graphs draw.
     std::size_t BytesHeld() const;
 
     // The unit of a row of the Секунда list by its name: "В", "Гц" or "%".
@@ -63,13 +65,9 @@ private:
     struct SSeries {
         int nRow;
         QString strName;
-        std::unique_ptr<CTrend> pTrend;
         QCPGraph *pGraph;
-        std::size_t nReceived; // readings given to the trend
-        std::size_t nMirrored; // of them, put into the graph
     };
 
-    void Appended();
     void OnRangeChanged();
     void OnSpanContentChanged();
     void UpdateSpan();
@@ -77,7 +75,7 @@ private:
     QCPAxis *AxisFor(const QString &strUnit) const;
 
     QCustomPlot *m_pPlot;
-    std::size_t m_nCapacity;
+    CTrend m_trend;
     QCPAxis *m_pVolts;
     std::vector<SSeries> m_series;
     std::vector<SSpanStats> m_visibleStats; // per series

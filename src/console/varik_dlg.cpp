@@ -286,17 +286,19 @@ void CVarikDlg::RunDeferred()
 
 void CVarikDlg::OnCharts()
 {
-    if (!m_pCharts)
+    if (!m_pCharts) {
         m_pCharts = new CChartsDlg(this, m_pDialogs);
-    // Shown without being activated or raised, so the operator's window
-    // keeps the focus. Where the window system activates a new window all
-    // the same, the one that was active gets it back.
-    if (m_pCharts->isVisible())
-        return;
+        m_pCharts->MoveBeside(*this);
+    }
+    // On top of the main window, yet neither activated nor given the focus:
+    // the operator goes on working in the main window. Where the window
+    // system activates a new window all the same, the one that was active
+    // gets it back; that raises it, so the chart window is raised after.
     QWidget *pActive = QApplication::activeWindow();
     m_pCharts->show();
     if (pActive && pActive != m_pCharts)
         pActive->activateWindow();
+    m_pCharts->raise();
 }
 
 void CVarikDlg::ShowCsvLogState(const QString &strState)

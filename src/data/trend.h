@@ -2,8 +2,11 @@
 // reading brings them: one point per reading and series, a gap (NaN) for a
 // failed reading, never a repeated value. Holds at least the last 24 hours
 // of one-second readings; older points are dropped from the front.
-// Appending is O(1); the points of a series are in time order, so a span is
-// found by binary search.
+// The series share one column of times, and each value is held as a count
+// of hundredths: the list shows every value with two decimals, so the count
+// is exact in half the room of a double, and following all 259 rows for a
+// day takes under 90 MiB. Appending is O(1); times are in order, so a span
+// is found by binary search.
 #pragma once
 
 #include "list_rows.h"
@@ -12,9 +15,10 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
-#include <optional>
 #include <vector>
 
 struct STrendPoint {
@@ -29,6 +33,32 @@ struct SSpanStats {
     std::size_t nCount = 0; // points with a value in the span
 };
 
+// What a plot draws of one series in a span, and the span's statistics.
+struct STrendView {
+    SSpanStats stats;
+    std::vector<STrendPoint> points;
+};
+
+// The points of one series, oldest first (a view into its trend, valid
+// until the trend changes).
+class CTrendSeries {
+public:
+    CTrendSeries(const std::deque<qint64> &times, const std::deque<std::int32_t> &values)
+        : m_times(times), m_values(values), m_nFirstTime(times.size() - values.size())
+    {
+    }
+    std::size_t size() const { return m_values.size(); }
+    bool empty() const { return m_values.empty(); }
+    STrendPoint operator[](std::size_t i) const;
+    STrendPoint front() const { return (*this)[0]; }
+    STrendPoint back() const { return (*this)[size() - 1]; }
+
+private:
+    const std::deque<qint64> &m_times;
+    const std::deque<std::int32_t> &m_values;
+    std::size_t m_nFirstTime; // the time of the first value
+};
+
 class CTrend {
 public:
     // Readings held per series: 24 hours of one every second, and a little more.
@@ -37,16 +67,15 @@ public:
     // Follows DefaultRows() from the start.
     explicit CTrend(std::size_t nCapacity = DEFAULT_CAPACITY);
 
-    // The rows followed, by position in the Секунда list. Changing them
-    // clears what was held.
+    // The rows followed, by position in the Секунда list. A row followed
+    // before keeps its points; a new one starts empty.
     void SetRows(const std::vector<int> &rows);
     const std::vector<int> &Rows() const { return m_rows; }
     // dUA ... dUCA, F and K2.
     static std::vector<int> DefaultRows();
 
-    // Times should come from a clock that does not step back; a time before
-    // the last one held is taken as the last one, so that the series stay
-    // in order.
+    // Times come from a CTrendClock; one before the last one held is taken
+    // as the last one, so that the series stay in order.
     // A successful reading: the value each followed row shows (NaN where it
     // shows none; a gap in every series for a list that is no Секунда list).
     void AppendReading(qint64 nMsecs, const CListRows &secondRows);
@@ -54,22 +83,53 @@ public:
     void AppendGap(qint64 nMsecs);
     void Clear();
 
-    std::size_t SeriesCount() const { return m_series.size(); }
-    const std::deque<STrendPoint> &Series(std::size_t nSeries) const { return m_series[nSeries]; }
+    std::size_t SeriesCount() const { return m_values.size(); }
+    CTrendSeries Series(std::size_t nSeries) const { return CTrendSeries(m_times, m_values[nSeries]); }
+    // The times of the oldest and the newest point any series holds.
+    bool IsEmpty() const { return m_times.empty(); }
+    qint64 FirstTime() const { return m_times.front(); }
+    qint64 LastTime() const { return m_times.back(); }
     // min / max / mean of the values with nFrom <= time <= nTo; gaps are
     // left out, and a span without a value gives NaN and a count of 0.
     SSpanStats Stats(std::size_t nSeries, qint64 nFrom, qint64 nTo) const;
-    // Bytes held by the points (for the benchmark; the containers' own
-    // bookkeeping is not counted).
+    // Every series in the span nFrom ... nTo, for a plot nColumns pixels
+    // wide: Stats(), and the points to draw. Those are the span's points and
+    // the one either side of it (the line runs on to the edges); a span with
+    // more than a few points a column gives, for each column, its lowest and
+    // its highest value and its first gap, in time order: the same picture
+    // from a few thousand points.
+    std::vector<STrendView> View(qint64 nFrom, qint64 nTo, int nColumns) const;
+    // Bytes held by the times and values (the containers' own bookkeeping
+    // is not counted).
     std::size_t BytesHeld() const;
 
 private:
-    // The time the next point takes: never before the last one.
-    qint64 NextTime(qint64 nMsecs);
-    void Push(std::size_t nSeries, qint64 nMsecs, double dValue);
+    void Push(const std::vector<std::int32_t> &values, qint64 nMsecs);
 
     std::size_t m_nCapacity;
-    qint64 m_nLastMsecs = std::numeric_limits<qint64>::min();
     std::vector<int> m_rows;
-    std::vector<std::deque<STrendPoint>> m_series;
+    std::deque<qint64> m_times; // as many as the longest series holds
+    // Per series, the newest m_values[i].size() of the times.
+    std::vector<std::deque<std::int32_t>> m_values;
+};
+
+// The trend's time for a reading: the wall-clock time of the first reading,
+// moved on by a clock that never steps back. A wall clock set back (by hand,
+// or by a time service) would otherwise put a run of readings on one time;
+// files keep the wall-clock time.
+class CTrendClock {
+public:
+    // Milliseconds from any origin; never less than the time before.
+    using Monotonic = std::function<qint64()>;
+    // The system's: runs on while the computer sleeps where it can.
+    static qint64 SystemMonotonic();
+
+    explicit CTrendClock(Monotonic fnMonotonic = SystemMonotonic);
+    qint64 TimeOf(qint64 nWallMsecs);
+
+private:
+    Monotonic m_fnMonotonic;
+    bool m_bAnchored = false;
+    qint64 m_nAnchorWall = 0;
+    qint64 m_nAnchorMonotonic = 0;
 };

@@ -140,8 +140,8 @@ int main()
     full.Print("AppendReading going past capacity (drops the oldest)");
     std::printf("RSS after an hour past capacity: %ld KiB\n", RssKib());
 
-    const qint64 nFrom = trend.Series(0).front().nMsecs;
-    const qint64 nTo = trend.Series(0).back().nMsecs;
+    const qint64 nFrom = trend.FirstTime();
+    const qint64 nTo = trend.LastTime();
     STimes stats;
     volatile double dSink = 0; // keeps the calls from being optimised away
     for (int nRound = 0; nRound < 10; ++nRound) {

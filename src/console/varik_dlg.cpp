@@ -241,7 +241,8 @@ void CVarikDlg::OnRefreshPorts()
 
 void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
 {
-    if (m_bBusy)
+    // Nothing talks to the meter or opens a box once the window has closed.
+    if (m_bBusy || m_bClosed)
         return;
     m_bBusy = true;
     // The window is not greyed: it keeps painting, and what the operator
@@ -252,6 +253,10 @@ void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
     m_operator.EndCommand();
     m_bBusy = false;
     m_inputHold.End();
+    // A held "Выход" or close box closed the window: a tick or a command
+    // that fell due meanwhile dies with it.
+    if (m_bClosed)
+        return;
     if (m_bExitDue) {
         m_bExitDue = false;
         reject();
@@ -299,13 +304,15 @@ void CVarikDlg::OnCharts()
 
 void CVarikDlg::OnAbout()
 {
-    if (!m_bBusy)
+    if (!m_bBusy && !m_bClosed)
         m_pDialogs->About();
 }
 
 void CVarikDlg::reject()
 {
-    // The close box or Esc while a command runs: the window closes after it.
+    // Asked for while a command runs (by a call, not by the operator, whose
+    // "Выход", Esc and close box wait with the rest of the input): the
+    // window closes after it.
     if (m_bBusy) {
         m_bExitDue = true;
         return;
@@ -317,5 +324,6 @@ void CVarikDlg::reject()
     m_timerContinuous.stop();
     if (m_pCharts)
         m_pCharts->hide();
+    m_bClosed = true;
     QDialog::reject();
 }

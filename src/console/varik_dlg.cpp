@@ -304,7 +304,7 @@ void CVarikDlg::OnCharts()
 
 void CVarikDlg::OnAbout()
 {
-    if (!m_bBusy && !m_bClosed)
+    if (!m_bBusy)
         m_pDialogs->About();
 }
 

@@ -927,6 +927,9 @@ void CWindowTest::heldClicksLeaveNoPopupUnderACommand()
     QTRY_VERIFY_WITH_TIMEOUT(!m_pWindow->IsBusy(), 10000);
     QVERIFY(!bPopupUnderCommand);
     QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    // As without a read: the click beside the open list closes it and goes
+    // no further.
+    QCOMPARE(Commands(*pMeter), (QList<int>{CMD_UNLOCK, CMD_READ_SECOND, CMD_READ_SECOND}));
     QCOMPARE(m_dialogs.shown, QList<SShownBox>());
 }
 
@@ -935,9 +938,15 @@ void CWindowTest::heldShortcutsTakeEffectAfterTheCommand()
     auto pMeter = StartPacedWindow();
     int nAboutWhileBusy = -1;
     bool bChartsWhileBusy = true;
+    // Keys before, between and after the shortcuts go to the device number.
     auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        ClickThroughWindow(Edit("m_editDeviceNumber"));
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_End);
+        TypeThroughWindow(m_pWindow.get(), "2");
         KeyThroughWindow(m_pWindow.get(), Qt::Key_F1);
+        TypeThroughWindow(m_pWindow.get(), "3");
         KeyThroughWindow(m_pWindow.get(), Qt::Key_G, Qt::ControlModifier);
+        TypeThroughWindow(m_pWindow.get(), "4");
         nAboutWhileBusy = m_dialogs.nAbout;
         bChartsWhileBusy = m_pWindow->Charts() != nullptr;
     });
@@ -946,6 +955,7 @@ void CWindowTest::heldShortcutsTakeEffectAfterTheCommand()
     QVERIFY(!bChartsWhileBusy);
     QCOMPARE(m_dialogs.nAbout, 1);
     QVERIFY(m_pWindow->Charts() && m_pWindow->Charts()->isVisible());
+    QCOMPARE(Edit("m_editDeviceNumber")->text(), u"1234"_qs);
 }
 
 QTEST_MAIN(CWindowTest)

@@ -120,9 +120,9 @@ void CInputHold::Deliver(QEvent *pEvent)
     }
     const bool bPopupOpen = QApplication::activePopupWidget() != nullptr;
     QCoreApplication::sendEvent(pHandle, pEvent);
-    // A press outside an open popup closes it, and Qt posts the press again
-    // for the widget under it: that one belongs here, before the release
-    // still held behind it.
+    // A press outside an open popup closes it. Where the platform has such a
+    // press go on to the widget under it (X11 does not), Qt posts it again:
+    // it belongs here, before the release still held behind it.
     if (bPopupOpen && pEvent->type() == QEvent::MouseButtonPress)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::MouseButtonPress);
 }

@@ -2,13 +2,20 @@
 // runs, and delivers it, in the order it came, once the command has ended.
 // The window keeps painting and its other windows (the progress box with its
 // Cancel, message boxes, dialogs) take their input at once; only clicks, keys
-// and shortcuts meant for the held window wait. Nothing is dropped.
+// and the close box meant for the held window wait.
+//
+// The input is taken where the window system hands it to the window, before
+// Qt picks a widget for it, and handed back there. So each act takes effect
+// as if it came just now: a key goes to the widget that has the focus at its
+// turn, a click to the widget under it then (an edit the click before it
+// enabled, a popup the click before it opened), and a shortcut is matched
+// then. Once the window is closed, what is still held is dropped.
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QEvent;
@@ -33,14 +40,10 @@ protected:
     bool eventFilter(QObject *pReceiver, QEvent *pEvent) override;
 
 private:
-    bool IsForWindow(QObject *pReceiver) const;
-
-    struct SHeld {
-        QPointer<QObject> pReceiver;
-        std::unique_ptr<QEvent> pEvent;
-    };
+    void Deliver(QEvent *pEvent);
 
     QWidget *m_pWindow;
-    std::deque<SHeld> m_held;
+    // Each makes one held event again, at its turn.
+    std::deque<std::function<std::unique_ptr<QEvent>()>> m_held;
     bool m_bHolding = false;
 };

@@ -243,7 +243,8 @@ void CVarikDlg::OnRefreshPorts()
 
 void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
 {
-    if (m_bBusy)
+    // Nothing talks to the meter or opens a box once the window has closed.
+    if (m_bBusy || m_bClosed)
         return;
     m_bBusy = true;
     // The window is not greyed: it keeps painting, and what the operator
@@ -254,6 +255,10 @@ void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
     m_operator.EndCommand();
     m_bBusy = false;
     m_inputHold.End();
+    // A held "Выход" or close box closed the window: a tick or a command
+    // that fell due meanwhile dies with it.
+    if (m_bClosed)
+        return;
     if (m_bExitDue) {
         m_bExitDue = false;
         reject();
@@ -323,7 +328,9 @@ void CVarikDlg::OnAbout()
 
 void CVarikDlg::reject()
 {
-    // The close box or Esc while a command runs: the window closes after it.
+    // Asked for while a command runs (by a call, not by the operator, whose
+    // "Выход", Esc and close box wait with the rest of the input): the
+    // window closes after it.
     if (m_bBusy) {
         m_bExitDue = true;
         return;
@@ -337,6 +344,8 @@ void CVarikDlg::reject()
     m_timerContinuous.stop();
     if (m_pCharts)
         m_pCharts->hide();
+    // Closed before the box below: nothing due may run in its event loop.
+    m_bClosed = true;
     // Said rather than lost unseen, with no reading left to run behind the
     // box; the window closes all the same.
     if (!bPortKept || !bSpeedKept)

@@ -116,7 +116,8 @@ private:
 
     // Runs one command at a time. Input to the window waits until it ends;
     // a timer tick that falls due meanwhile runs after it, and so does an
-    // exit asked for by the close box.
+    // exit asked for from outside the window's input. None runs once the
+    // window has closed.
     void RunCommand(const std::function<void()> &fnCommand);
     void RunDeferred();
     void LoadLimits();
@@ -151,6 +152,7 @@ private:
     bool m_bBusy = false;
     bool m_bTickDue = false; // a tick fell due while a command ran
     bool m_bExitDue = false; // the window was closed while a command ran
+    bool m_bClosed = false;  // the exit command ran: the window does not open again
     CInputHold m_inputHold;
     std::deque<std::function<void()>> m_deferred; // commands asked for while another ran
 

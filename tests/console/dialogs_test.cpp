@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
+#include <QWindow>
 
 #include <functional>
 
@@ -315,7 +316,9 @@ void CDialogsTest::progressBoxCancelsSlowRead()
                 strProgressTitle = pProgress->windowTitle();
                 nProgressAfter = command.elapsed();
                 // A click on the window meanwhile waits for the end of the read.
-                QTest::mouseClick(pFeeder, Qt::LeftButton);
+                QWindow *pHandle = window.windowHandle();
+                QTest::mouseClick(pHandle, Qt::LeftButton, {},
+                                  pHandle->mapFromGlobal(pFeeder->mapToGlobal(pFeeder->rect().center())));
                 bFeederDuringRead = pFeeder->isChecked();
                 QTest::mouseClick(ButtonText(pProgress, QStringLiteral("Отмена")), Qt::LeftButton);
                 cancelled.start();

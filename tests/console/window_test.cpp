@@ -2,6 +2,7 @@
 // pseudo-terminals, with every box and dialog answered from a script.
 #include "window_test_support.h"
 
+#include "charts_dlg.h"
 #include "console_text.h"
 #include "link_messages.h"
 #include "list_file.h"
@@ -9,6 +10,7 @@
 #include "serial_port.h"
 #include "spin_arrows.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
@@ -75,6 +77,22 @@ const QRegularExpression CENTS(QStringLiteral("^-?\\d+\\.\\d\\d$"));
 
 class CWindowTest : public CWindowTestBase {
     Q_OBJECT
+    // A shown, active window on a meter that has unlocked it and now answers
+    // at the line's pace: a per-second read takes about 1.1 s.
+    std::unique_ptr<CMeterSim> StartPacedWindow()
+    {
+        auto pMeter = StartMeter();
+        MakeWindow({pMeter->SlavePath()});
+        m_pWindow->show();
+        if (!QTest::qWaitForWindowActive(m_pWindow.get()))
+            qFatal("the window did not become active");
+        Click("m_btnReadSecond");
+        pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+            behaviour.bPaced = true;
+        });
+        return pMeter;
+    }
+
 private slots:
     void startsCleared();
     void settingsFileRoundTrip();
@@ -103,6 +121,12 @@ private slots:
     void inputDuringReadingStopsContinuousAfterIt_data();
     void inputDuringReadingStopsContinuousAfterIt();
     void exitDuringReadingExitsAfterIt();
+    void heldInputEndsWithTheWindow_data();
+    void heldInputEndsWithTheWindow();
+    void heldKeysGoToTheFocusOfTheirTurn();
+    void heldClicksReachWhatEarlierOnesEnabled();
+    void heldClicksLeaveNoPopupUnderACommand();
+    void heldShortcutsTakeEffectAfterTheCommand();
 };
 
 void CWindowTest::startsCleared()
@@ -763,12 +787,7 @@ void CWindowTest::inputDuringReadingStopsContinuousAfterIt()
 {
     QFETCH(QString, interval);
     QFETCH(bool, bKey);
-    auto pMeter = StartMeter();
-    MakeWindow({pMeter->SlavePath()});
-    Click("m_btnReadSecond"); // unlocked, so that each tick is one request
-    pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
-        behaviour.bPaced = true; // about 1.1 s a reading at 9600 bit/s
-    });
+    auto pMeter = StartPacedWindow();
     auto *pBox = Find<QCheckBox>("m_chkContinuous");
     auto *pTimer = m_pWindow->findChild<QTimer *>(QStringLiteral("m_timerContinuous"));
 
@@ -777,16 +796,16 @@ void CWindowTest::inputDuringReadingStopsContinuousAfterIt()
     bool bControlsEnabled = false;
     auto pAct = OnceWhileBusy(*m_pWindow, [&] {
         if (bKey)
-            QTest::keyClick(pBox, Qt::Key_Space);
+            KeyThroughWindow(m_pWindow.get(), Qt::Key_Space);
         else
-            QTest::mouseClick(pBox, Qt::LeftButton);
+            ClickThroughWindow(pBox);
         bCheckedAfterAct = pBox->isChecked();
         bControlsEnabled = Find<QWidget>("m_pane")->isEnabled() && pBox->isEnabled()
                            && Button("m_btnReadMinute")->isEnabled();
         bActed = true;
     });
     Edit("m_editInterval")->setText(interval);
-    Click("m_chkContinuous");
+    Click("m_chkContinuous"); // the box has the focus for the space
     QTRY_VERIFY_WITH_TIMEOUT(bActed, 10000);
     QVERIFY(bCheckedAfterAct);   // the reading was not disturbed...
     QVERIFY(bControlsEnabled);   // ...nor the window greyed
@@ -821,6 +840,139 @@ void CWindowTest::exitDuringReadingExitsAfterIt()
     pAct = OnceWhileBusy(*m_pWindow, [&] { m_pWindow->close(); });
     Click("m_btnReadSecond");
     QVERIFY(!m_pWindow->isVisible());
+}
+
+void CWindowTest::heldInputEndsWithTheWindow_data()
+{
+    QTest::addColumn<QString>("exit");
+    for (const char *pExit : {"Выход", "Esc", "Enter in the device number", "close box"})
+        QTest::newRow(pExit) << QString::fromUtf8(pExit);
+}
+
+void CWindowTest::heldInputEndsWithTheWindow()
+{
+    QFETCH(QString, exit);
+    const auto fnExit = [this, exit] {
+        if (exit == u"Выход"_qs) {
+            ClickThroughWindow(Button("m_btnExit"));
+        } else if (exit == u"Esc"_qs) {
+            KeyThroughWindow(m_pWindow.get(), Qt::Key_Escape);
+        } else if (exit == u"close box"_qs) {
+            m_pWindow->windowHandle()->close();
+        } else {
+            ClickThroughWindow(Edit("m_editDeviceNumber"));
+            KeyThroughWindow(m_pWindow.get(), Qt::Key_Return);
+        }
+    };
+    auto pMeter = StartPacedWindow();
+    // A tick of continuous reading falls due during the read as well.
+    Edit("m_editInterval")->setText(u"1"_qs);
+    Click("m_chkContinuous");
+    bool bVisibleAfterActs = false;
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        fnExit();
+        ClickThroughWindow(Button("m_btnReadMinute"));
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_F1);
+        bVisibleAfterActs = m_pWindow->isVisible();
+    });
+    Click("m_btnReadSecond");
+    QVERIFY(bVisibleAfterActs); // the exit waited for the read...
+    QVERIFY(!m_pWindow->isVisible()); // ...and came after it
+    QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
+    QVERIFY(QFile::exists(Path(QStringLiteral("varik.INI"))));
+    // Nothing after the exit: no Минута read, no tick, no about box.
+    QTest::qWait(1500);
+    QCOMPARE(Commands(*pMeter), (QList<int>{CMD_UNLOCK, CMD_READ_SECOND, CMD_READ_SECOND}));
+    QCOMPARE(m_dialogs.nAbout, 0);
+    QCOMPARE(m_dialogs.shown, QList<SShownBox>());
+}
+
+void CWindowTest::heldKeysGoToTheFocusOfTheirTurn()
+{
+    auto pMeter = StartPacedWindow();
+    Click("m_chkRecordToFile");
+    Edit("m_editRecordFile")->setText(u"a.txt"_qs);
+    Edit("m_editInterval")->setText(u"1"_qs);
+    // Into the file name, to its end, on to the interval (whose text Tab
+    // selects), and a digit for it.
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        ClickThroughWindow(Edit("m_editRecordFile"));
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_End);
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_Tab);
+        TypeThroughWindow(m_pWindow.get(), "7");
+    });
+    Click("m_btnReadSecond");
+    QTRY_VERIFY(!m_pWindow->IsBusy());
+    QCOMPARE(Edit("m_editRecordFile")->text(), u"a.txt"_qs);
+    QCOMPARE(Edit("m_editInterval")->text(), u"7"_qs);
+    QCOMPARE(QApplication::focusWidget(), Edit("m_editInterval"));
+}
+
+void CWindowTest::heldClicksReachWhatEarlierOnesEnabled()
+{
+    auto pMeter = StartPacedWindow();
+    QVERIFY(!Edit("m_editRecordFile")->isEnabled());
+    // "Файл для записи" enables the edit only when its click is delivered.
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        ClickThroughWindow(Button("m_chkRecordToFile"));
+        ClickThroughWindow(Edit("m_editRecordFile"));
+        TypeThroughWindow(m_pWindow.get(), "b.txt");
+    });
+    Click("m_btnReadSecond");
+    QTRY_VERIFY(!m_pWindow->IsBusy());
+    QVERIFY(Button("m_chkRecordToFile")->isChecked());
+    QVERIFY(Edit("m_editRecordFile")->isEnabled());
+    QCOMPARE(Edit("m_editRecordFile")->text(), u"b.txt"_qs);
+}
+
+void CWindowTest::heldClicksLeaveNoPopupUnderACommand()
+{
+    auto pMeter = StartPacedWindow();
+    bool bPopupUnderCommand = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (m_pWindow->IsBusy() && QApplication::activePopupWidget())
+            bPopupUnderCommand = true;
+    });
+    watch.start(5);
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        ClickThroughWindow(Combo("m_comboPort"));
+        ClickThroughWindow(Button("m_btnReadMinute"));
+    });
+    Click("m_btnReadSecond");
+    QTest::qWait(200);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_pWindow->IsBusy(), 10000);
+    QVERIFY(!bPopupUnderCommand);
+    QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    // As without a read: the click beside the open list closes it and goes
+    // no further.
+    QCOMPARE(Commands(*pMeter), (QList<int>{CMD_UNLOCK, CMD_READ_SECOND, CMD_READ_SECOND}));
+    QCOMPARE(m_dialogs.shown, QList<SShownBox>());
+}
+
+void CWindowTest::heldShortcutsTakeEffectAfterTheCommand()
+{
+    auto pMeter = StartPacedWindow();
+    int nAboutWhileBusy = -1;
+    bool bChartsWhileBusy = true;
+    // Keys before, between and after the shortcuts go to the device number.
+    auto pAct = OnceWhileBusy(*m_pWindow, [&] {
+        ClickThroughWindow(Edit("m_editDeviceNumber"));
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_End);
+        TypeThroughWindow(m_pWindow.get(), "2");
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_F1);
+        TypeThroughWindow(m_pWindow.get(), "3");
+        KeyThroughWindow(m_pWindow.get(), Qt::Key_G, Qt::ControlModifier);
+        TypeThroughWindow(m_pWindow.get(), "4");
+        nAboutWhileBusy = m_dialogs.nAbout;
+        bChartsWhileBusy = m_pWindow->Charts() != nullptr;
+    });
+    Click("m_btnReadSecond");
+    QCOMPARE(nAboutWhileBusy, 0);
+    QVERIFY(!bChartsWhileBusy);
+    QCOMPARE(m_dialogs.nAbout, 1);
+    QVERIFY(m_pWindow->Charts() && m_pWindow->Charts()->isVisible());
+    QCOMPARE(Edit("m_editDeviceNumber")->text(), u"1234"_qs);
 }
 
 QTEST_MAIN(CWindowTest)

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -54,6 +55,26 @@ inline std::unique_ptr<QTimer> OnceWhileBusy(const CVarikDlg &window, std::funct
     });
     pTimer->start(5);
     return pTimer;
+}
+
+// Input as the window system hands it to a shown window, which then picks the
+// widget: the one under a click, the focus widget for a key. Input sent
+// straight to a widget skips that step, as no operator's input does.
+inline void ClickThroughWindow(QWidget *pWidget, Qt::MouseButton button = Qt::LeftButton)
+{
+    QWindow *pHandle = pWidget->window()->windowHandle();
+    QTest::mouseClick(pHandle, button, {}, pHandle->mapFromGlobal(pWidget->mapToGlobal(pWidget->rect().center())));
+}
+
+inline void KeyThroughWindow(QWidget *pWindow, Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+{
+    QTest::keyClick(pWindow->windowHandle(), key, modifiers);
+}
+
+inline void TypeThroughWindow(QWidget *pWindow, const char *pText)
+{
+    for (; *pText; ++pText)
+        QTest::keyClick(pWindow->windowHandle(), *pText);
 }
 
 // Runs each test in a fresh current directory, so the window's settings

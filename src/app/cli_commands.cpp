@@ -1,16 +1,17 @@
-#include "cli_commands.h"
+#include "session/session_text.h"
+#include "files/file_text.h"
+#include "app/cli_commands.h"
 
-#include "atoi.h"
-#include "catalogue.h"
-#include "charts_text.h"
-#include "cli_operator.h"
-#include "console_text.h"
-#include "csv_log.h"
-#include "csv_log_file.h"
-#include "decoders.h"
-#include "file_output.h"
-#include "list_file.h"
-#include "meter_link.h"
+#include "link/atoi.h"
+#include "data/catalogue.h"
+#include "window/charts_text.h"
+#include "app/cli_operator.h"
+#include "data/csv_log.h"
+#include "files/csv_log_file.h"
+#include "data/decoders.h"
+#include "files/file_output.h"
+#include "data/list_file.h"
+#include "link/meter_link.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -58,7 +59,7 @@ bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts
     g_nFeeder = opts.nFeeder == 2 ? 1 : 0;
     const int nDevice = AtoI(opts.strDevice);
     if (!IsDeviceNumber(nDevice)) {
-        op.ShowMessage(ConsoleText::DeviceNumber(), EMsgIcon::Exclamation);
+        op.ShowMessage(SessionText::DeviceNumber(), EMsgIcon::Exclamation);
         return false;
     }
     link.SetPortName(opts.strPort);
@@ -81,7 +82,7 @@ bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, E
     if (!link.Exchange(info.nCommand, 1, buffer.data(), &nLength, nullptr, 0))
         return false;
     if (nLength < info.nSize || !info.pDecode(buffer.data(), nLength, rows)) {
-        op.Fail(ConsoleText::ReadFailed());
+        op.Fail(SessionText::ReadFailed());
         return false;
     }
     if (pReply != nullptr) {
@@ -95,7 +96,7 @@ bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, E
 QString CsvProblem(EFileResult result, const QString &strPath, const CCsvLogFile &csv)
 {
     const QString strMessage =
-        result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed();
+        result == EFileResult::OpenFailed ? FileText::OpenFailed() : FileText::WriteFailed();
     return strMessage + u'\n' + strPath + QStringLiteral(": ") + csv.ErrorText();
 }
 
@@ -137,7 +138,7 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
         bytes = FromCp1251(bytes).toUtf8();
     if (strOutput.isEmpty()) {
         if (!WriteStdout(bytes)) {
-            op.Fail(ConsoleText::WriteFailed());
+            op.Fail(FileText::WriteFailed());
             return 1;
         }
         return 0;
@@ -146,12 +147,12 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
     case EFileResult::Ok:
         return 0;
     case EFileResult::OpenFailed:
-        op.Fail(ConsoleText::OpenFailed());
+        op.Fail(FileText::OpenFailed());
         return 1;
     case EFileResult::WriteFailed:
         break;
     }
-    op.Fail(ConsoleText::WriteFailed());
+    op.Fail(FileText::WriteFailed());
     return 1;
 }
 
@@ -160,7 +161,7 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
 {
     // A record is only ever appended to a file that exists already.
     if (!strFile.isEmpty() && !QFile::exists(strFile)) {
-        op.Fail(ConsoleText::OpenFailed());
+        op.Fail(FileText::OpenFailed());
         return 1;
     }
     // The CSV log is made when missing; opening a FIFO waits for its reader
@@ -194,7 +195,7 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
         if (!strFile.isEmpty()) {
             const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));
             if (result != EFileResult::Ok) {
-                op.Fail(result == EFileResult::OpenFailed ? ConsoleText::OpenFailed() : ConsoleText::WriteFailed());
+                op.Fail(result == EFileResult::OpenFailed ? FileText::OpenFailed() : FileText::WriteFailed());
                 nStatus = 1;
                 break;
             }

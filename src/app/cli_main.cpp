@@ -2,9 +2,9 @@
 //   varik-cli [options] check
 //   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
 //   varik-cli [options] record [--file FILE] [--csv FILE] [--interval SECONDS] [--count N]
-#include "cli_commands.h"
-#include "cli_operator.h"
-#include "meter_link.h"
+#include "app/cli_commands.h"
+#include "app/cli_operator.h"
+#include "link/meter_link.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "cli_operator.h"
+#include "app/cli_operator.h"
 
-#include "link_messages.h"
+#include "link/link_messages.h"
 
 #include <cstdio>
 

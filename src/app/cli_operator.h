@@ -4,7 +4,7 @@
 // and the access dialog is answered from the options.
 #pragma once
 
-#include "operator.h"
+#include "link/operator.h"
 
 #include <atomic>
 

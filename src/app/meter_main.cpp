@@ -1,6 +1,6 @@
 // varik-meter: a simulated meter on a pseudo-terminal, for trying the program
 // without the device. Prints the device to open and answers until stopped.
-#include "meter_sim.h"
+#include "sim/meter_sim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

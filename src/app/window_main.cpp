@@ -1,10 +1,10 @@
 // varik: the operator's window. --port PATH adds a device the system does not
 // report (may be repeated); --demo starts a simulated meter on a
 // pseudo-terminal, lists and selects it and fills in its device number.
-#include "app_title.h"
-#include "meter_sim.h"
-#include "qt_translations.h"
-#include "varik_dlg.h"
+#include "window/app_title.h"
+#include "sim/meter_sim.h"
+#include "window/qt_translations.h"
+#include "window/varik_dlg.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -60,7 +60,7 @@ int CVarikApp::InitInstance()
     // Without Qt's translations installed those stay English.
     InstallQtTranslations(*this);
 
-    SConsoleSetup setup;
+    SWindowSetup setup;
     setup.strTitle = ApplicationTitle();
     setup.extraPorts = parser.values(kPort);
 

@@ -1,7 +1,7 @@
 // The fixed rows of the three lists, blank separators in place.
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 inline constexpr int SECOND_ROW_COUNT = 271;
 inline constexpr int MINUTE_ROW_COUNT = 261;

@@ -1,9 +1,9 @@
 // Everything is written with integer arithmetic and without the C library's
 // printing, so that the user's LC_NUMERIC (a decimal comma) never shows.
-#include "csv_log.h"
+#include "data/csv_log.h"
 
-#include "catalogue.h"
-#include "decoders.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
 
 #include <chrono>
 

@@ -3,7 +3,7 @@
 // local time and every value at the meter's resolution.
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 #include <QByteArray>
 #include <QString>

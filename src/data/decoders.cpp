@@ -1,8 +1,8 @@
 // Each reply is described by a table of fields (where a field lies, how it
 // is read and shown, which row it fills), built once from the runs of the
 // layout. One decoding routine walks the tables.
-#include "catalogue.h"
-#include "decoders.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
 
 #include <algorithm>
 #include <vector>

@@ -4,7 +4,7 @@
 // never written.
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "list_file.h"
+#include "data/list_file.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

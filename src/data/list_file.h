@@ -1,7 +1,7 @@
 // The two text formats the program writes, in Windows-1251 without a BOM.
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "shown_value.h"
+#include "data/shown_value.h"
 
 #include <charconv>
 #include <cmath>

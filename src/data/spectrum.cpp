@@ -1,6 +1,6 @@
-#include "spectrum.h"
+#include "data/spectrum.h"
 
-#include "catalogue.h"
+#include "data/catalogue.h"
 
 namespace {
 

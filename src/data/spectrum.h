@@ -2,9 +2,9 @@
 // Минута list as they stand.
 #pragma once
 
-#include "list_rows.h"
-#include "shown_value.h"
-#include "supply_limits.h"
+#include "data/list_rows.h"
+#include "data/shown_value.h"
+#include "data/supply_limits.h"
 
 #include <array>
 #include <optional>

@@ -1,7 +1,7 @@
 // The limits table and how the rows of the lists are judged against it.
-#include "supply_limits.h"
+#include "data/supply_limits.h"
 
-#include "shown_value.h"
+#include "data/shown_value.h"
 
 #include <cmath>
 

@@ -1,10 +1,10 @@
 // The limits a supply is judged against: a band per quantity, with the
 // EN 50160 values for low-voltage supply as defaults. The table is read from
 // and written to a text file the user may edit; this part only turns bytes
-// into a table and back (the console finds and reads the file).
+// into a table and back (the window finds and reads the file).
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,5 @@
 // The limits file: "name = value" lines, the text the operator edits.
-#include "supply_limits.h"
+#include "data/supply_limits.h"
 
 #include <QStringDecoder>
 

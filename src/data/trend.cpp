@@ -1,7 +1,7 @@
-#include "trend.h"
+#include "data/trend.h"
 
-#include "catalogue.h"
-#include "shown_value.h"
+#include "data/catalogue.h"
+#include "data/shown_value.h"
 
 #include <algorithm>
 #include <chrono>

@@ -9,7 +9,7 @@
 // is found by binary search.
 #pragma once
 
-#include "list_rows.h"
+#include "data/list_rows.h"
 
 #include <QString>
 #include <QtGlobal>

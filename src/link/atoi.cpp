@@ -1,4 +1,4 @@
-#include "atoi.h"
+#include "link/atoi.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
-#include "device_access.h"
+#include "link/device_access.h"
 
-#include "link_messages.h"
+#include "link/link_messages.h"
 
 #include <QFile>
 

@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "link/frame.h"
 
 quint8 g_nFeeder = 0;
 

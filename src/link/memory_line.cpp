@@ -1,6 +1,6 @@
-#include "memory_line.h"
+#include "link/memory_line.h"
 
-#include "operator.h"
+#include "link/operator.h"
 
 #include <algorithm>
 #include <cstring>

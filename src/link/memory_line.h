@@ -3,7 +3,7 @@
 // driven in microseconds by the tests and the fuzzer.
 #pragma once
 
-#include "line.h"
+#include "link/line.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "meter_link.h"
+#include "link/meter_link.h"
 
-#include "link_messages.h"
-#include "operator.h"
+#include "link/link_messages.h"
+#include "link/operator.h"
 
 #include <QStringEncoder>
 

@@ -2,10 +2,10 @@
 // the line to the meter and the header of the current frame.
 #pragma once
 
-#include "frame.h"
-#include "operator.h"
-#include "line.h"
-#include "serial_port.h"
+#include "link/frame.h"
+#include "link/operator.h"
+#include "link/line.h"
+#include "link/serial_port.h"
 
 #include <QString>
 

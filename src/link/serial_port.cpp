@@ -1,8 +1,8 @@
-#include "serial_port.h"
+#include "link/serial_port.h"
 
-#include "device_access.h"
-#include "link_messages.h"
-#include "operator.h"
+#include "link/device_access.h"
+#include "link/link_messages.h"
+#include "link/operator.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

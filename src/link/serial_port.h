@@ -1,7 +1,7 @@
 // The serial channel: one port, held for the length of one exchange.
 #pragma once
 
-#include "line.h"
+#include "link/line.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "meter_sim.h"
+#include "sim/meter_sim.h"
 
-#include "frame.h"
+#include "link/frame.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,14 +1,14 @@
 // varik-cli end to end: the real binary against the meter simulator over a
 // pseudo-terminal.
-#include "meter_sim.h"
+#include "sim/meter_sim.h"
 
-#include "catalogue.h"
-#include "csv_log.h"
-#include "decoders.h"
-#include "frame.h"
-#include "link_messages.h"
-#include "list_file.h"
-#include "serial_port.h"
+#include "data/catalogue.h"
+#include "data/csv_log.h"
+#include "data/decoders.h"
+#include "link/frame.h"
+#include "link/link_messages.h"
+#include "data/list_file.h"
+#include "link/serial_port.h"
 #include "unprivileged.h"
 
 #include <QDateTime>

@@ -1,8 +1,8 @@
-#include "csv_log.h"
+#include "data/csv_log.h"
 
-#include "catalogue.h"
-#include "decoders.h"
-#include "meter_sim.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
+#include "sim/meter_sim.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "catalogue.h"
-#include "list_file.h"
+#include "data/catalogue.h"
+#include "data/list_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "catalogue.h"
-#include "decoders.h"
-#include "spectrum.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
+#include "data/spectrum.h"
 
 #include <gtest/gtest.h>
 

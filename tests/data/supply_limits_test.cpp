@@ -1,5 +1,5 @@
-#include "catalogue.h"
-#include "supply_limits.h"
+#include "data/catalogue.h"
+#include "data/supply_limits.h"
 
 #include <gtest/gtest.h>
 

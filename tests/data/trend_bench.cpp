@@ -3,9 +3,9 @@
 // AppendReading per reply, now and then a failed read), then prints the
 // memory held, the time per append and the time of the span statistics.
 // A benchmark, not a test: it prints figures and judges nothing.
-#include "catalogue.h"
-#include "decoders.h"
-#include "trend.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
+#include "data/trend.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-#include "catalogue.h"
-#include "trend.h"
+#include "data/catalogue.h"
+#include "data/trend.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "catalogue.h"
-#include "decoders.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
 
 #include <gtest/gtest.h>
 

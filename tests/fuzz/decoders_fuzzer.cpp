@@ -2,9 +2,9 @@
 // texts, and the list and record file writers. The first byte picks what is
 // exercised; the rest is the input. Every check below is a promise the code
 // makes, so a failed one aborts like a crash.
-#include "catalogue.h"
-#include "decoders.h"
-#include "list_file.h"
+#include "data/catalogue.h"
+#include "data/decoders.h"
+#include "data/list_file.h"
 
 #include <QStringList>
 

@@ -26,10 +26,10 @@
 // in this folder, one input for each path worth starting from: a second
 // read after the first unlock, busy, locked then the data, a refused
 // password, the check's echo with and without the tail byte, a raw stream.
-#include "frame.h"
-#include "link_messages.h"
-#include "memory_line.h"
-#include "meter_link.h"
+#include "link/frame.h"
+#include "link/link_messages.h"
+#include "link/memory_line.h"
+#include "link/meter_link.h"
 
 #include "../link/scripted_operator.h"
 

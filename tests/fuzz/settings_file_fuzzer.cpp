@@ -7,8 +7,8 @@
 // preceded by a comment line that brings the file to MAX_BYTES - 128 +
 // padding bytes, so near the read limit, where a write may no longer fit,
 // and past it.
-#include "list_file.h"
-#include "settings_file.h"
+#include "data/list_file.h"
+#include "files/settings_file.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Typed numbers are read as atoi reads them, and a number too long for an
 // int must not wrap round into the device-number range.
-#include "atoi.h"
+#include "link/atoi.h"
 
 #include <climits>
 #include <gtest/gtest.h>

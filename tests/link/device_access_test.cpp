@@ -1,9 +1,9 @@
 // A device the operator's user may not open: the advice under the port
 // message, from the device's own mode and group, tried by a child process
 // that has become nobody on a pseudo-terminal's device.
-#include "device_access.h"
-#include "link_messages.h"
-#include "serial_port.h"
+#include "link/device_access.h"
+#include "link/link_messages.h"
+#include "link/serial_port.h"
 #include "unprivileged.h"
 
 #include <QFile>

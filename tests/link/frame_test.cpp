@@ -1,6 +1,6 @@
 // The frame checksum and header layout, against worked examples.
-#include "frame.h"
-#include "meter_link.h"
+#include "link/frame.h"
+#include "link/meter_link.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // reply, what the operator is shown, what goes out, and how long each
 // exchange takes on the line's virtual clock (at 9600 bit/s a read of n
 // bytes waits at most 10 * n + 1000 ms, and 200 ms after its last byte).
-#include "frame.h"
-#include "link_messages.h"
-#include "memory_line.h"
-#include "meter_link.h"
+#include "link/frame.h"
+#include "link/link_messages.h"
+#include "link/memory_line.h"
+#include "link/meter_link.h"
 #include "scripted_operator.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The meter link against the simulated meter on a pseudo-terminal: what the
 // operator sees, what goes on the wire, and that the port is let go.
-#include "frame.h"
-#include "link_messages.h"
-#include "meter_link.h"
-#include "meter_sim.h"
+#include "link/frame.h"
+#include "link/link_messages.h"
+#include "link/meter_link.h"
+#include "sim/meter_sim.h"
 #include "scripted_operator.h"
 
 #include <QElapsedTimer>

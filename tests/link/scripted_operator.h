@@ -3,7 +3,7 @@
 // queues, and can cancel a wait.
 #pragma once
 
-#include "operator.h"
+#include "link/operator.h"
 
 #include <QList>
 #include <QString>

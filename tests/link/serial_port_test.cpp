@@ -1,10 +1,10 @@
 // The serial channel against the simulated meter on a pseudo-terminal.
-#include "frame.h"
-#include "link_messages.h"
-#include "meter_link.h"
-#include "meter_sim.h"
+#include "link/frame.h"
+#include "link/link_messages.h"
+#include "link/meter_link.h"
+#include "sim/meter_sim.h"
 #include "scripted_operator.h"
-#include "serial_port.h"
+#include "link/serial_port.h"
 #include "unprivileged.h"
 
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The simulated meter seen from the far end of its pseudo-terminal.
-#include "meter_sim.h"
+#include "sim/meter_sim.h"
 #include "pty_client.h"
 
-#include "frame.h"
+#include "link/frame.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The simulated measurements land in the right fields with believable values.
-#include "meter_sim.h"
+#include "sim/meter_sim.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
 #include "pty_client.h"
 
-#include "frame.h"
+#include "link/frame.h"
 
 #include <chrono>
 

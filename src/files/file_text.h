@@ -1,0 +1,25 @@
+// The texts the file writers and the limits file give the operator, shared
+// by the window and the command line.
+#pragma once
+
+#include <QDir>
+#include <QString>
+
+namespace FileText {
+
+inline QString OpenFailed() { return QStringLiteral("Не удалось открыть файл."); }
+inline QString WriteFailed() { return QStringLiteral("Не удалось записать файл."); }
+
+inline QString LimitsUnreadable(const QString &strPath)
+{
+    return QDir::toNativeSeparators(strPath) + QStringLiteral(": файл не читается");
+}
+// In the line format of the file's other problems; the lines before it are read.
+inline QString LimitsTooLong(const QString &strFileName, int nFirstUnread, qint64 nMaxBytes)
+{
+    return QStringLiteral("Файл пределов %1, строка %2: файл длиннее %3 байт; эта строка и все "
+                          "следующие не прочитаны.")
+        .arg(strFileName, QString::number(nFirstUnread), QString::number(nMaxBytes));
+}
+
+} // namespace FileText

@@ -1,0 +1,251 @@
+#include "window/charts_dlg.h"
+
+#include "window/charts_text.h"
+#include "data/csv_log.h"
+#include "files/csv_log_file.h"
+#include "window/spectrum_plot.h"
+#include "window/trend_plot.h"
+#include "ui_charts_dlg.h"
+#include "window/varik_dlg.h"
+#include "window/window_place.h"
+
+#include <qcustomplot.h>
+
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString StatText(double dValue)
+{
+    return std::isnan(dValue) ? ChartsText::NoSpan() : QString::number(dValue, 'f', 2);
+}
+
+} // namespace
+
+CChartsDlg::CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs)
+    : QWidget(pMain, Qt::Window),
+      m_pUi(new Ui::CChartsDlg),
+      m_pMain(pMain),
+      m_pDialogs(pDialogs)
+{
+    m_pUi->setupUi(this);
+    // Shown beside the main window and on top, but never activated: the
+    // operator's keys still go to the main window.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowIcon(pMain->windowIcon());
+
+    m_pSpectrum = new CSpectrumPlot(m_pUi->m_plotSpectrum);
+    m_pSpectrum->SetLimits(m_pMain->Limits());
+    m_pTrend = new CTrendPlot(m_pUi->m_plotTrend);
+    for (int p = 0; p < PHASE_SET_SIZE; ++p)
+        m_pUi->m_comboPhase->addItem(PhaseName(EPhase(p)));
+
+    connect(m_pUi->m_comboPhase, &QComboBox::currentIndexChanged, this, &CChartsDlg::ShowSpectrum);
+    connect(m_pUi->m_comboSource, &QComboBox::currentIndexChanged, this, &CChartsDlg::ShowSpectrum);
+    connect(m_pUi->m_listTrendRows, &QListWidget::itemChanged, this, &CChartsDlg::OnTrendRowChecked);
+    connect(m_pUi->m_btnTrendDefaultRows, &QPushButton::clicked, this, &CChartsDlg::OnTrendDefaultRows);
+    connect(m_pUi->m_btnTrendShowAll, &QPushButton::clicked, m_pTrend, &CTrendPlot::ShowAll);
+    connect(m_pTrend, &CTrendPlot::SpanChanged, this, &CChartsDlg::ShowStats);
+    connect(m_pUi->m_btnCsvLog, &QPushButton::clicked, this, &CChartsDlg::OnCsvLog);
+    connect(m_pUi->m_btnCsvStop, &QPushButton::clicked, this, &CChartsDlg::OnCsvStop);
+    connect(m_pUi->m_btnClose, &QPushButton::clicked, this, &QWidget::hide);
+
+    connect(m_pMain, &CVarikDlg::SecondRead, this, &CChartsDlg::OnSecondRead);
+    connect(m_pMain, &CVarikDlg::MinuteRead, this, &CChartsDlg::OnMinuteRead);
+    connect(m_pMain, &CVarikDlg::SecondTickFailed, this, &CChartsDlg::OnSecondTickFailed);
+
+    QHeaderView *pColumns = m_pUi->m_tableStats->horizontalHeader();
+    pColumns->setSectionResizeMode(QHeaderView::Stretch);
+    // The default eight series fit without a scroll bar.
+    const int nRowHeight = fontMetrics().height() + 4;
+    m_pUi->m_tableStats->verticalHeader()->setDefaultSectionSize(nRowHeight);
+    m_pUi->m_tableStats->setMinimumHeight(pColumns->sizeHint().height() + 8 * nRowHeight + 4);
+
+    FillTrendRows();
+    ShowSpectrum();
+    ShowCsvState();
+}
+
+CChartsDlg::~CChartsDlg() = default;
+
+void CChartsDlg::MoveBeside(const QWidget &owner)
+{
+    // The window system's frame is not there before the first show: it is
+    // taken to be as wide as the owner's.
+    const QRect ownerFrame = owner.frameGeometry();
+    const QSize frame = ownerFrame.size() - owner.geometry().size();
+    const QSize outer = size().expandedTo(minimumSizeHint()) + frame;
+    move(PlaceBeside(ownerFrame, outer, owner.screen()->availableGeometry()));
+}
+
+EPhase CChartsDlg::Phase() const
+{
+    return EPhase(std::max(0, m_pUi->m_comboPhase->currentIndex()));
+}
+
+ESpectrumSource CChartsDlg::Source() const
+{
+    return m_pUi->m_comboSource->currentIndex() == 1 ? ESpectrumSource::Minute : ESpectrumSource::Second;
+}
+
+void CChartsDlg::ShowSpectrum()
+{
+    const ESpectrumSource source = Source();
+    const bool bSecond = source == ESpectrumSource::Second;
+    const SSpectrum spectrum = SpectrumOf(bSecond ? m_pMain->SecondRows() : m_pMain->MinuteRows(), source, Phase());
+    m_pSpectrum->Show(spectrum);
+    m_pUi->m_labelSourceTime->setText(ChartsText::SourceTime(
+        m_pUi->m_comboSource->currentText(), bSecond ? m_pMain->SecondReadTime() : m_pMain->MinuteReadTime()));
+
+    const std::optional<SLimitBand> limit = m_pMain->Limits().TotalDistortion();
+    const bool bLimited = limit && std::isfinite(limit->dMax);
+    m_pUi->m_labelTotal->setText(ChartsText::Total(spectrum.total ? ChartsText::Percent(*spectrum.total) : QString(),
+                                                   bLimited ? ChartsText::LimitNumber(limit->dMax) : QString()));
+    const bool bBeyond = spectrum.total && limit && !limit->Holds(*spectrum.total);
+    m_pUi->m_labelTotal->setStyleSheet(bBeyond ? QStringLiteral("color: %1; font-weight: bold;")
+                                                     .arg(CSpectrumPlot::WarningColour().name())
+                                               : QString());
+}
+
+void CChartsDlg::FillTrendRows()
+{
+    const CListRows &rows = m_pMain->SecondRows();
+    QSignalBlocker block(m_pUi->m_listTrendRows);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (rows[r].strName.isEmpty())
+            continue;
+        auto *pItem = new QListWidgetItem(rows[r].strName, m_pUi->m_listTrendRows);
+        pItem->setData(Qt::UserRole, int(r));
+        pItem->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        pItem->setCheckState(Qt::Unchecked);
+    }
+    block.unblock();
+    OnTrendDefaultRows();
+}
+
+void CChartsDlg::OnTrendDefaultRows()
+{
+    const std::vector<int> defaults = CTrend::DefaultRows();
+    QListWidget *pList = m_pUi->m_listTrendRows;
+    {
+        QSignalBlocker block(pList);
+        for (int i = 0; i < pList->count(); ++i) {
+            QListWidgetItem *pItem = pList->item(i);
+            const bool bDefault =
+                std::find(defaults.begin(), defaults.end(), pItem->data(Qt::UserRole).toInt()) != defaults.end();
+            pItem->setCheckState(bDefault ? Qt::Checked : Qt::Unchecked);
+        }
+    }
+    OnTrendRowChecked(nullptr);
+}
+
+void CChartsDlg::OnTrendRowChecked(QListWidgetItem *)
+{
+    std::vector<int> rows;
+    const QListWidget *pList = m_pUi->m_listTrendRows;
+    for (int i = 0; i < pList->count(); ++i) {
+        if (pList->item(i)->checkState() == Qt::Checked)
+            rows.push_back(pList->item(i)->data(Qt::UserRole).toInt());
+    }
+    m_pTrend->SetRows(rows, m_pMain->SecondRows());
+}
+
+void CChartsDlg::ShowStats()
+{
+    QTableWidget *pTable = m_pUi->m_tableStats;
+    pTable->setRowCount(int(m_pTrend->SeriesCount()));
+    for (std::size_t i = 0; i < m_pTrend->SeriesCount(); ++i) {
+        const SSpanStats stats = m_pTrend->VisibleStats(i);
+        const QString texts[] = {m_pTrend->Graph(i)->name(), StatText(stats.dMin), StatText(stats.dMax),
+                                 StatText(stats.dMean), QString::number(stats.nCount)};
+        for (int c = 0; c < 5; ++c) {
+            QTableWidgetItem *pItem = pTable->item(int(i), c);
+            if (!pItem) {
+                pItem = new QTableWidgetItem;
+                pTable->setItem(int(i), c, pItem);
+            }
+            pItem->setText(texts[c]);
+            if (c > 0)
+                pItem->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        pTable->item(int(i), 0)->setData(Qt::DecorationRole, m_pTrend->Colour(i));
+    }
+}
+
+void CChartsDlg::OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick)
+{
+    if (bTick)
+        m_pTrend->AppendReading(m_trendClock.TimeOf(nMsecs), m_pMain->SecondRows());
+    ShowSpectrum();
+    if (!m_pCsvLog)
+        return;
+    const int nOffset = QDateTime::fromMSecsSinceEpoch(nMsecs).offsetFromUtc();
+    if (m_pCsvLog->Append(CsvRow(nMsecs, nOffset, raw)) == EFileResult::Ok)
+        return;
+    // The log stops rather than failing at every reading; what it wrote stays.
+    const QString strFailed = ChartsText::CsvWriteFailed(m_strCsvPath, m_pCsvLog->ErrorText());
+    OnCsvStop();
+    m_pDialogs->Message(strFailed, EMsgIcon::Exclamation, EMsgButtons::Ok);
+}
+
+void CChartsDlg::OnMinuteRead(qint64)
+{
+    ShowSpectrum();
+}
+
+void CChartsDlg::OnSecondTickFailed(qint64 nMsecs)
+{
+    m_pTrend->AppendGap(m_trendClock.TimeOf(nMsecs));
+}
+
+void CChartsDlg::OnCsvLog()
+{
+    // Clicked while the main window reads: the file dialog opens once the
+    // reading has ended, never inside an exchange with the meter.
+    if (m_bCsvAsked)
+        return;
+    m_bCsvAsked = true;
+    m_pMain->RunWhenIdle([this] {
+        m_bCsvAsked = false;
+        StartCsvLog();
+    });
+}
+
+void CChartsDlg::StartCsvLog()
+{
+    const QString strPath =
+        m_pDialogs->SaveFileName({QStringLiteral("csv"), ChartsText::CsvNewName(), ChartsText::CsvFilter()});
+    if (strPath.isEmpty())
+        return;
+    auto pLog = std::make_unique<CCsvLogFile>();
+    if (pLog->Open(strPath) != EFileResult::Ok) {
+        m_pDialogs->Message(ChartsText::CsvOpenFailed(strPath, pLog->ErrorText()), EMsgIcon::Exclamation,
+                            EMsgButtons::Ok);
+        return;
+    }
+    m_pCsvLog = std::move(pLog);
+    m_strCsvPath = strPath;
+    ShowCsvState();
+}
+
+void CChartsDlg::OnCsvStop()
+{
+    m_pCsvLog.reset();
+    m_strCsvPath.clear();
+    ShowCsvState();
+}
+
+void CChartsDlg::ShowCsvState()
+{
+    const bool bOn = m_pCsvLog != nullptr;
+    m_pUi->m_btnCsvLog->setEnabled(!bOn);
+    m_pUi->m_btnCsvStop->setEnabled(bOn);
+    const QString strState = bOn ? ChartsText::CsvState(m_strCsvPath, m_pCsvLog->CutBytes()) : QString();
+    m_pUi->m_labelCsvLog->setText(bOn ? strState : ChartsText::CsvOff());
+    m_pUi->m_labelCsvLog->setToolTip(m_pUi->m_labelCsvLog->text());
+    // The log goes on with this window closed: the main window says so too.
+    m_pMain->ShowCsvLogState(strState);
+}

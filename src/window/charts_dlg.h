@@ -1,0 +1,72 @@
+// The chart window "Графики": the harmonic spectrum of the last Секунда or
+// Минута reading, the trend of chosen Секунда rows while continuous reading
+// runs, and the CSV log of every Секунда reading. A child window of the main
+// window that follows its reads; it never takes the focus and stays open
+// while the operator works in the main window. Closing it hides it.
+#pragma once
+
+#include "window/dialogs.h"
+#include "data/spectrum.h"
+#include "data/trend.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CCsvLogFile;
+class CSpectrumPlot;
+class CTrendPlot;
+class CVarikDlg;
+class QListWidgetItem;
+
+namespace Ui {
+class CChartsDlg;
+}
+
+class CChartsDlg : public QWidget {
+    Q_OBJECT
+public:
+    CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs);
+    ~CChartsDlg() override;
+
+    CSpectrumPlot &Spectrum() const { return *m_pSpectrum; }
+    CTrendPlot &Trend() const { return *m_pTrend; }
+    EPhase Phase() const;
+    ESpectrumSource Source() const;
+    // The CSV log's file, empty while no log is written.
+    const QString &CsvLogPath() const { return m_strCsvPath; }
+    // Moves the window, not yet shown, beside the owner where its screen
+    // has room.
+    void MoveBeside(const QWidget &owner);
+    // The clock that moves the trend's time on from the first reading's.
+    void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
+
+public slots:
+    // "Журнал CSV…": asks for the file once no command of the main window runs.
+    void OnCsvLog();
+    void OnCsvStop();
+    void OnTrendDefaultRows();
+
+private:
+    void OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick);
+    void OnMinuteRead(qint64 nMsecs);
+    void OnSecondTickFailed(qint64 nMsecs);
+    void ShowSpectrum();
+    void FillTrendRows();
+    void OnTrendRowChecked(QListWidgetItem *pItem);
+    void ShowStats();
+    void StartCsvLog();
+    void ShowCsvState();
+
+    std::unique_ptr<Ui::CChartsDlg> m_pUi;
+    CVarikDlg *m_pMain;
+    IWindowDialogs *m_pDialogs;
+    CSpectrumPlot *m_pSpectrum;
+    CTrendPlot *m_pTrend;
+    CTrendClock m_trendClock;
+    std::unique_ptr<CCsvLogFile> m_pCsvLog; // null while no log is written
+    QString m_strCsvPath;
+    bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window
+};

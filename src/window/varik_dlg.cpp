@@ -1,0 +1,354 @@
+#include "window/varik_dlg.h"
+
+#include "window/app_title.h"
+#include "data/catalogue.h"
+#include "window/charts_dlg.h"
+#include "window/charts_text.h"
+#include "window/window_text.h"
+#include "files/limits_file.h"
+#include "window/port_choice.h"
+#include "window/qt_dialogs.h"
+#include "files/settings_file.h"
+#include "ui_varik_dlg.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QRegularExpressionValidator>
+
+static void InitResources()
+{
+    Q_INIT_RESOURCE(varik);
+}
+
+namespace {
+
+QString TitleOf(const SWindowSetup &setup)
+{
+    return setup.strTitle.isEmpty() ? ApplicationTitle() : setup.strTitle;
+}
+
+QStringList ItemTexts(const QComboBox *pCombo)
+{
+    QStringList texts;
+    for (int i = 0; i < pCombo->count(); ++i)
+        texts.append(pCombo->itemText(i));
+    return texts;
+}
+
+} // namespace
+
+CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pParent)
+    : QDialog(pParent),
+      m_pUi(new Ui::CVarikDlg),
+      m_pOwnDialogs(pDialogs ? nullptr : new CQtDialogs(this, TitleOf(setup))),
+      m_pDialogs(pDialogs ? pDialogs : m_pOwnDialogs.get()),
+      m_operator(m_pDialogs),
+      m_setup(std::move(setup)),
+      m_timerContinuous(this),
+      m_link(&m_operator),
+      m_inputHold(this)
+{
+    InitResources();
+    m_setup.strTitle = TitleOf(m_setup);
+    if (!m_setup.fnSystemPorts)
+        m_setup.fnSystemPorts = SystemSerialPorts;
+    m_pUi->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    connect(m_pUi->m_btnReadSecond, &QPushButton::clicked, this, &CVarikDlg::OnReadSecond);
+    connect(m_pUi->m_btnReadMinute, &QPushButton::clicked, this, &CVarikDlg::OnReadMinute);
+    connect(m_pUi->m_btnReadDay, &QPushButton::clicked, this, &CVarikDlg::OnReadDay);
+    connect(m_pUi->m_btnRefreshPorts, &QPushButton::clicked, this, &CVarikDlg::OnRefreshPorts);
+    // The port box may be too narrow for a stable name: its tip shows the
+    // whole name and the device it stands for.
+    connect(m_pUi->m_comboPort, &QComboBox::currentIndexChanged, this, [this](int nIndex) {
+        const QComboBox *pCombo = m_pUi->m_comboPort;
+        const QString strTarget = pCombo->itemData(nIndex, Qt::ToolTipRole).toString();
+        m_pUi->m_comboPort->setToolTip(pCombo->itemText(nIndex)
+                                       + (strTarget.isEmpty() ? QString() : QStringLiteral(" → ") + strTarget));
+    });
+    connect(m_pUi->m_btnCheckConnection, &QPushButton::clicked, this, &CVarikDlg::OnCheckConnection);
+    connect(m_pUi->m_chkContinuous, &QCheckBox::clicked, this, &CVarikDlg::OnContinuousRead);
+    connect(&m_timerContinuous, &QTimer::timeout, this, &CVarikDlg::OnTimer);
+    connect(m_pUi->m_btnSaveDay, &QPushButton::clicked, this, &CVarikDlg::OnSaveDay);
+    connect(m_pUi->m_btnSaveMinute, &QPushButton::clicked, this, &CVarikDlg::OnSaveMinute);
+    connect(m_pUi->m_btnSaveSecond, &QPushButton::clicked, this, &CVarikDlg::OnSaveSecond);
+    connect(m_pUi->m_spinInterval, &CSpinArrows::DeltaPos, this, &CVarikDlg::OnDeltaposInterval);
+    connect(m_pUi->m_chkRecordToFile, &QCheckBox::clicked, this, &CVarikDlg::OnRecordToFile);
+    connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CVarikDlg::OnBrowseRecordFile);
+    connect(m_pUi->m_btnExit, &QPushButton::clicked, this, &CVarikDlg::reject);
+    connect(m_pUi->m_btnCharts, &QPushButton::clicked, this, &CVarikDlg::OnCharts);
+
+    m_timerContinuous.setObjectName(QStringLiteral("m_timerContinuous"));
+    const auto *pDigits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    m_pUi->m_editDeviceNumber->setValidator(pDigits);
+    m_pUi->m_editInterval->setValidator(pDigits);
+
+    OnInitDialog();
+
+    if (!m_setup.strPort.isEmpty()) {
+        const int nPort = m_pUi->m_comboPort->findText(m_setup.strPort);
+        if (nPort >= 0)
+            m_pUi->m_comboPort->setCurrentIndex(nPort);
+    }
+    if (!m_setup.strDeviceNumber.isEmpty())
+        m_pUi->m_editDeviceNumber->setText(m_setup.strDeviceNumber);
+}
+
+CVarikDlg::~CVarikDlg() = default;
+
+void CVarikDlg::OnInitDialog()
+{
+    // No system menu to extend on every desktop: the about box hangs on the
+    // window's context menu and on F1.
+    auto *pAbout = new QAction(WindowText::AboutEntry(), this);
+    pAbout->setObjectName(QStringLiteral("m_actionAbout"));
+    pAbout->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(pAbout, &QAction::triggered, this, &CVarikDlg::OnAbout);
+    addAction(pAbout);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto *pCharts = new QAction(QStringLiteral("Графики…"), this);
+    pCharts->setObjectName(QStringLiteral("m_actionCharts"));
+    pCharts->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(pCharts, &QAction::triggered, this, &CVarikDlg::OnCharts);
+    addAction(pCharts);
+
+    setWindowIcon(QIcon(QStringLiteral(":/icons/varik.png")));
+
+    InitList(m_pUi->m_listSecond, m_modelSecond, 80, 120);
+    InitSecondList();
+    InitList(m_pUi->m_listMinute, m_modelMinute, 80, 120);
+    InitMinuteList();
+    InitList(m_pUi->m_listDay, m_modelDay, 100, 100);
+    InitDayList();
+    LoadLimits();
+
+    m_pUi->m_btnRefreshPorts->setIcon(QIcon(QStringLiteral(":/icons/refresh.png")));
+
+    m_strIniPath = QDir::current().absoluteFilePath(m_setup.strTitle + QStringLiteral(".INI"));
+    const CSettingsFile settings(m_strIniPath);
+
+    const QString strPort = settings.Read(WindowText::SettingsSection(), WindowText::SettingsPort(),
+                                          QStringLiteral("COM"));
+    OnRefreshPorts(); // the list is still empty, so nothing gets selected
+    SelectRemembered(m_pUi->m_comboPort, strPort, 0);
+
+    const QString strSpeed = settings.Read(WindowText::SettingsSection(), WindowText::SettingsSpeed(),
+                                           QStringLiteral("9600"));
+    SelectRemembered(m_pUi->m_comboSpeed, strSpeed, 6);
+
+    g_nFeeder = 0;
+    m_strInterval = QStringLiteral("1");
+    m_bRecordToFile = 0;
+    m_pUi->m_editRecordFile->setEnabled(false);
+    m_pUi->m_btnBrowse->setEnabled(false);
+    m_pUi->m_spinInterval->SetRange(1, 6000);
+    UpdateData(false);
+
+    // The CSV log's line keeps its place while it is empty.
+    m_pUi->m_labelCsvLog->setMinimumHeight(m_pUi->m_labelCsvLog->fontMetrics().height());
+    setFixedSize(sizeHint());
+    m_pUi->m_btnExit->setFocus();
+}
+
+void CVarikDlg::InitList(QTableView *pView, CListModel &model, int nNameWidth, int nValueWidth)
+{
+    pView->setModel(&model);
+    QHeaderView *pRows = pView->verticalHeader();
+    pRows->setMinimumSectionSize(1);
+    pRows->setDefaultSectionSize(pView->fontMetrics().height() + 3);
+    pRows->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView *pColumns = pView->horizontalHeader();
+    pColumns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    pColumns->setStretchLastSection(false);
+    pView->setColumnWidth(0, nNameWidth);
+    pView->setColumnWidth(1, nValueWidth);
+}
+
+void CVarikDlg::InitSecondList()
+{
+    m_modelSecond.SetRows(SecondListRows());
+}
+
+void CVarikDlg::InitMinuteList()
+{
+    m_modelMinute.SetRows(MinuteListRows());
+}
+
+void CVarikDlg::InitDayList()
+{
+    m_modelDay.SetRows(DayListRows());
+}
+
+void CVarikDlg::LoadLimits()
+{
+    m_strLimitsPath = m_setup.strLimitsPath.isEmpty() ? DefaultLimitsPath() : m_setup.strLimitsPath;
+    SLimitsRead read = LoadLimitsFile(m_strLimitsPath);
+    m_limits = std::move(read.limits);
+    m_modelSecond.SetLimits(m_limits);
+    m_modelMinute.SetLimits(m_limits);
+    // One box for the whole file; the program goes on with what it could read.
+    if (!read.problems.isEmpty())
+        m_pDialogs->Message(ChartsText::LimitsProblems(read.problems), EMsgIcon::Exclamation, EMsgButtons::Ok);
+}
+
+void CVarikDlg::SelectRemembered(QComboBox *pCombo, const QString &strText, int nFallback)
+{
+    int nIndex = FindRemembered(ItemTexts(pCombo), strText);
+    if (nIndex < 0)
+        nIndex = pCombo->count() > nFallback ? nFallback : -1;
+    pCombo->setCurrentIndex(nIndex);
+}
+
+void CVarikDlg::UpdateData(bool bSaveAndValidate)
+{
+    if (bSaveAndValidate) {
+        m_bSecondFeeder = m_pUi->m_chkSecondFeeder->isChecked() ? 1 : 0;
+        m_strInterval = m_pUi->m_editInterval->text();
+        m_bRecordToFile = m_pUi->m_chkRecordToFile->isChecked() ? 1 : 0;
+    } else {
+        m_pUi->m_chkSecondFeeder->setChecked(m_bSecondFeeder != 0);
+        m_pUi->m_editInterval->setText(m_strInterval);
+        m_pUi->m_chkRecordToFile->setChecked(m_bRecordToFile != 0);
+    }
+}
+
+void CVarikDlg::OnRefreshPorts()
+{
+    if (m_bBusy)
+        return;
+    QComboBox *pCombo = m_pUi->m_comboPort;
+    const QString strRemembered = pCombo->currentText();
+    pCombo->clear();
+    for (const QString &strName : PortCandidates(m_setup.fnSystemPorts(), m_setup.extraPorts)) {
+        if (!PortOffered(strName))
+            continue;
+        pCombo->addItem(strName);
+        // A stable name follows its device and says which one it is.
+        const QString strTarget = PortTarget(strName);
+        if (!strTarget.isEmpty())
+            pCombo->setItemData(pCombo->count() - 1, strTarget, Qt::ToolTipRole);
+    }
+    // The box keeps its width however long a stable name is; its list is as
+    // wide as the longest.
+    pCombo->view()->setMinimumWidth(pCombo->view()->sizeHintForColumn(0));
+    pCombo->setCurrentIndex(-1);
+    if (!strRemembered.isEmpty())
+        SelectRemembered(pCombo, strRemembered, 0);
+}
+
+void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
+{
+    // Nothing talks to the meter or opens a box once the window has closed.
+    if (m_bBusy || m_bClosed)
+        return;
+    m_bBusy = true;
+    // The window is not greyed: it keeps painting, and what the operator
+    // clicks or types meanwhile waits and takes effect once this ends.
+    m_inputHold.Begin();
+    m_operator.BeginCommand();
+    fnCommand();
+    m_operator.EndCommand();
+    m_bBusy = false;
+    m_inputHold.End();
+    // A held "Выход" or close box closed the window: a tick or a command
+    // that fell due meanwhile dies with it.
+    if (m_bClosed)
+        return;
+    if (m_bExitDue) {
+        m_bExitDue = false;
+        reject();
+        return;
+    }
+    if (m_bTickDue) {
+        m_bTickDue = false;
+        QTimer::singleShot(0, this, &CVarikDlg::OnTimer);
+    }
+    if (!m_deferred.empty())
+        QTimer::singleShot(0, this, &CVarikDlg::RunDeferred);
+}
+
+void CVarikDlg::RunWhenIdle(std::function<void()> fnCommand)
+{
+    m_deferred.push_back(std::move(fnCommand));
+    if (!m_bBusy)
+        RunDeferred();
+}
+
+void CVarikDlg::RunDeferred()
+{
+    // A command started meanwhile runs this again when it ends.
+    if (m_bBusy || m_deferred.empty())
+        return;
+    const std::function<void()> fnCommand = std::move(m_deferred.front());
+    m_deferred.pop_front();
+    RunCommand(fnCommand);
+}
+
+void CVarikDlg::OnCharts()
+{
+    if (!m_pCharts) {
+        m_pCharts = new CChartsDlg(this, m_pDialogs);
+        m_pCharts->MoveBeside(*this);
+    }
+    // On top of the main window, yet neither activated nor given the focus:
+    // the operator goes on working in the main window. Where the window
+    // system activates a new window all the same, the one that was active
+    // gets it back; that raises it, so the chart window is raised after.
+    QWidget *pActive = QApplication::activeWindow();
+    m_pCharts->show();
+    if (pActive && pActive != m_pCharts)
+        pActive->activateWindow();
+    m_pCharts->raise();
+}
+
+void CVarikDlg::ShowCsvLogState(const QString &strState)
+{
+    QLabel *pLabel = m_pUi->m_labelCsvLog;
+    // The window keeps its size: a long name is shortened in the middle, and
+    // the tip shows it whole.
+    pLabel->setText(pLabel->fontMetrics().elidedText(strState, Qt::ElideMiddle, pLabel->contentsRect().width()));
+    pLabel->setToolTip(strState);
+}
+
+QString CVarikDlg::CsvLogState() const
+{
+    return m_pUi->m_labelCsvLog->toolTip();
+}
+
+void CVarikDlg::OnAbout()
+{
+    if (!m_bBusy)
+        m_pDialogs->About();
+}
+
+void CVarikDlg::reject()
+{
+    // Asked for while a command runs (by a call, not by the operator, whose
+    // "Выход", Esc and close box wait with the rest of the input): the
+    // window closes after it.
+    if (m_bBusy) {
+        m_bExitDue = true;
+        return;
+    }
+    UpdateData(true);
+    const CSettingsFile settings(m_strIniPath);
+    const bool bPortKept = settings.Write(WindowText::SettingsSection(), WindowText::SettingsPort(),
+                                          m_pUi->m_comboPort->currentText());
+    const bool bSpeedKept = settings.Write(WindowText::SettingsSection(), WindowText::SettingsSpeed(),
+                                           m_pUi->m_comboSpeed->currentText());
+    m_timerContinuous.stop();
+    if (m_pCharts)
+        m_pCharts->hide();
+    // Closed before the box below: nothing due may run in its event loop.
+    m_bClosed = true;
+    // Said rather than lost unseen, with no reading left to run behind the
+    // box; the window closes all the same.
+    if (!bPortKept || !bSpeedKept)
+        m_pDialogs->Message(WindowText::SettingsWriteFailed(m_strIniPath), EMsgIcon::Exclamation, EMsgButtons::Ok);
+    QDialog::reject();
+}

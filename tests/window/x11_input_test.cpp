@@ -1,0 +1,227 @@
+// The window on a real X server, driven as an operator drives it: clicks and
+// keys (xdotool) that arrive while a slow reading runs wait for its end and
+// then act as if they had come just after it. Runs under xvfb-run with
+// openbox, with the real boxes of the window (the progress box takes the
+// focus, as on a desktop); skips when any of them is missing. Pictures of
+// telling moments go next to the test program: x11_input_*.png.
+#include "window/access_dlg.h"
+#include "window_test_support.h"
+#include "x11_operator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+class CX11InputTest : public QObject {
+    Q_OBJECT
+
+    X11::CWindowManager m_windowManager;
+    std::unique_ptr<QTemporaryDir> m_pDir;
+    QString m_strOldDir;
+    std::unique_ptr<CMeterSim> m_pMeter;
+    std::unique_ptr<CVarikDlg> m_pWindow;
+    QStringList m_boxes; // the texts of the boxes and dialogs that came up
+    QTimer m_boxWatch;
+    qsizetype m_nFirstRequest = 0; // where the requests of the test itself begin
+
+    template <typename T> T *Find(const char *pName) const
+    {
+        T *pWidget = m_pWindow->findChild<T *>(QString::fromLatin1(pName));
+        if (!pWidget)
+            qFatal("no widget %s", pName);
+        return pWidget;
+    }
+    QPoint At(const char *pName) const { return X11::ScreenPoint(Find<QWidget>(pName)); }
+    // On the box itself: a click on the far side of a wide check box's text
+    // hits nothing.
+    QPoint AtIndicator(const char *pName) const
+    {
+        auto *pBox = Find<QCheckBox>(pName);
+        QStyleOptionButton option;
+        option.initFrom(pBox);
+        return X11::ScreenPoint(pBox, pBox->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, pBox).center());
+    }
+    // The command codes of the requests since the window was unlocked.
+    QList<int> Requests() const { return Commands(*m_pMeter).mid(m_nFirstRequest); }
+    static QString Picture(const QString &strName)
+    {
+        return QDir(QCoreApplication::applicationDirPath()).filePath(u"x11_input_"_qs + strName + u".png"_qs);
+    }
+
+    // Plays the script: its first act starts a slow reading, the others come
+    // while it runs. Returns once the window has done all it was told; false
+    // when the acts did not all arrive during that first reading. A picture
+    // of the moment they are all in is taken as strPicture.
+    bool PlayDuringReading(const X11::CScript &script, const QString &strPicture)
+    {
+        X11::CPlayer player;
+        bool bAllInWhileBusy = false;
+        QTimer moment;
+        connect(&moment, &QTimer::timeout, [&] {
+            if (bAllInWhileBusy || !player.Finished() || !m_pWindow->IsBusy())
+                return;
+            bAllInWhileBusy = Requests().size() == 1; // still the first reading
+            if (bAllInWhileBusy)
+                X11::Screenshot(Picture(strPicture));
+        });
+        moment.start(20);
+        player.Play(script);
+        const bool bDone = QTest::qWaitFor([&] { return player.Finished() && !m_pWindow->IsBusy(); }, 30000);
+        QTest::qWait(300); // what the held input started has shown
+        return bDone && player.Succeeded() && bAllInWhileBusy && !m_pWindow->IsBusy();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString strMissing = X11::Missing();
+        if (!strMissing.isEmpty())
+            QSKIP(qPrintable(strMissing));
+        QVERIFY(m_windowManager.Start());
+        // A box would wait for an answer no one gives: it is noted and
+        // closed. The access dialog of the first read is confirmed.
+        connect(&m_boxWatch, &QTimer::timeout, [this] {
+            auto *pModal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!pModal)
+                return;
+            if (qobject_cast<CAccessDlg *>(pModal)) {
+                pModal->accept();
+                return;
+            }
+            const auto *pBox = qobject_cast<QMessageBox *>(pModal);
+            m_boxes.append(pBox ? pBox->text() : QString::fromLatin1(pModal->metaObject()->className()));
+            pModal->done(QDialog::Rejected);
+        });
+        m_boxWatch.start(100);
+    }
+
+    void init()
+    {
+        m_pDir = std::make_unique<QTemporaryDir>();
+        m_strOldDir = QDir::currentPath();
+        QDir::setCurrent(m_pDir->path());
+        m_boxes.clear();
+        m_pMeter = StartMeter();
+        SWindowSetup setup;
+        setup.strTitle = QStringLiteral("varik");
+        setup.extraPorts = {m_pMeter->SlavePath()};
+        setup.fnSystemPorts = [] { return QStringList(); };
+        setup.strPort = m_pMeter->SlavePath();
+        setup.strDeviceNumber = QStringLiteral("1");
+        setup.strLimitsPath = m_pDir->filePath(QStringLiteral("limits.txt"));
+        m_pWindow = std::make_unique<CVarikDlg>(setup); // the real boxes
+        m_pWindow->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_pWindow.get()));
+        // Unlocked, each read is one request. Then the meter takes its time:
+        // at 2400 bit/s a per-second read takes about 4.4 s, a per-minute
+        // one 2.2 s.
+        Find<QPushButton>("m_btnReadSecond")->click();
+        QCOMPARE(Commands(*m_pMeter), (QList<int>{CMD_UNLOCK, CMD_READ_SECOND}));
+        m_nFirstRequest = m_pMeter->Requests().size();
+        m_pMeter->ChangeBehaviour([](SMeterBehaviour &behaviour) {
+            behaviour.bPaced = true;
+        });
+        QComboBox *pSpeed = Find<QComboBox>("m_comboSpeed");
+        pSpeed->setCurrentIndex(pSpeed->findText(QStringLiteral("2400")));
+        QVERIFY(QTest::qWaitForWindowActive(m_pWindow.get()));
+        QTest::qWait(200); // placed by the window manager
+    }
+
+    void cleanup()
+    {
+        m_pWindow.reset();
+        m_pMeter.reset();
+        QDir::setCurrent(m_strOldDir);
+        m_pDir.reset();
+    }
+
+    void exitThenReadDuringAReading()
+    {
+        X11::CScript script;
+        script.Click(At("m_btnReadSecond")).Pause(800).Click(At("m_btnExit")).Click(At("m_btnReadMinute"));
+        QVERIFY(PlayDuringReading(script, u"exit_held"_qs));
+        QVERIFY(!m_pWindow->isVisible());
+        QCOMPARE(m_pWindow->result(), int(QDialog::Rejected));
+        QTest::qWait(1000);
+        QCOMPARE(Requests(), QList<int>{CMD_READ_SECOND}); // no Минута read after the exit
+        QCOMPARE(m_boxes, QStringList());
+    }
+
+    void keysGoToTheFocusOfTheirTurn()
+    {
+        Find<QCheckBox>("m_chkRecordToFile")->click();
+        Find<QLineEdit>("m_editRecordFile")->setText(u"a.txt"_qs);
+        Find<QLineEdit>("m_editInterval")->setText(u"1"_qs);
+        X11::CScript script;
+        script.Click(At("m_btnReadSecond")).Pause(800).Click(At("m_editRecordFile")).Key(u"End"_qs).Key(u"Tab"_qs);
+        script.Type(u"7"_qs);
+        QVERIFY(PlayDuringReading(script, u"keys_held"_qs));
+        X11::Screenshot(Picture(u"keys_after"_qs));
+        QCOMPARE(Find<QLineEdit>("m_editRecordFile")->text(), u"a.txt"_qs);
+        QCOMPARE(Find<QLineEdit>("m_editInterval")->text(), u"7"_qs); // Tab selected the "1"
+        QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>("m_editInterval"));
+        QCOMPARE(m_boxes, QStringList());
+    }
+
+    void clickEnablesTheFieldTheNextClickTypesInto()
+    {
+        QVERIFY(!Find<QLineEdit>("m_editRecordFile")->isEnabled());
+        X11::CScript script;
+        script.Click(At("m_btnReadSecond")).Pause(800).Click(AtIndicator("m_chkRecordToFile"));
+        script.Click(At("m_editRecordFile")).Type(u"b.txt"_qs);
+        QVERIFY(PlayDuringReading(script, u"file_held"_qs));
+        X11::Screenshot(Picture(u"file_after"_qs));
+        QVERIFY(Find<QCheckBox>("m_chkRecordToFile")->isChecked());
+        QCOMPARE(Find<QLineEdit>("m_editRecordFile")->text(), u"b.txt"_qs);
+        QCOMPARE(m_boxes, QStringList());
+    }
+
+    void portListThenReadLeavesNoPopupUnderTheRead()
+    {
+        bool bPopupUnderCommand = false;
+        bool bMinuteShot = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (!m_pWindow->IsBusy())
+                return;
+            if (QApplication::activePopupWidget())
+                bPopupUnderCommand = true;
+            if (!bMinuteShot && Requests().value(1) == CMD_READ_MINUTE) {
+                bMinuteShot = true;
+                X11::Screenshot(Picture(u"port_read"_qs));
+            }
+        });
+        watch.start(20);
+        X11::CScript script;
+        script.Click(At("m_btnReadSecond")).Pause(800).Click(At("m_comboPort")).Click(At("m_btnReadMinute"));
+        QVERIFY(PlayDuringReading(script, u"port_held"_qs));
+        QTest::qWait(500);
+        QVERIFY(!bPopupUnderCommand);
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        X11::Screenshot(Picture(u"port_after"_qs));
+        // As when no reading runs: the click beside the open list closes it
+        // and goes no further.
+        X11::CPlayer player;
+        player.Play(X11::CScript().Click(At("m_comboPort")).Click(At("m_btnReadMinute")));
+        QVERIFY(QTest::qWaitFor([&] { return player.Finished() && !m_pWindow->IsBusy(); }, 10000));
+        QTest::qWait(300);
+        QVERIFY(player.Succeeded());
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        QCOMPARE(Requests(), QList<int>{CMD_READ_SECOND});
+        QCOMPARE(m_boxes, QStringList());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // Without a display the test only skips; the xcb platform would not start.
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    CX11InputTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "x11_input_test.moc"

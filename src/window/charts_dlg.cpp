@@ -12,6 +12,7 @@
 #include <qcustomplot.h>
 
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -71,14 +72,50 @@ CChartsDlg::CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs)
 
 CChartsDlg::~CChartsDlg() = default;
 
+namespace {
+// How often and how long to look for the window manager's frame after the
+// first show: a second in all, well past any window manager's framing.
+constexpr int FRAME_CHECK_MS = 20;
+constexpr int FRAME_CHECKS = 50;
+} // namespace
+
 void CChartsDlg::MoveBeside(const QWidget &owner)
 {
-    // The window system's frame is not there before the first show: it is
-    // taken to be as wide as the owner's.
+    // The window system's frame is not there before the first show, and a
+    // move then places the inside, not the frame. The frame is taken to be
+    // like the owner's: the inside goes as far in from the frame's corner as
+    // the owner's does. A resizable window may get a thicker frame, so the
+    // place is worked out again once the real frame is known.
     const QRect ownerFrame = owner.frameGeometry();
-    const QSize frame = ownerFrame.size() - owner.geometry().size();
-    const QSize outer = size().expandedTo(minimumSizeHint()) + frame;
-    move(PlaceBeside(ownerFrame, outer, owner.screen()->availableGeometry()));
+    const QRect ownerInside = owner.geometry();
+    const QSize inside = size().expandedTo(minimumSizeHint());
+    const QPoint frameAt = PlaceBeside(ownerFrame, inside + (ownerFrame.size() - ownerInside.size()),
+                                       owner.screen()->availableGeometry());
+    setGeometry(QRect(frameAt + (ownerInside.topLeft() - ownerFrame.topLeft()), inside));
+    m_pPlacedBeside = &owner;
+    m_nFrameChecks = 0;
+    QTimer::singleShot(FRAME_CHECK_MS, this, &CChartsDlg::PlaceFrameBeside);
+}
+
+void CChartsDlg::PlaceFrameBeside()
+{
+    if (!m_pPlacedBeside)
+        return;
+    // The window manager frames a new window a moment after it is shown;
+    // without a frame (no window manager) the estimate stands.
+    const bool bFramed = isVisible() && frameGeometry().size() != size();
+    if (!bFramed && ++m_nFrameChecks < FRAME_CHECKS) {
+        QTimer::singleShot(FRAME_CHECK_MS, this, &CChartsDlg::PlaceFrameBeside);
+        return;
+    }
+    const QWidget &owner = *m_pPlacedBeside;
+    m_pPlacedBeside = nullptr;
+    if (!bFramed)
+        return;
+    const QPoint frameAt =
+        PlaceBeside(owner.frameGeometry(), frameGeometry().size(), owner.screen()->availableGeometry());
+    if (frameGeometry().topLeft() != frameAt)
+        move(frameAt); // a shown window moves by its frame
 }
 
 EPhase CChartsDlg::Phase() const

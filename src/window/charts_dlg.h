@@ -38,7 +38,8 @@ public:
     // The CSV log's file, empty while no log is written.
     const QString &CsvLogPath() const { return m_strCsvPath; }
     // Moves the window, not yet shown, beside the owner where its screen
-    // has room.
+    // has room; once shown and framed by the window system, it is set right
+    // for the frame it really got.
     void MoveBeside(const QWidget &owner);
     // The clock that moves the trend's time on from the first reading's.
     void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
@@ -50,6 +51,7 @@ public slots:
     void OnTrendDefaultRows();
 
 private:
+    void PlaceFrameBeside();
     void OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick);
     void OnMinuteRead(qint64 nMsecs);
     void OnSecondTickFailed(qint64 nMsecs);
@@ -69,4 +71,6 @@ private:
     std::unique_ptr<CCsvLogFile> m_pCsvLog; // null while no log is written
     QString m_strCsvPath;
     bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window
+    const QWidget *m_pPlacedBeside = nullptr; // the owner, until the real frame is placed
+    int m_nFrameChecks = 0;
 };

@@ -4,36 +4,17 @@
 // openbox, with the real boxes of the window (the progress box takes the
 // focus, as on a desktop); skips when any of them is missing. Pictures of
 // telling moments go next to the test program: x11_input_*.png.
-#include "window/access_dlg.h"
-#include "window_test_support.h"
 #include "x11_operator.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QMessageBox>
 #include <QStyle>
 #include <QStyleOptionButton>
 
-class CX11InputTest : public QObject {
+class CX11InputTest : public X11::CWindowFixture {
     Q_OBJECT
 
-    X11::CWindowManager m_windowManager;
-    std::unique_ptr<QTemporaryDir> m_pDir;
-    QString m_strOldDir;
-    std::unique_ptr<CMeterSim> m_pMeter;
-    std::unique_ptr<CVarikDlg> m_pWindow;
-    QStringList m_boxes; // the texts of the boxes and dialogs that came up
-    QTimer m_boxWatch;
     qsizetype m_nFirstRequest = 0; // where the requests of the test itself begin
 
-    template <typename T> T *Find(const char *pName) const
-    {
-        T *pWidget = m_pWindow->findChild<T *>(QString::fromLatin1(pName));
-        if (!pWidget)
-            qFatal("no widget %s", pName);
-        return pWidget;
-    }
-    QPoint At(const char *pName) const { return X11::ScreenPoint(Find<QWidget>(pName)); }
     // On the box itself: a click on the far side of a wide check box's text
     // hits nothing.
     QPoint AtIndicator(const char *pName) const
@@ -79,41 +60,12 @@ private slots:
         const QString strMissing = X11::Missing();
         if (!strMissing.isEmpty())
             QSKIP(qPrintable(strMissing));
-        QVERIFY(m_windowManager.Start());
-        // A box would wait for an answer no one gives: it is noted and
-        // closed. The access dialog of the first read is confirmed.
-        connect(&m_boxWatch, &QTimer::timeout, [this] {
-            auto *pModal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!pModal)
-                return;
-            if (qobject_cast<CAccessDlg *>(pModal)) {
-                pModal->accept();
-                return;
-            }
-            const auto *pBox = qobject_cast<QMessageBox *>(pModal);
-            m_boxes.append(pBox ? pBox->text() : QString::fromLatin1(pModal->metaObject()->className()));
-            pModal->done(QDialog::Rejected);
-        });
-        m_boxWatch.start(100);
+        QVERIFY(StartScreen());
     }
 
     void init()
     {
-        m_pDir = std::make_unique<QTemporaryDir>();
-        m_strOldDir = QDir::currentPath();
-        QDir::setCurrent(m_pDir->path());
-        m_boxes.clear();
-        m_pMeter = StartMeter();
-        SWindowSetup setup;
-        setup.strTitle = QStringLiteral("varik");
-        setup.extraPorts = {m_pMeter->SlavePath()};
-        setup.fnSystemPorts = [] { return QStringList(); };
-        setup.strPort = m_pMeter->SlavePath();
-        setup.strDeviceNumber = QStringLiteral("1");
-        setup.strLimitsPath = m_pDir->filePath(QStringLiteral("limits.txt"));
-        m_pWindow = std::make_unique<CVarikDlg>(setup); // the real boxes
-        m_pWindow->show();
-        QVERIFY(QTest::qWaitForWindowActive(m_pWindow.get()));
+        QVERIFY(OpenWindow());
         // Unlocked, each read is one request. Then the meter takes its time:
         // at 2400 bit/s a per-second read takes about 4.4 s, a per-minute
         // one 2.2 s.
@@ -129,13 +81,7 @@ private slots:
         QTest::qWait(200); // placed by the window manager
     }
 
-    void cleanup()
-    {
-        m_pWindow.reset();
-        m_pMeter.reset();
-        QDir::setCurrent(m_strOldDir);
-        m_pDir.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     void exitThenReadDuringAReading()
     {

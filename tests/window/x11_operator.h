@@ -5,7 +5,12 @@
 // under xvfb-run on the xcb platform; Missing() tells a test when to skip.
 #pragma once
 
+#include "window/access_dlg.h"
+#include "window_test_support.h"
+
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
@@ -13,6 +18,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 namespace X11 {
@@ -176,5 +182,79 @@ inline bool Screenshot(const QString &strPath)
     return QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), strPath})
            == 0;
 }
+
+// The main window as the operator has it after start, on the real boxes and
+// dialogs, in a folder of its own, with a simulated meter on the selected
+// port, under openbox. A box would wait for an answer no one gives: each one
+// is noted and closed, and the access dialog is confirmed unless the test
+// answers it itself (m_bConfirmAccess false).
+class CWindowFixture : public QObject {
+protected:
+    CWindowManager m_windowManager;
+    std::unique_ptr<QTemporaryDir> m_pDir;
+    QString m_strOldDir;
+    std::unique_ptr<CMeterSim> m_pMeter;
+    std::unique_ptr<CVarikDlg> m_pWindow;
+    QStringList m_boxes; // the texts of the boxes and dialogs that came up
+    QTimer m_boxWatch;
+    bool m_bConfirmAccess = true;
+
+    template <typename T> T *Find(const char *pName) const
+    {
+        T *pWidget = m_pWindow->findChild<T *>(QString::fromLatin1(pName));
+        if (!pWidget)
+            qFatal("no widget %s", pName);
+        return pWidget;
+    }
+    QPoint At(const char *pName) const { return ScreenPoint(Find<QWidget>(pName)); }
+
+    // Once per test program, after Missing() came back empty.
+    bool StartScreen()
+    {
+        connect(&m_boxWatch, &QTimer::timeout, [this] {
+            auto *pModal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!pModal)
+                return;
+            if (qobject_cast<CAccessDlg *>(pModal)) {
+                if (m_bConfirmAccess)
+                    pModal->accept();
+                return;
+            }
+            const auto *pBox = qobject_cast<QMessageBox *>(pModal);
+            m_boxes.append(pBox ? pBox->text() : QString::fromLatin1(pModal->metaObject()->className()));
+            pModal->done(QDialog::Rejected);
+        });
+        m_boxWatch.start(100);
+        return m_windowManager.Start();
+    }
+
+    // True once it is shown and active.
+    bool OpenWindow()
+    {
+        m_pDir = std::make_unique<QTemporaryDir>();
+        m_strOldDir = QDir::currentPath();
+        QDir::setCurrent(m_pDir->path());
+        m_boxes.clear();
+        m_pMeter = StartMeter();
+        SWindowSetup setup;
+        setup.strTitle = QStringLiteral("varik");
+        setup.extraPorts = {m_pMeter->SlavePath()};
+        setup.fnSystemPorts = [] { return QStringList(); };
+        setup.strPort = m_pMeter->SlavePath();
+        setup.strDeviceNumber = QStringLiteral("1");
+        setup.strLimitsPath = m_pDir->filePath(QStringLiteral("limits.txt"));
+        m_pWindow = std::make_unique<CVarikDlg>(setup);
+        m_pWindow->show();
+        return QTest::qWaitForWindowActive(m_pWindow.get());
+    }
+
+    void CloseWindow()
+    {
+        m_pWindow.reset();
+        m_pMeter.reset();
+        QDir::setCurrent(m_strOldDir);
+        m_pDir.reset();
+    }
+};
 
 } // namespace X11

@@ -3,6 +3,7 @@
 // layout. One decoding routine walks the tables.
 #include "data/catalogue.h"
 #include "data/decoders.h"
+#include "data/value_text.h"
 
 #include <algorithm>
 #include <vector>

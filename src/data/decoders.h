@@ -26,9 +26,3 @@ struct SRawValue {
     std::int32_t nRaw;
 };
 bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out);
-
-// The value texts, exposed for the tests.
-QString FormatMilli(std::int32_t nRaw);     // raw * 0.001f, "%3.2f"
-QString FormatCenti(std::int16_t nRaw);     // raw * 0.01f, "%3.2f"
-QString FormatFiftieths(std::uint32_t nRaw); // raw / 50, "%d"
-QString FormatDuration(std::uint32_t nSeconds); // "%02d:%02d:%02d", full hours

@@ -1,5 +1,6 @@
 // The limits file: "name = value" lines, the text the operator edits.
 #include "data/supply_limits.h"
+#include "data/supply_limits_file.h"
 
 #include <QStringDecoder>
 

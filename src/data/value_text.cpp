@@ -2,7 +2,7 @@
 // single-precision constants, so the products are taken with those exact
 // factors; the printing is locale-free (the application runs under the
 // user's LC_NUMERIC, where printf might write a decimal comma).
-#include "data/decoders.h"
+#include "data/value_text.h"
 
 #include <charconv>
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "data/supply_limits.h"
+#include "data/supply_limits_file.h"
 
 #include <QString>
 

@@ -1,4 +1,5 @@
 #include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 
 #include "link/frame.h"
 

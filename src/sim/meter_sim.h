@@ -66,9 +66,3 @@ private:
     struct SImpl;
     std::unique_ptr<SImpl> m_p;
 };
-
-// The data parts a meter sends, filled with plausible values for a 230 V /
-// 50 Hz network that change a little from call to call (t in seconds).
-QByteArray SimSecondData(double t);
-QByteArray SimMinuteData(double t);
-QByteArray SimDayData(double t);

@@ -2,7 +2,7 @@
 // hours plus a little noise, so successive reads differ the way a real
 // feeder's do. Every number is derived from t alone, so the same t gives the
 // same bytes.
-#include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 
 #include <QtEndian>
 

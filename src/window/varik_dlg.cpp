@@ -1,4 +1,5 @@
 #include "window/varik_dlg.h"
+#include "data/supply_limits_file.h"
 
 #include "window/app_title.h"
 #include "data/catalogue.h"

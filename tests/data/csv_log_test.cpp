@@ -2,7 +2,9 @@
 
 #include "data/catalogue.h"
 #include "data/decoders.h"
+#include "data/value_text.h"
 #include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 
 #include <gtest/gtest.h>
 

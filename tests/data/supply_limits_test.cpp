@@ -1,5 +1,6 @@
 #include "data/catalogue.h"
 #include "data/supply_limits.h"
+#include "data/supply_limits_file.h"
 
 #include <gtest/gtest.h>
 

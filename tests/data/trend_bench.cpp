@@ -5,6 +5,7 @@
 // A benchmark, not a test: it prints figures and judges nothing.
 #include "data/catalogue.h"
 #include "data/decoders.h"
+#include "data/value_text.h"
 #include "data/trend.h"
 
 #include <QString>

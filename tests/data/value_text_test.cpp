@@ -1,5 +1,6 @@
 #include "data/catalogue.h"
 #include "data/decoders.h"
+#include "data/value_text.h"
 
 #include <gtest/gtest.h>
 

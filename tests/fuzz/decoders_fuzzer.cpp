@@ -4,6 +4,7 @@
 // makes, so a failed one aborts like a crash.
 #include "data/catalogue.h"
 #include "data/decoders.h"
+#include "data/value_text.h"
 #include "data/list_file.h"
 
 #include <QStringList>

@@ -1,5 +1,6 @@
 // The simulated measurements land in the right fields with believable values.
 #include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 
 #include <QtEndian>
 

@@ -10,6 +10,7 @@
 #include "data/catalogue.h"
 #include "data/decoders.h"
 #include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 #include "window/spectrum_plot.h"
 #include "data/supply_limits.h"
 #include "window/trend_plot.h"

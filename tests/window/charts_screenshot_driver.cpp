@@ -11,6 +11,7 @@
 #include "window/charts_dlg.h"
 #include "data/decoders.h"
 #include "sim/meter_sim.h"
+#include "sim/meter_values.h"
 #include "window/trend_plot.h"
 #include "window/varik_dlg.h"
 

@@ -1,6 +1,7 @@
 // The chart window driven as the operator drives it, beside the main window,
 // against simulated meters, with every box and dialog answered from a script.
 #include "files/file_text.h"
+#include "data/supply_limits_file.h"
 #include "window_test_support.h"
 #include "test_files.h"
 

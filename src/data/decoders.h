@@ -26,6 +26,8 @@ struct SRawValue {
     std::int32_t nRaw;
 };
 bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out);
+// The same values alone, in list order (259 of them).
+bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out);
 
 // The value texts, exposed for the tests.
 QString FormatMilli(std::int32_t nRaw);     // raw * 0.001f, "%3.2f"

@@ -108,7 +108,7 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
 
     const quint16 nWanted = *pReplyLength;
     for (int nSends = 1;; ++nSends) {
-        RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, nPayloadLength).ToBytes(m_header);
+        Request(nCommand, nArgument, nPayloadLength).ToBytes(m_header);
         if (!SendRequest(pPayload, nPayloadLength))
             return 0;
 
@@ -174,7 +174,7 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
 int CMeterLink::CheckConnection()
 {
     m_pLine->ClearCancelled();
-    RequestHeader::Request(CMD_CHECK, 0, m_nDeviceNumber, 0).ToBytes(m_header);
+    Request(CMD_CHECK, 0, 0).ToBytes(m_header);
     const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
     if (!SendRequest(nullptr, 0))
         return 0;
@@ -223,9 +223,8 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
         QByteArray frame = toWire(strSent);
         frame.append('\0');
         const quint16 nPayloadLength = quint16(frame.size());
-        frame.prepend(RequestHeader::Request(CMD_UNLOCK, nNewLevel == 1 ? UNLOCK_LEVEL_1 : UNLOCK_LEVEL_2,
-                                             m_nDeviceNumber, nPayloadLength)
-                          .ToBytes());
+        frame.prepend(
+            Request(CMD_UNLOCK, nNewLevel == 1 ? UNLOCK_LEVEL_1 : UNLOCK_LEVEL_2, nPayloadLength).ToBytes());
         const auto *pFrame = reinterpret_cast<const quint8 *>(frame.constData());
         frame.append(char(Checksum(pFrame, int(frame.size()), nullptr, 0)));
 

@@ -24,6 +24,9 @@ public:
     void SetPortName(const QString &strName);
     void SetBaudRate(qint32 nRate);
     void SetDeviceNumber(quint16 nNumber);
+    // The feeder every request names, the check and the unlock included.
+    void SetSecondFeeder(bool bSecond) { m_bSecondFeeder = bSecond; }
+    bool SecondFeeder() const { return m_bSecondFeeder; }
 
     // One request/response exchange: unlocks first while no level is open,
     // judges the reply status, re-unlocks and repeats on STATUS_LOCKED.
@@ -50,6 +53,11 @@ public:
     ILine &Port() { return *m_pLine; }
 
 private:
+    RequestHeader Request(quint8 nCommand, quint8 nArgument, quint16 nPayloadLength) const
+    {
+        return RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, m_bSecondFeeder ? 1 : 0,
+                                      nPayloadLength);
+    }
     void Show(const QString &strText, EMsgIcon icon);
     // Opens the line with the link's settings (an open port is kept as it is);
     // on failure shows the port message, with the line's advice under it, and
@@ -66,6 +74,7 @@ private:
     QString m_strPortName;
     qint32 m_nBaudRate = 0;
     quint16 m_nDeviceNumber = 0;
+    bool m_bSecondFeeder = false;
     std::unique_ptr<ILine> m_pLine;
     quint8 m_header[HEADER_SIZE] = {};
     IOperator *m_pOperator = nullptr;

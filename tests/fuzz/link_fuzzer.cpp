@@ -306,8 +306,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
     if (nRefusedOpen)
         line.RefuseOpen(nRefusedOpen);
 
-    g_nFeeder = nFlags & 1;
     CMeterLink link(std::move(pOwnedLine), &op);
+    link.SetSecondFeeder((nFlags & 1) != 0);
     link.SetPortName(QStringLiteral("COM1"));
     link.SetBaudRate(qint32(nRate));
     link.SetDeviceNumber(nDevice);
@@ -345,6 +345,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
         CheckFrames(line, nDevice, quint8(nFlags & 1), call, nCommand);
         CheckCall(link, line, op, call, nResult);
     }
-    g_nFeeder = 0;
     return 0;
 }

@@ -23,7 +23,7 @@ const QByteArray TAIL_BYTE(1, '\x00');
 // A request as the link sends it to device 1: header, payload, checksum.
 QByteArray Request(quint8 nCommand, quint8 nArgument, const QByteArray &payload = QByteArray())
 {
-    QByteArray frame = RequestHeader::Request(nCommand, nArgument, 1, quint16(payload.size())).ToBytes() + payload;
+    QByteArray frame = RequestHeader::Request(nCommand, nArgument, 1, 0, quint16(payload.size())).ToBytes() + payload;
     return frame + char(FrameChecksum(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()),
                                       nullptr, 0));
 }
@@ -75,7 +75,6 @@ constexpr quint8 U = CMD_UNLOCK;
 struct SBench {
     SBench()
     {
-        g_nFeeder = 0;
         link.SetPortName("COM1");
         link.SetBaudRate(9600);
         link.SetDeviceNumber(1);

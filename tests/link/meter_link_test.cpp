@@ -44,7 +44,6 @@ class MeterLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_nFeeder = 0;
         QString strError;
         ASSERT_TRUE(sim.Start(&strError)) << strError.toStdString();
         strPath = sim.SlavePath();
@@ -52,8 +51,6 @@ protected:
         link.SetBaudRate(115200);
         link.SetDeviceNumber(1);
     }
-
-    void TearDown() override { g_nFeeder = 0; }
 
     // Opens the second level, so that an exchange goes straight to its
     // request and can unlock again with the stored password; forgets what
@@ -417,7 +414,7 @@ TEST_F(MeterLinkTest, FeederAndDeviceNumberGoOnTheWire)
     };
     UnlockSecondLevel();
     for (const auto &c : cases) {
-        g_nFeeder = c.nFeeder;
+        link.SetSecondFeeder(c.nFeeder == 1);
         link.SetDeviceNumber(c.nDevice);
         sim.ClearRequests();
         quint16 nLength = c.nSize;

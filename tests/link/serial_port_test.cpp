@@ -23,7 +23,7 @@ namespace {
 // A connection-check request to device 1: the meter echoes it.
 QByteArray CheckRequest()
 {
-    QByteArray frame = RequestHeader::Request(CMD_CHECK, 0, 1, 0).ToBytes();
+    QByteArray frame = RequestHeader::Request(CMD_CHECK, 0, 1, 0, 0).ToBytes();
     frame.append(char(CMeterLink::Checksum(reinterpret_cast<const quint8 *>(frame.constData()), HEADER_SIZE,
                                            nullptr, 0)));
     return frame;
@@ -33,7 +33,6 @@ class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_nFeeder = 0;
         QString strError;
         ASSERT_TRUE(sim.Start(&strError)) << strError.toStdString();
         strPath = sim.SlavePath();

@@ -30,14 +30,14 @@ public:
 
     // One request/response exchange: unlocks first while no level is open,
     // judges the reply status, re-unlocks and repeats on STATUS_LOCKED.
-    // *pReplyLength is in: bytes wanted, out: bytes got. 1 on a STATUS_OK
-    // reply, 0 after a failure the link has already reported.
-    int Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
+    // *pReplyLength is in: bytes wanted, out: bytes got. True on a STATUS_OK
+    // reply, false after a failure the link has already reported.
+    bool Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                  const quint8 *pPayload, quint16 nPayloadLength);
     // CMD_CHECK: the meter must echo the request. Learns m_nReplyTail.
-    int CheckConnection();
+    bool CheckConnection();
     // Opens an access level. An empty password asks the operator.
-    int Unlock(int bShowMessage, QString strPassword);
+    bool Unlock(bool bShowMessage, QString strPassword);
 
     static quint8 Checksum(const quint8 *pHeader, int nHeader, const quint8 *pPayload, int nPayload)
     {
@@ -61,12 +61,12 @@ private:
     void Show(const QString &strText, EMsgIcon icon);
     // Opens the line with the link's settings (an open port is kept as it is);
     // on failure shows the port message, with the line's advice under it, and
-    // gives 0.
-    int OpenPort();
+    // gives false.
+    bool OpenPort();
     // Sends m_header, the payload and their checksum on a freshly opened
-    // port and gives the meter its moment. 0 when the port would not open
-    // (reported) or the operator cancelled.
-    int SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
+    // port and gives the meter its moment. False when the port would not
+    // open (reported) or the operator cancelled.
+    bool SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
 
     quint8 m_nAccessLevel = 0;
     quint8 m_nReplyTail = 1;

@@ -76,7 +76,7 @@ SSessionOutcome CMeterSession::Check(const SLinkSettings &settings)
     const SSessionOutcome taken = TakeSettings(settings);
     if (!taken)
         return taken;
-    if (!m_link.CheckConnection() || !m_link.Unlock(1, QString()))
+    if (!m_link.CheckConnection() || !m_link.Unlock(true, QString()))
         return LinkFailure();
     return {};
 }

@@ -1,17 +1,14 @@
-#include "session/session_text.h"
-#include "files/file_text.h"
 #include "app/cli_commands.h"
 
-#include "link/atoi.h"
-#include "data/catalogue.h"
-#include "window/charts_text.h"
 #include "app/cli_operator.h"
+#include "data/catalogue.h"
 #include "data/csv_log.h"
-#include "files/csv_log_file.h"
-#include "data/decoders.h"
-#include "files/file_output.h"
 #include "data/list_file.h"
-#include "link/meter_link.h"
+#include "files/csv_log_file.h"
+#include "files/file_output.h"
+#include "files/file_text.h"
+#include "session/meter_session.h"
+#include "window/charts_text.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -30,66 +27,26 @@ void RequestStop(int)
     g_bStopRequested = 1;
 }
 
-struct SDataSetInfo {
-    quint8 nCommand;
-    int nSize;
-    CListRows (*pRows)();
-    bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &);
-};
-
-SDataSetInfo Info(EDataSet set)
+// Takes the link settings as the window's commands do. Each run is one
+// command, so --feeder holds for every request it sends, the connection
+// check and the unlock included.
+SLinkSettings PrepareSession(CMeterSession &session, const SCliLinkOptions &opts)
 {
-    switch (set) {
-    case EDataSet::Minute:
-        return {CMD_READ_MINUTE, MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute};
-    case EDataSet::Day:
-        return {CMD_READ_DAY, DAY_DATA_SIZE, DayListRows, DecodeDay};
-    case EDataSet::Second:
-        break;
-    }
-    return {CMD_READ_SECOND, SECOND_DATA_SIZE, SecondListRows, DecodeSecond};
+    session.SetSecondFeeder(opts.nFeeder == 2);
+    return {opts.strPort, opts.nBaudRate, opts.strDevice};
 }
 
-// Takes the link settings as the window's commands do; false (after the
-// range message) when the device number is out of range, and nothing is sent.
-bool PrepareLink(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts)
+// One read; false after a message when nothing usable came. A short reply
+// is a failure here too, so a script never takes it for data.
+bool ReadInto(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+              SReadResult &result)
 {
-    // Each run is one command, so --feeder holds for every request it sends,
-    // the connection check and the unlock included.
-    g_nFeeder = opts.nFeeder == 2 ? 1 : 0;
-    const int nDevice = AtoI(opts.strDevice);
-    if (!IsDeviceNumber(nDevice)) {
-        op.ShowMessage(SessionText::DeviceNumber(), EMsgIcon::Exclamation);
-        return false;
-    }
-    link.SetPortName(opts.strPort);
-    link.SetBaudRate(opts.nBaudRate);
-    link.SetDeviceNumber(quint16(nDevice));
-    return true;
-}
-
-// One read into rows, the reply's data into *pReply when asked for; false
-// after a message when nothing usable came. A short reply is a failure here
-// too, so a script never takes it for data.
-bool ReadInto(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
-              CListRows &rows, std::vector<quint8> *pReply = nullptr)
-{
-    const SDataSetInfo info = Info(set);
-    if (!PrepareLink(link, op, opts))
-        return false;
-    std::vector<quint8> buffer(size_t(info.nSize));
-    quint16 nLength = quint16(info.nSize);
-    if (!link.Exchange(info.nCommand, 1, buffer.data(), &nLength, nullptr, 0))
-        return false;
-    if (nLength < info.nSize || !info.pDecode(buffer.data(), nLength, rows)) {
-        op.Fail(SessionText::ReadFailed());
-        return false;
-    }
-    if (pReply != nullptr) {
-        buffer.resize(nLength);
-        *pReply = std::move(buffer);
-    }
-    return true;
+    result = session.Read(PrepareSession(session, opts), set);
+    if (result)
+        return true;
+    if (result.eFailure == ESessionFailure::ShortReply || result.eFailure == ESessionFailure::Undecodable)
+        op.Fail(result.strMessage);
+    return false;
 }
 
 // The window's message, then which file and what the system said.
@@ -100,13 +57,11 @@ QString CsvProblem(EFileResult result, const QString &strPath, const CCsvLogFile
     return strMessage + u'\n' + strPath + QStringLiteral(": ") + csv.ErrorText();
 }
 
-// The CSV row of a per-second reply, timed now in local time.
-QByteArray CsvRowNow(const std::vector<quint8> &reply)
+// The CSV row of a per-second reading, timed in local time.
+QByteArray CsvRowOf(const SReadResult &result)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    std::vector<std::int32_t> raw;
-    SecondRawValues(reply.data(), reply.size(), raw);
-    return CsvRow(now.toMSecsSinceEpoch(), now.offsetFromUtc(), raw);
+    const int nOffset = QDateTime::fromMSecsSinceEpoch(result.nMsecs).offsetFromUtc();
+    return CsvRow(result.nMsecs, nOffset, result.reading.raw);
 }
 
 bool WriteStdout(const QByteArray &bytes)
@@ -117,23 +72,19 @@ bool WriteStdout(const QByteArray &bytes)
 
 } // namespace
 
-int RunCheck(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts)
+int RunCheck(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts)
 {
-    if (!PrepareLink(link, op, opts))
-        return 1;
-    if (!link.CheckConnection())
-        return 1;
-    const int bUnlocked = link.Unlock(1, QString());
-    return bUnlocked && !op.Failed() ? 0 : 1;
+    const SSessionOutcome outcome = session.Check(PrepareSession(session, opts));
+    return outcome && !op.Failed() ? 0 : 1;
 }
 
-int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+int RunRead(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
             const QString &strOutput, bool bUtf8)
 {
-    CListRows rows = Info(set).pRows();
-    if (!ReadInto(link, op, opts, set, rows))
+    SReadResult result;
+    if (!ReadInto(session, op, opts, set, result))
         return 1;
-    QByteArray bytes = ListFileBytes(rows);
+    QByteArray bytes = ListFileBytes(result.reading.rows);
     if (bUtf8)
         bytes = FromCp1251(bytes).toUtf8();
     if (strOutput.isEmpty()) {
@@ -156,7 +107,7 @@ int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDa
     return 1;
 }
 
-int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
+int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
               const QString &strCsv, int nIntervalSec, int nCount)
 {
     // A record is only ever appended to a file that exists already.
@@ -186,11 +137,13 @@ int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, c
         // A failed read has told why; the record keeps the values held, the
         // CSV log gets no row, and the exit status tells a script that not
         // every record is fresh.
-        std::vector<quint8> reply;
-        const bool bRead = ReadInto(link, op, opts, EDataSet::Second, rows, &reply);
-        if (!bRead)
+        SReadResult result;
+        const bool bRead = ReadInto(session, op, opts, EDataSet::Second, result);
+        if (bRead)
+            rows = std::move(result.reading.rows);
+        else
             nStatus = 1;
-        const QByteArray csvRow = bRead && csv.IsOpen() ? CsvRowNow(reply) : QByteArray();
+        const QByteArray csvRow = bRead && csv.IsOpen() ? CsvRowOf(result) : QByteArray();
 
         if (!strFile.isEmpty()) {
             const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));

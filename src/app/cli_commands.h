@@ -2,10 +2,12 @@
 // 1 failed (the reason is on standard error).
 #pragma once
 
+#include "data/data_set.h"
+
 #include <QString>
 
 class CCliOperator;
-class CMeterLink;
+class CMeterSession;
 
 struct SCliLinkOptions {
     QString strPort;
@@ -14,19 +16,17 @@ struct SCliLinkOptions {
     int nFeeder = 1;   // 1 or 2
 };
 
-enum class EDataSet { Second, Minute, Day };
-
 // "Проверка связи": the connection check, then the unlock.
-int RunCheck(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts);
+int RunCheck(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts);
 
 // One read; the list goes to strOutput (written only on success) or to
 // standard output, in Windows-1251 or, with bUtf8, in UTF-8.
-int RunRead(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+int RunRead(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
             const QString &strOutput, bool bUtf8);
 
 // Per-second reads every nIntervalSec seconds; nCount reads, or until
 // SIGINT/SIGTERM when 0. Each read is appended as one record to the existing
 // file strFile, and each successful one as a row to the CSV log strCsv
 // (created when missing); either name may be empty, not both.
-int RunRecord(CMeterLink &link, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
+int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
               const QString &strCsv, int nIntervalSec, int nCount);

@@ -4,7 +4,7 @@
 //   varik-cli [options] record [--file FILE] [--csv FILE] [--interval SECONDS] [--count N]
 #include "app/cli_commands.h"
 #include "app/cli_operator.h"
-#include "link/meter_link.h"
+#include "session/meter_session.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -142,12 +142,12 @@ int main(int argc, char *argv[])
         return Usage(QStringLiteral("--password has at most 8 characters"));
 
     CCliOperator op(strLevel.toInt() - 1, strPassword);
-    CMeterLink link(&op);
+    CMeterSession session(&op);
 
     const QStringList words = parser.positionalArguments();
     const QString strCommand = words.value(0);
     if (strCommand == QStringLiteral("check") && words.size() == 1)
-        return RunCheck(link, op, opts);
+        return RunCheck(session, op, opts);
 
     if (strCommand == QStringLiteral("read") && words.size() == 2) {
         const QString strSet = words.at(1);
@@ -163,7 +163,7 @@ int main(int argc, char *argv[])
         const QString strEncoding = parser.value(QStringLiteral("encoding")).toLower();
         if (strEncoding != QStringLiteral("windows-1251") && strEncoding != QStringLiteral("utf-8"))
             return Usage(QStringLiteral("--encoding must be windows-1251 or utf-8"));
-        return RunRead(link, op, opts, set, parser.value(QStringLiteral("output")),
+        return RunRead(session, op, opts, set, parser.value(QStringLiteral("output")),
                        strEncoding == QStringLiteral("utf-8"));
     }
 
@@ -181,7 +181,7 @@ int main(int argc, char *argv[])
             return Usage(QStringLiteral("--interval takes a whole number of seconds"));
         if (!ParseCount(parser.value(QStringLiteral("count")), 0, nCount))
             return Usage(QStringLiteral("--count takes a whole number"));
-        return RunRecord(link, op, opts, strFile, strCsv, nInterval, nCount);
+        return RunRecord(session, op, opts, strFile, strCsv, nInterval, nCount);
     }
 
     return Usage(strCommand.isEmpty() ? QStringLiteral("no command given")

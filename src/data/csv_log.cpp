@@ -27,18 +27,6 @@ QByteArray CsvHeader()
     return header + '\n';
 }
 
-bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out)
-{
-    std::vector<SRawValue> fields;
-    if (!SecondRawFields(pData, nSize, fields))
-        return false;
-    out.clear();
-    out.reserve(fields.size());
-    for (const SRawValue &field : fields)
-        out.push_back(field.nRaw);
-    return true;
-}
-
 QByteArray MilliText(std::int32_t nRaw)
 {
     // Widened before the sign goes, so that INT32_MIN keeps its magnitude.

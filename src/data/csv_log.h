@@ -16,10 +16,6 @@
 // "time,<the 259 value names of the Секунда list in list order>\n".
 QByteArray CsvHeader();
 
-// The raw values of a per-second reply in list order (259 of them), as the
-// meter sent them; false (out unchanged) for a reply shorter than the data.
-bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out);
-
 // raw / 1000 in decimal with three decimals and a dot: -1234 gives "-1.234",
 // 5 gives "0.005". Exact, no floating point.
 QByteArray MilliText(std::int32_t nRaw);

@@ -232,3 +232,15 @@ bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<S
     out = std::move(values);
     return true;
 }
+
+bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out)
+{
+    std::vector<SRawValue> fields;
+    if (!SecondRawFields(pData, nSize, fields))
+        return false;
+    out.clear();
+    out.reserve(fields.size());
+    for (const SRawValue &field : fields)
+        out.push_back(field.nRaw);
+    return true;
+}

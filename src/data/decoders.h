@@ -26,3 +26,5 @@ struct SRawValue {
     std::int32_t nRaw;
 };
 bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out);
+// The same values alone, in list order (259 of them).
+bool SecondRawValues(const std::uint8_t *pData, std::size_t nSize, std::vector<std::int32_t> &out);

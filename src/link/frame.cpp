@@ -1,7 +1,5 @@
 #include "link/frame.h"
 
-quint8 g_nFeeder = 0;
-
 namespace {
 
 void PutU16(quint8 *p, quint16 v)
@@ -26,11 +24,11 @@ quint8 ChecksumStep(quint8 s, quint8 x)
 
 } // namespace
 
-RequestHeader RequestHeader::Request(quint8 nCommand, quint8 nArgument, quint16 nDeviceNumber,
+RequestHeader RequestHeader::Request(quint8 nCommand, quint8 nArgument, quint16 nDeviceNumber, quint8 nFeeder,
                                      quint16 nPayloadLength)
 {
     RequestHeader h;
-    h.Feeder = g_nFeeder;
+    h.Feeder = nFeeder;
     h.PayloadLength = nPayloadLength;
     h.Command = nCommand;
     h.Argument = nArgument;

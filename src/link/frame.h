@@ -25,11 +25,6 @@ inline constexpr quint16 STATUS_BAD_PASSWORD = 17;
 inline constexpr int HEADER_SIZE = 24;
 inline constexpr int MAX_PASSWORD_LENGTH = 8;
 
-// Feeder byte every request carries: 0 first feeder, 1 second. The data
-// reads set it from the second-feeder check box; the check and the unlock
-// send whatever it holds.
-extern quint8 g_nFeeder;
-
 // The 24-byte little-endian header. Only Feeder, PayloadLength, Command,
 // Argument and DeviceNumber vary in a request; a reply is read over the same
 // layout and only its Status is looked at.
@@ -46,8 +41,9 @@ struct RequestHeader {
     quint16 FixedTail = 1;
     quint16 Status = 0;
 
-    // A request header with the fixed fields and Feeder from g_nFeeder.
-    static RequestHeader Request(quint8 nCommand, quint8 nArgument, quint16 nDeviceNumber,
+    // A request header with the fixed fields. nFeeder is the feeder byte
+    // every request carries: 0 first feeder, 1 second.
+    static RequestHeader Request(quint8 nCommand, quint8 nArgument, quint16 nDeviceNumber, quint8 nFeeder,
                                  quint16 nPayloadLength);
 
     // The 24 bytes on the line, little-endian whatever the host.

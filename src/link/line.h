@@ -16,14 +16,15 @@ public:
     // waiting. May be null: then nothing is shown and nothing is cancelled.
     virtual void SetOperator(IOperator *pOperator) = 0;
 
-    // Opens the line at the rate and purges both directions. 1 on success;
-    // an open line returns 1 at once, whatever name and rate are asked for.
-    virtual int Open(QString strName, quint32 nRate) = 0;
+    // Opens the line at the rate and purges both directions. True on
+    // success; an open line gives true at once, whatever name and rate are
+    // asked for.
+    virtual bool Open(QString strName, quint32 nRate) = 0;
     // After a failed Open: a line of advice when the operator can remedy the
     // failure (their user may not open the device); empty otherwise.
     virtual QString OpenHint() const = 0;
     virtual void Close() = 0;
-    virtual int IsOpen() const = 0;
+    virtual bool IsOpen() const = 0;
 
     // Returns the bytes written; a closed line takes none.
     virtual int Write(const quint8 *pBytes, int n) = 0;

@@ -52,21 +52,21 @@ void CMemoryLine::Record(ELineEvent kind, int nCount, const QByteArray &bytes)
     m_events.append({kind, m_nNowMs, nCount, bytes});
 }
 
-int CMemoryLine::Open(QString strName, quint32 nRate)
+bool CMemoryLine::Open(QString strName, quint32 nRate)
 {
     Q_UNUSED(strName);
     if (m_bOpen)
-        return 1;
+        return true;
     ++m_nOpenAttempts;
     if (nRate == 0 || m_refusedOpens.contains(m_nOpenAttempts)) {
         Record(ELineEvent::OpenRefused);
-        return 0;
+        return false;
     }
-    m_bOpen = 1;
+    m_bOpen = true;
     m_nRate = nRate;
     m_nReceived = 0;
     Record(ELineEvent::Open);
-    return 1;
+    return true;
 }
 
 void CMemoryLine::Close()
@@ -74,7 +74,7 @@ void CMemoryLine::Close()
     if (!m_bOpen)
         return;
     // What the meter still sends goes nowhere.
-    m_bOpen = 0;
+    m_bOpen = false;
     m_bRequestWritten = false;
     m_arrivals.clear();
     m_input.clear();

@@ -60,10 +60,10 @@ public:
 
     // ---- the line ----------------------------------------------------------
     void SetOperator(IOperator *pOperator) override { m_pOperator = pOperator; }
-    int Open(QString strName, quint32 nRate) override;
+    bool Open(QString strName, quint32 nRate) override;
     QString OpenHint() const override { return m_bOpen ? QString() : m_strOpenHint; }
     void Close() override;
-    int IsOpen() const override { return m_bOpen; }
+    bool IsOpen() const override { return m_bOpen; }
     int Write(const quint8 *pBytes, int n) override;
     int WriteByte(quint8 b) override { return Write(&b, 1); }
     quint32 Read(quint8 *pBuffer, quint32 n) override;
@@ -90,7 +90,7 @@ private:
     bool KeepWaiting();
 
     IOperator *m_pOperator = nullptr;
-    int m_bOpen = 0;
+    bool m_bOpen = false;
     quint32 m_nRate = 0;
     qint64 m_nNowMs = 0;
     qint64 m_nAskedAtMs = -WAIT_SLICE_MS;

@@ -66,68 +66,68 @@ void CMeterLink::Show(const QString &strText, EMsgIcon icon)
         m_pOperator->ShowMessage(strText, icon);
 }
 
-int CMeterLink::OpenPort()
+bool CMeterLink::OpenPort()
 {
     if (m_pLine->Open(m_strPortName, quint32(m_nBaudRate)))
-        return 1;
+        return true;
     const QString strHint = m_pLine->OpenHint();
     Show(LinkText::Port(m_strPortName) + (strHint.isEmpty() ? QString() : QStringLiteral("\n") + strHint),
          EMsgIcon::Stop);
-    return 0;
+    return false;
 }
 
-int CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
+bool CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
 {
     // A port an earlier unlock left open is closed first, so every request
     // starts on a freshly opened, purged line.
     if (m_pLine->IsOpen())
         m_pLine->Close();
     if (!OpenPort())
-        return 0;
+        return false;
     m_pLine->PurgeOutput();
     m_pLine->PurgeInput();
     m_pLine->Write(m_header, HEADER_SIZE);
     if (pPayload && nPayloadLength)
         m_pLine->Write(pPayload, nPayloadLength);
     m_pLine->WriteByte(Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength));
-    return m_pLine->Pause(REPLY_DELAY_MS) ? 1 : 0;
+    return m_pLine->Pause(REPLY_DELAY_MS);
 }
 
-int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
+bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                          const quint8 *pPayload, quint16 nPayloadLength)
 {
     if (!pReply || !pReplyLength)
-        return 0;
+        return false;
     m_pLine->ClearCancelled();
     if (m_nDeviceNumber == 0) {
         Show(LinkText::DeviceNumber(), EMsgIcon::Exclamation);
-        return 0;
+        return false;
     }
-    if (m_nAccessLevel == 0 && !Unlock(0, QString()))
-        return 0;
+    if (m_nAccessLevel == 0 && !Unlock(false, QString()))
+        return false;
 
     const quint16 nWanted = *pReplyLength;
     for (int nSends = 1;; ++nSends) {
-        RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, nPayloadLength).ToBytes(m_header);
+        Request(nCommand, nArgument, nPayloadLength).ToBytes(m_header);
         if (!SendRequest(pPayload, nPayloadLength))
-            return 0;
+            return false;
 
         // The status decides whether any data follow, so it is judged before
         // the data are waited for.
         const quint32 nHeader = m_pLine->Read(m_header, HEADER_SIZE);
         if (m_pLine->IsCancelled())
-            return 0;
+            return false;
         if (nHeader < quint32(HEADER_SIZE)) {
             Show(LinkText::NoAnswer(), EMsgIcon::Stop);
             m_pLine->Close();
-            return 0;
+            return false;
         }
 
         switch (StatusOf(m_header)) {
         case STATUS_OK: {
             const quint32 nGot = m_pLine->Read(pReply, nWanted);
             if (m_pLine->IsCancelled())
-                return 0;
+                return false;
             *pReplyLength = quint16(nGot);
             // The checksum byte is not checked. When the data came short the
             // line has gone quiet already, so nothing is gained by waiting.
@@ -135,15 +135,15 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
                 quint8 nReplyChecksum = 0;
                 m_pLine->Read(&nReplyChecksum, 1);
                 if (m_pLine->IsCancelled())
-                    return 0;
+                    return false;
             }
             m_pLine->Close();
-            return 1;
+            return true;
         }
         case STATUS_BUSY:
             Show(LinkText::Busy(), EMsgIcon::Exclamation);
             m_pLine->Close();
-            return 0;
+            return false;
         case STATUS_LOCKED: {
             // The unlock goes out on this same port, so the rest of this
             // reply (checksum, maybe a tail byte) must not be taken for the
@@ -151,55 +151,55 @@ int CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quin
             quint8 aRest[MAX_REPLY_TAIL];
             m_pLine->Read(aRest, MAX_REPLY_TAIL);
             if (m_pLine->IsCancelled())
-                return 0;
-            if (!Unlock(0, m_strPassword)) {
+                return false;
+            if (!Unlock(false, m_strPassword)) {
                 m_pLine->Close();
-                return 0;
+                return false;
             }
             if (nSends < MAX_SENDS)
                 continue;
             // Still locked after the last send: the meter is not being served.
             Show(LinkText::LineError(), EMsgIcon::Stop);
             m_pLine->Close();
-            return 0;
+            return false;
         }
         default:
             Show(LinkText::LineError(), EMsgIcon::Stop);
             m_pLine->Close();
-            return 0;
+            return false;
         }
     }
 }
 
-int CMeterLink::CheckConnection()
+bool CMeterLink::CheckConnection()
 {
     m_pLine->ClearCancelled();
-    RequestHeader::Request(CMD_CHECK, 0, m_nDeviceNumber, 0).ToBytes(m_header);
+    Request(CMD_CHECK, 0, 0).ToBytes(m_header);
     const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
     if (!SendRequest(nullptr, 0))
-        return 0;
+        return false;
 
     // The meter echoes the request, perhaps with one tail byte after it.
     quint8 aReply[HEADER_SIZE + MAX_REPLY_TAIL] = {};
     const quint32 n = m_pLine->Read(aReply, sizeof aReply);
     if (m_pLine->IsCancelled())
-        return 0;
+        return false;
     if (n < quint32(HEADER_SIZE + 1)) {
         Show(LinkText::NoAnswer(), EMsgIcon::Stop);
         m_pLine->Close();
-        return 0;
+        return false;
     }
     if (std::equal(m_header, m_header + HEADER_SIZE, aReply) && aReply[HEADER_SIZE] == nChecksum) {
         m_nReplyTail = n == quint32(HEADER_SIZE + 1) ? 1 : 2;
         m_pLine->Close();
-        return 1;
+        return true;
     }
     Show(LinkText::LineError(), EMsgIcon::Stop);
     m_pLine->Close();
-    return 0;
+    return false;
 }
 
-int CMeterLink::Unlock(int bShowMessage, QString strPassword)
+bool CMeterLink::Unlock(bool bShowMessage, QString strPassword)
 {
     m_pLine->ClearCancelled();
     const bool bAsk = strPassword.isEmpty();
@@ -210,7 +210,7 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
         if (bAsk) {
             if (!m_pOperator || !m_pOperator->AskAccess(nDialogLevel, strTyped)) {
                 m_pLine->Close();
-                return 0;
+                return false;
             }
             m_strPassword.clear();
         }
@@ -223,29 +223,28 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
         QByteArray frame = toWire(strSent);
         frame.append('\0');
         const quint16 nPayloadLength = quint16(frame.size());
-        frame.prepend(RequestHeader::Request(CMD_UNLOCK, nNewLevel == 1 ? UNLOCK_LEVEL_1 : UNLOCK_LEVEL_2,
-                                             m_nDeviceNumber, nPayloadLength)
-                          .ToBytes());
+        frame.prepend(
+            Request(CMD_UNLOCK, nNewLevel == 1 ? UNLOCK_LEVEL_1 : UNLOCK_LEVEL_2, nPayloadLength).ToBytes());
         const auto *pFrame = reinterpret_cast<const quint8 *>(frame.constData());
         frame.append(char(Checksum(pFrame, int(frame.size()), nullptr, 0)));
 
         // Within an exchange the port is open already and is used as it is.
         if (!OpenPort())
-            return 0;
+            return false;
         m_pLine->PurgeOutput();
         m_pLine->PurgeInput();
         m_pLine->Write(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
         if (!m_pLine->Pause(REPLY_DELAY_MS))
-            return 0;
+            return false;
 
         quint8 aAnswer[HEADER_SIZE + MAX_REPLY_TAIL] = {};
         const quint32 n = m_pLine->Read(aAnswer, quint32(HEADER_SIZE + m_nReplyTail));
         if (m_pLine->IsCancelled())
-            return 0;
+            return false;
         if (n < quint32(HEADER_SIZE + 1)) {
             Show(LinkText::Channel(), EMsgIcon::Exclamation);
             m_pLine->Close();
-            return 0;
+            return false;
         }
 
         switch (StatusOf(aAnswer)) {
@@ -253,11 +252,11 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
             if (nAttempt == 2) {
                 m_pLine->Pause(REFUSAL_PAUSE_MS); // a cancel closes the port itself
                 m_pLine->Close();
-                return 0;
+                return false;
             }
             if (!m_pOperator || !m_pOperator->AskYesNo(LinkText::PasswordRefused())) {
                 m_pLine->Close();
-                return 0;
+                return false;
             }
             continue;
         case STATUS_OK:
@@ -266,11 +265,11 @@ int CMeterLink::Unlock(int bShowMessage, QString strPassword)
                 Show(LinkText::PasswordAccepted(nNewLevel), EMsgIcon::Exclamation);
             m_strPassword = strSent;
             m_pLine->Close();
-            return 1;
+            return true;
         default:
             // A status the meter gives for reasons of its own: taken as done.
             m_pLine->Close();
-            return 1;
+            return true;
         }
     }
 }

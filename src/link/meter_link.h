@@ -24,17 +24,20 @@ public:
     void SetPortName(const QString &strName);
     void SetBaudRate(qint32 nRate);
     void SetDeviceNumber(quint16 nNumber);
+    // The feeder every request names, the check and the unlock included.
+    void SetSecondFeeder(bool bSecond) { m_bSecondFeeder = bSecond; }
+    bool SecondFeeder() const { return m_bSecondFeeder; }
 
     // One request/response exchange: unlocks first while no level is open,
     // judges the reply status, re-unlocks and repeats on STATUS_LOCKED.
-    // *pReplyLength is in: bytes wanted, out: bytes got. 1 on a STATUS_OK
-    // reply, 0 after a failure the link has already reported.
-    int Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
+    // *pReplyLength is in: bytes wanted, out: bytes got. True on a STATUS_OK
+    // reply, false after a failure the link has already reported.
+    bool Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                  const quint8 *pPayload, quint16 nPayloadLength);
     // CMD_CHECK: the meter must echo the request. Learns m_nReplyTail.
-    int CheckConnection();
+    bool CheckConnection();
     // Opens an access level. An empty password asks the operator.
-    int Unlock(int bShowMessage, QString strPassword);
+    bool Unlock(bool bShowMessage, QString strPassword);
 
     static quint8 Checksum(const quint8 *pHeader, int nHeader, const quint8 *pPayload, int nPayload)
     {
@@ -50,15 +53,20 @@ public:
     ILine &Port() { return *m_pLine; }
 
 private:
+    RequestHeader Request(quint8 nCommand, quint8 nArgument, quint16 nPayloadLength) const
+    {
+        return RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, m_bSecondFeeder ? 1 : 0,
+                                      nPayloadLength);
+    }
     void Show(const QString &strText, EMsgIcon icon);
     // Opens the line with the link's settings (an open port is kept as it is);
     // on failure shows the port message, with the line's advice under it, and
-    // gives 0.
-    int OpenPort();
+    // gives false.
+    bool OpenPort();
     // Sends m_header, the payload and their checksum on a freshly opened
-    // port and gives the meter its moment. 0 when the port would not open
-    // (reported) or the operator cancelled.
-    int SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
+    // port and gives the meter its moment. False when the port would not
+    // open (reported) or the operator cancelled.
+    bool SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
 
     quint8 m_nAccessLevel = 0;
     quint8 m_nReplyTail = 1;
@@ -66,6 +74,7 @@ private:
     QString m_strPortName;
     qint32 m_nBaudRate = 0;
     quint16 m_nDeviceNumber = 0;
+    bool m_bSecondFeeder = false;
     std::unique_ptr<ILine> m_pLine;
     quint8 m_header[HEADER_SIZE] = {};
     IOperator *m_pOperator = nullptr;

@@ -50,14 +50,14 @@ CSerialPort::CSerialPort() = default;
 
 CSerialPort::~CSerialPort() = default;
 
-int CSerialPort::Open(QString strName, quint32 nRate)
+bool CSerialPort::Open(QString strName, quint32 nRate)
 {
     if (m_bOpen)
-        return 1;
+        return true;
     m_strOpenHint.clear();
     // The time-outs divide by the rate.
     if (nRate == 0)
-        return 0;
+        return false;
 
     const QString strDevice = DevicePath(strName);
     auto port = std::make_unique<QSerialPort>();
@@ -69,12 +69,12 @@ int CSerialPort::Open(QString strName, quint32 nRate)
     if (!port->setBaudRate(qint32(nRate)) || !port->setDataBits(QSerialPort::Data8)
         || !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop)
         || !port->setFlowControl(QSerialPort::NoFlowControl))
-        return 0;
+        return false;
     if (!port->open(QIODevice::ReadWrite)) {
         // The port's own error cannot tell a lock held by someone else from
         // a device this user may not open, so the device itself is asked.
         m_strOpenHint = DeviceAccessHint(strDevice.startsWith(u'/') ? strDevice : QStringLiteral("/dev/") + strDevice);
-        return 0;
+        return false;
     }
 
     // While the port is held, the kernel refuses the device to anyone else
@@ -89,11 +89,11 @@ int CSerialPort::Open(QString strName, quint32 nRate)
         port->close();
         if (m_pOperator)
             m_pOperator->ShowMessage(LinkText::RateUnsupported(), EMsgIcon::Information);
-        return 0;
+        return false;
     }
     if (!port->clear(QSerialPort::AllDirections)) {
         port->close();
-        return 0;
+        return false;
     }
     // Hold DTR and RTS off. A pseudo-terminal has no modem lines and refuses
     // both requests; that is no reason to fail the open.
@@ -104,11 +104,11 @@ int CSerialPort::Open(QString strName, quint32 nRate)
     // to size them, so there is nothing to set.
 
     m_hPort = std::move(port);
-    m_bOpen = 1;
+    m_bOpen = true;
     m_strOpenPort = strName;
     m_nRate = nRate;
     m_nReceived = 0;
-    return 1;
+    return true;
 }
 
 void CSerialPort::Close()
@@ -118,7 +118,7 @@ void CSerialPort::Close()
     m_hPort->clear(QSerialPort::AllDirections);
     m_hPort->close();
     m_hPort.reset();
-    m_bOpen = 0;
+    m_bOpen = false;
     m_strOpenPort.clear();
 }
 

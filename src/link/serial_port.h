@@ -22,11 +22,11 @@ public:
 
     // Opens the port exclusively (a lock file and the kernel's exclusive
     // mode) at 8N1, no flow control, DTR and RTS off, purges both
-    // directions. 1 on success; an open port returns 1 at once.
-    int Open(QString strName, quint32 nRate) override;
+    // directions. True on success; an open port gives true at once.
+    bool Open(QString strName, quint32 nRate) override;
     QString OpenHint() const override { return m_strOpenHint; }
     void Close() override;
-    int IsOpen() const override { return m_bOpen; }
+    bool IsOpen() const override { return m_bOpen; }
 
     // One write per byte, then a flush. Returns the bytes written.
     int Write(const quint8 *pBytes, int n) override;
@@ -46,7 +46,7 @@ private:
     bool KeepWaiting();
 
     std::unique_ptr<QSerialPort> m_hPort;
-    int m_bOpen = 0;
+    bool m_bOpen = false;
     QString m_strOpenPort;
     QString m_strOpenHint;
     quint32 m_nRate = 0;

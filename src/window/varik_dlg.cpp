@@ -49,7 +49,7 @@ CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pPar
       m_operator(m_pDialogs),
       m_setup(std::move(setup)),
       m_timerContinuous(this),
-      m_link(&m_operator),
+      m_session(&m_operator),
       m_inputHold(this)
 {
     InitResources();
@@ -142,7 +142,7 @@ void CVarikDlg::OnInitDialog()
                                            QStringLiteral("9600"));
     SelectRemembered(m_pUi->m_comboSpeed, strSpeed, 6);
 
-    g_nFeeder = 0;
+    m_session.SetSecondFeeder(false);
     m_strInterval = QStringLiteral("1");
     m_bRecordToFile = 0;
     m_pUi->m_editRecordFile->setEnabled(false);

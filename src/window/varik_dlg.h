@@ -8,7 +8,7 @@
 #include "window/dialogs.h"
 #include "window/input_hold.h"
 #include "window/list_model.h"
-#include "link/meter_link.h"
+#include "session/meter_session.h"
 #include "data/supply_limits.h"
 
 #include <QDialog>
@@ -50,7 +50,8 @@ public:
     const CListRows &SecondRows() const { return m_modelSecond.Rows(); }
     const CListRows &MinuteRows() const { return m_modelMinute.Rows(); }
     const CListRows &DayRows() const { return m_modelDay.Rows(); }
-    CMeterLink &Link() { return m_link; }
+    CMeterLink &Link() { return m_session.Link(); }
+    CMeterSession &Session() { return m_session; }
     const QString &IniPath() const { return m_strIniPath; }
     // True while a command runs (the operator's input to the window waits).
     bool IsBusy() const { return m_bBusy; }
@@ -123,11 +124,10 @@ private:
     void LoadLimits();
     void ReadSecond(bool bTick);
     void TickOnce();
-    bool TakeLinkSettings(bool bSetFeeder);
-    using Decoder = bool (*)(const std::uint8_t *, std::size_t, CListRows &);
-    // True when the list shows the new reading; reply holds the data read.
-    bool ReadList(quint8 nCommand, int nSize, CListModel &model, Decoder fnDecode, bool bReportShortReply,
-                  std::vector<quint8> &reply);
+    SLinkSettings TakeLinkSettings();
+    // Reads a set into its list (the list keeps its values when the read
+    // fails); a short reply is told of only when bReportShortReply.
+    SReadResult ReadList(EDataSet set, CListModel &model, bool bReportShortReply);
     void SaveList(const CListModel &model);
     void Record();
     void StartTimer();
@@ -147,7 +147,7 @@ private:
     QString m_strInterval;
     int m_bRecordToFile = 0;
 
-    CMeterLink m_link;
+    CMeterSession m_session;
     QString m_strIniPath;
     bool m_bBusy = false;
     bool m_bTickDue = false; // a tick fell due while a command ran

@@ -551,7 +551,7 @@ TEST_F(CliTest, PortThatWillNotOpenIsNamedWithAdviceOnlyWhenTheUserMayNotOpenIt)
 
     {
         CSerialPort holder; // someone else holds the port
-        ASSERT_EQ(holder.Open(m_sim.SlavePath(), 115200), 1);
+        ASSERT_TRUE(holder.Open(m_sim.SlavePath(), 115200));
         r = Run({"check"});
         EXPECT_EQ(r.nExit, 1);
         EXPECT_EQ(r.err, (LinkText::Port(m_sim.SlavePath()) + u'\n').toUtf8());

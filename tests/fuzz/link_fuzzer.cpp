@@ -220,19 +220,19 @@ bool EndedOnThirdRefusal(const CMemoryLine &line)
         && events[n - 3].bytes.size() >= HEADER_SIZE + 1 && StatusOf(events[n - 3].bytes) == STATUS_BAD_PASSWORD;
 }
 
-void CheckCall(CMeterLink &link, CMemoryLine &line, CFuzzOperator &op, ECall call, int nResult)
+void CheckCall(CMeterLink &link, CMemoryLine &line, CFuzzOperator &op, ECall call, bool bResult)
 {
     Require(!line.IsOpen(), "the line is closed when a call ends");
 
     const bool bCancelled = op.done.contains(EDone::WaitCancelled);
     Require(link.WasCancelled() == bCancelled, "the link knows when the operator stopped a wait");
     if (bCancelled) {
-        Require(nResult == 0, "a stopped wait fails the call");
+        Require(!bResult, "a stopped wait fails the call");
         Require(op.done.last() == EDone::WaitCancelled, "nothing is shown after a stopped wait");
         return;
     }
 
-    if (nResult == 0) {
+    if (!bResult) {
         // Every failure is explained: by a message, by the operator's No or
         // cancelled dialog, or by the meter's third refusal of a password.
         const bool bShownOrDeclined = !op.done.isEmpty()
@@ -258,12 +258,12 @@ void CheckCall(CMeterLink &link, CMemoryLine &line, CFuzzOperator &op, ECall cal
 
 // With LINK_FUZZER_TRACE set, each call is told on standard error: handy
 // when a seed or a crash input is to be understood.
-void Trace(const CMemoryLine &line, const CFuzzOperator &op, quint8 nCall, int nResult)
+void Trace(const CMemoryLine &line, const CFuzzOperator &op, quint8 nCall, bool bResult)
 {
     static const bool bTrace = std::getenv("LINK_FUZZER_TRACE") != nullptr;
     if (!bTrace)
         return;
-    std::fprintf(stderr, "call %d -> %d at %lld ms\n", nCall & 15, nResult, static_cast<long long>(line.NowMs()));
+    std::fprintf(stderr, "call %d -> %d at %lld ms\n", nCall & 15, int(bResult), static_cast<long long>(line.NowMs()));
     for (const SShown &shown : op.shown)
         std::fprintf(stderr, "  shown: %s\n", qPrintable(shown.strText.section('\n', -1)));
     std::fprintf(stderr, "  line: %s\n", qPrintable(line.Log().join(", ")));
@@ -306,8 +306,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
     if (nRefusedOpen)
         line.RefuseOpen(nRefusedOpen);
 
-    g_nFeeder = nFlags & 1;
     CMeterLink link(std::move(pOwnedLine), &op);
+    link.SetSecondFeeder((nFlags & 1) != 0);
     link.SetPortName(QStringLiteral("COM1"));
     link.SetBaudRate(qint32(nRate));
     link.SetDeviceNumber(nDevice);
@@ -318,33 +318,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
         op.done.clear();
         line.ClearRecord();
         const int nKind = (nCall & 7) % 6;
-        const int bShowMessage = (nCall >> 3) & 1;
+        const bool bShowMessage = ((nCall >> 3) & 1) != 0;
         ECall call = ECall::Read;
         quint8 nCommand = 0;
-        int nResult = 0;
+        bool bResult = false;
         if (nKind == 0) {
             call = ECall::Check;
-            nResult = link.CheckConnection();
+            bResult = link.CheckConnection();
         } else if (nKind == 1) {
             call = ECall::UnlockAsking;
-            nResult = link.Unlock(bShowMessage, QString());
+            bResult = link.Unlock(bShowMessage, QString());
         } else if (nKind == 2) {
             call = ECall::UnlockGiven;
-            nResult = link.Unlock(bShowMessage, strGiven);
+            bResult = link.Unlock(bShowMessage, strGiven);
         } else {
             nCommand = READ_COMMANDS[nKind - 3];
             const quint16 nWanted = READ_SIZES[nKind - 3];
             quint16 nLength = nWanted;
             std::memset(aReply, 0xEE, sizeof aReply);
-            nResult = link.Exchange(nCommand, 1, aReply, &nLength, nullptr, 0);
-            if (nResult)
+            bResult = link.Exchange(nCommand, 1, aReply, &nLength, nullptr, 0);
+            if (bResult)
                 CheckReadSuccess(line, nCommand, nWanted, aReply, nLength);
         }
-        Trace(line, op, nCall, nResult);
-        Require(nResult == 0 || nResult == 1, "a call gives 0 or 1");
+        Trace(line, op, nCall, bResult);
         CheckFrames(line, nDevice, quint8(nFlags & 1), call, nCommand);
-        CheckCall(link, line, op, call, nResult);
+        CheckCall(link, line, op, call, bResult);
     }
-    g_nFeeder = 0;
     return 0;
 }

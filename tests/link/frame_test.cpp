@@ -44,16 +44,12 @@ struct SHeaderCase {
     quint8 nChecksum;
 };
 
-class RequestHeaderBytes : public ::testing::TestWithParam<SHeaderCase> {
-protected:
-    void TearDown() override { g_nFeeder = 0; }
-};
+class RequestHeaderBytes : public ::testing::TestWithParam<SHeaderCase> {};
 
 TEST_P(RequestHeaderBytes, MatchTheLineAndChecksum)
 {
     const SHeaderCase &c = GetParam();
-    g_nFeeder = c.nFeeder;
-    const QByteArray bytes = RequestHeader::Request(c.nCommand, c.nArgument, c.nDevice, 0).ToBytes();
+    const QByteArray bytes = RequestHeader::Request(c.nCommand, c.nArgument, c.nDevice, c.nFeeder, 0).ToBytes();
     EXPECT_EQ(bytes.toHex(' '), Hex(c.pBytes).toHex(' '));
     EXPECT_EQ(ChecksumOf(bytes), c.nChecksum);
 

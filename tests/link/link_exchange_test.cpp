@@ -23,7 +23,7 @@ const QByteArray TAIL_BYTE(1, '\x00');
 // A request as the link sends it to device 1: header, payload, checksum.
 QByteArray Request(quint8 nCommand, quint8 nArgument, const QByteArray &payload = QByteArray())
 {
-    QByteArray frame = RequestHeader::Request(nCommand, nArgument, 1, quint16(payload.size())).ToBytes() + payload;
+    QByteArray frame = RequestHeader::Request(nCommand, nArgument, 1, 0, quint16(payload.size())).ToBytes() + payload;
     return frame + char(FrameChecksum(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()),
                                       nullptr, 0));
 }
@@ -75,7 +75,6 @@ constexpr quint8 U = CMD_UNLOCK;
 struct SBench {
     SBench()
     {
-        g_nFeeder = 0;
         link.SetPortName("COM1");
         link.SetBaudRate(9600);
         link.SetDeviceNumber(1);
@@ -86,13 +85,13 @@ struct SBench {
     {
         op.accessAnswers = {{1, "2222"}};
         line.QueueReply(Answer(STATUS_OK));
-        ASSERT_EQ(link.Unlock(0, QString()), 1);
+        ASSERT_TRUE(link.Unlock(false, QString()));
         op = CScriptedOperator();
         line.ClearRecord();
         nStartMs = line.NowMs();
     }
 
-    int ReadSecond()
+    bool ReadSecond()
     {
         nLength = SECOND_SIZE;
         return link.Exchange(CMD_READ_SECOND, 1, aReply, &nLength, nullptr, 0);
@@ -128,7 +127,7 @@ TEST(LinkExchange, EveryStatusAndShortReply)
         const char *pName;
         QList<SReply> replies; // one for each request, in order
         QList<bool> yesNo;
-        int nResult;
+        bool bOk;
         quint16 nLength; // on success
         SMessages shown;
         QList<quint8> commands;
@@ -192,8 +191,8 @@ TEST(LinkExchange, EveryStatusAndShortReply)
             b.line.QueueReply(reply);
         b.op.yesNoAnswers = c.yesNo;
 
-        EXPECT_EQ(b.ReadSecond(), c.nResult);
-        if (c.nResult) {
+        EXPECT_EQ(b.ReadSecond(), c.bOk);
+        if (c.bOk) {
             EXPECT_EQ(b.nLength, c.nLength);
         }
         EXPECT_EQ(b.op.shown, c.shown);
@@ -206,7 +205,7 @@ TEST(LinkExchange, EveryStatusAndShortReply)
             EXPECT_EQ(b.Reads(), c.reads);
         }
         EXPECT_EQ(b.ElapsedMs(), c.nMs);
-        EXPECT_EQ(b.line.IsOpen(), 0);
+        EXPECT_FALSE(b.line.IsOpen());
         EXPECT_EQ(b.line.RepliesLeft(), 0);
         EXPECT_FALSE(b.link.WasCancelled());
     }
@@ -252,7 +251,7 @@ TEST(LinkExchange, LineThatWillNotOpenNamesThePort)
         EXPECT_EQ(b.ReadSecond(), 0);
         EXPECT_EQ(b.op.shown, SMessages({port}));
         EXPECT_EQ(CommandsOf(b.line.Frames()), c.commands);
-        EXPECT_EQ(b.line.IsOpen(), 0);
+        EXPECT_FALSE(b.line.IsOpen());
     }
 
     // The first exchange's unlock, and the check.
@@ -261,7 +260,7 @@ TEST(LinkExchange, LineThatWillNotOpenNamesThePort)
     b.line.RefuseOpen(2);
     b.op.accessAnswers = {{0, ""}};
     EXPECT_EQ(b.ReadSecond(), 0);
-    EXPECT_EQ(b.link.CheckConnection(), 0);
+    EXPECT_FALSE(b.link.CheckConnection());
     EXPECT_EQ(b.op.shown, SMessages({port, port}));
     EXPECT_TRUE(b.line.Frames().isEmpty());
 }
@@ -286,7 +285,7 @@ TEST(LinkUnlock, AnswersThroughTheDialog)
     const struct {
         const char *pName;
         QList<SReply> replies;
-        int nResult;
+        bool bOk;
         quint8 nLevel;
         SMessages shown;
         int nFrames;
@@ -308,20 +307,20 @@ TEST(LinkUnlock, AnswersThroughTheDialog)
         b.op.yesNoAnswers = {true, true};
         for (const SReply &reply : c.replies)
             b.line.QueueReply(reply);
-        EXPECT_EQ(b.link.Unlock(1, QString()), c.nResult);
+        EXPECT_EQ(b.link.Unlock(true, QString()), c.bOk);
         EXPECT_EQ(b.link.AccessLevel(), c.nLevel);
         EXPECT_EQ(b.op.shown, c.shown);
         const QByteArray frame = Request(CMD_UNLOCK, UNLOCK_LEVEL_1, QByteArray(1, '\0'));
         EXPECT_EQ(b.line.Frames(), QList<QByteArray>(c.nFrames, frame));
         EXPECT_EQ(b.ElapsedMs(), c.nMs);
-        EXPECT_EQ(b.line.IsOpen(), 0);
+        EXPECT_FALSE(b.line.IsOpen());
     }
 }
 
 TEST(LinkUnlock, CancelledDialogTouchesNoLine)
 {
     SBench b;
-    EXPECT_EQ(b.link.Unlock(1, QString()), 0);
+    EXPECT_FALSE(b.link.Unlock(true, QString()));
     EXPECT_EQ(b.op.nAccessAsked, 1);
     EXPECT_TRUE(b.line.Log().isEmpty());
     EXPECT_EQ(b.line.NowMs(), 0);
@@ -343,7 +342,7 @@ TEST(LinkCheck, EchoesAndShortReplies)
         const char *pName;
         SReply reply;
         int nGot;
-        int nResult;
+        bool bOk;
         quint8 nTail;
         SMessages shown;
         qint64 nMs;
@@ -360,7 +359,7 @@ TEST(LinkCheck, EchoesAndShortReplies)
         SCOPED_TRACE(c.pName);
         SBench b;
         b.line.QueueReply(c.reply);
-        EXPECT_EQ(b.link.CheckConnection(), c.nResult);
+        EXPECT_EQ(b.link.CheckConnection(), c.bOk);
         EXPECT_EQ(b.link.ReplyTail(), c.nTail);
         EXPECT_EQ(b.op.shown, c.shown);
         EXPECT_EQ(b.line.Log(), QStringList({"open", "purge out", "purge in", "write 24", "write 1", "pause 100",
@@ -374,9 +373,9 @@ TEST(LinkCheck, TailByteLengthensTheUnlockAnswer)
 {
     SBench b;
     b.line.QueueReply(SReply::Now(Request(CMD_CHECK, 0) + TAIL_BYTE));
-    ASSERT_EQ(b.link.CheckConnection(), 1);
+    ASSERT_TRUE(b.link.CheckConnection());
     b.line.QueueReply(Answer(STATUS_OK));
-    EXPECT_EQ(b.link.Unlock(0, "1"), 1);
+    EXPECT_TRUE(b.link.Unlock(false, "1"));
     EXPECT_EQ(b.Reads().last(), "read 26: 26");
 }
 

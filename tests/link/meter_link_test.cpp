@@ -44,7 +44,6 @@ class MeterLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_nFeeder = 0;
         QString strError;
         ASSERT_TRUE(sim.Start(&strError)) << strError.toStdString();
         strPath = sim.SlavePath();
@@ -53,20 +52,18 @@ protected:
         link.SetDeviceNumber(1);
     }
 
-    void TearDown() override { g_nFeeder = 0; }
-
     // Opens the second level, so that an exchange goes straight to its
     // request and can unlock again with the stored password; forgets what
     // that took.
     void UnlockSecondLevel()
     {
         op.accessAnswers = {{1, "2222"}};
-        ASSERT_EQ(link.Unlock(0, QString()), 1);
+        ASSERT_TRUE(link.Unlock(false, QString()));
         op = CScriptedOperator();
         sim.ClearRequests();
     }
 
-    int ReadSecond(quint16 *pLength)
+    bool ReadSecond(quint16 *pLength)
     {
         *pLength = SECOND_SIZE;
         return link.Exchange(CMD_READ_SECOND, 1, aReply, pLength, nullptr, 0);
@@ -75,7 +72,7 @@ protected:
     // After every exchange the port is free again for anyone.
     void ExpectPortReleased()
     {
-        EXPECT_EQ(link.Port().IsOpen(), 0);
+        EXPECT_FALSE(link.Port().IsOpen());
         EXPECT_EQ(ProbePort(strPath), 1);
     }
 
@@ -94,7 +91,7 @@ TEST_F(MeterLinkTest, CheckLearnsWhetherTheMeterSendsATailByte)
 {
     for (const bool bTail : {true, false}) {
         sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.bTailByte = bTail; });
-        EXPECT_EQ(link.CheckConnection(), 1);
+        EXPECT_TRUE(link.CheckConnection());
         EXPECT_EQ(link.ReplyTail(), bTail ? 2 : 1);
         ExpectPortReleased();
     }
@@ -119,7 +116,7 @@ TEST_F(MeterLinkTest, CheckFailures)
         sim.SetBehaviour(SMeterBehaviour());
         sim.ChangeBehaviour(c.change);
         op.shown.clear();
-        EXPECT_EQ(link.CheckConnection(), 0);
+        EXPECT_FALSE(link.CheckConnection());
         EXPECT_EQ(op.shown, SMessages({{c.strMessage, EMsgIcon::Stop}}));
         EXPECT_EQ(link.ReplyTail(), 1);
         ExpectPortReleased();
@@ -129,15 +126,15 @@ TEST_F(MeterLinkTest, CheckFailures)
 TEST_F(MeterLinkTest, PortThatCannotBeOpenedNamesThePort)
 {
     CSerialPort holder;
-    ASSERT_EQ(holder.Open(strPath, 115200), 1);
-    EXPECT_EQ(link.CheckConnection(), 0);
+    ASSERT_TRUE(holder.Open(strPath, 115200));
+    EXPECT_FALSE(link.CheckConnection());
     op.accessAnswers = {{0, ""}};
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 0); // the unlock it starts with finds the port held
     holder.Close();
 
     link.SetPortName("/dev/varik-no-such-port");
-    EXPECT_EQ(link.CheckConnection(), 0);
+    EXPECT_FALSE(link.CheckConnection());
     const SShown held{LinkText::Port(strPath), EMsgIcon::Stop};
     EXPECT_EQ(op.shown, SMessages({held, held, {LinkText::Port("/dev/varik-no-such-port"), EMsgIcon::Stop}}));
     EXPECT_TRUE(op.shown.last().strText.contains("Коммуникационный порт /dev/varik-no-such-port занят \n"));
@@ -152,13 +149,13 @@ TEST_F(MeterLinkTest, UnlockThroughTheDialogAtEitherLevel)
     // Level 1 with an empty password, then level 2 with 8 characters, then
     // back to level 1: the operator's choice decides each time.
     op.accessAnswers = {{0, ""}, {1, "abcdefgh"}, {0, ""}};
-    EXPECT_EQ(link.Unlock(1, QString()), 1);
+    EXPECT_TRUE(link.Unlock(true, QString()));
     EXPECT_EQ(link.AccessLevel(), 1);
-    EXPECT_EQ(link.Unlock(1, QString()), 1);
+    EXPECT_TRUE(link.Unlock(true, QString()));
     EXPECT_EQ(link.AccessLevel(), 2);
     EXPECT_EQ(link.Password(), "abcdefgh");
     ExpectPortReleased();
-    EXPECT_EQ(link.Unlock(0, QString()), 1); // no success message asked for
+    EXPECT_TRUE(link.Unlock(false, QString())); // no success message asked for
     EXPECT_EQ(link.AccessLevel(), 1);
     EXPECT_EQ(link.Password(), "");
 
@@ -184,7 +181,7 @@ TEST_F(MeterLinkTest, DialogPasswordIsCutToEightCharacters)
 {
     sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[1] = "abcdefgh"; });
     op.accessAnswers = {{1, "abcdefghij"}};
-    EXPECT_EQ(link.Unlock(0, QString()), 1);
+    EXPECT_TRUE(link.Unlock(false, QString()));
     EXPECT_EQ(PayloadOf(sim.Requests().value(0)), QByteArray("abcdefgh\0", 9));
 }
 
@@ -193,7 +190,7 @@ TEST_F(MeterLinkTest, PasswordGoesOnTheWireInWindows1251)
     const QByteArray cp1251 = Hex("EF E0 F0 EE EB FC 31 32"); // "пароль12"
     sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.aPasswords[0] = cp1251; });
     op.accessAnswers = {{0, "пароль12"}};
-    EXPECT_EQ(link.Unlock(0, QString()), 1);
+    EXPECT_TRUE(link.Unlock(false, QString()));
     EXPECT_EQ(PayloadOf(sim.Requests().value(0)), cp1251 + QByteArray(1, '\0'));
     EXPECT_EQ(link.Password(), "пароль12");
 }
@@ -201,9 +198,9 @@ TEST_F(MeterLinkTest, PasswordGoesOnTheWireInWindows1251)
 TEST_F(MeterLinkTest, GivenPasswordNeedsNoDialogAndLevelFollowsTheLink)
 {
     sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[0] = "1111"; b.aPasswords[1] = "1111"; });
-    EXPECT_EQ(link.Unlock(0, "1111"), 1);
+    EXPECT_TRUE(link.Unlock(false, "1111"));
     EXPECT_EQ(link.AccessLevel(), 1);
-    EXPECT_EQ(link.Unlock(0, "1111"), 1);
+    EXPECT_TRUE(link.Unlock(false, "1111"));
     EXPECT_EQ(link.AccessLevel(), 2);
     EXPECT_EQ(op.nAccessAsked, 0);
     const QList<QByteArray> frames = sim.Requests();
@@ -217,7 +214,7 @@ TEST_F(MeterLinkTest, RefusedPasswordCanBeRetried)
 {
     op.accessAnswers = {{1, "1234"}, {1, "2222"}};
     op.yesNoAnswers = {true};
-    EXPECT_EQ(link.Unlock(0, QString()), 1);
+    EXPECT_TRUE(link.Unlock(false, QString()));
     EXPECT_EQ(op.shown, SMessages({{LinkText::PasswordRefused(), EMsgIcon::Question}}));
     EXPECT_EQ(link.AccessLevel(), 2);
     EXPECT_EQ(link.Password(), "2222");
@@ -228,7 +225,7 @@ TEST_F(MeterLinkTest, RefusedPasswordCanBeRetried)
 TEST_F(MeterLinkTest, RefusedGivenPasswordIsSentAgainOnYes)
 {
     op.yesNoAnswers = {true, false};
-    EXPECT_EQ(link.Unlock(0, "9999"), 0);
+    EXPECT_FALSE(link.Unlock(false, "9999"));
     EXPECT_EQ(op.nAccessAsked, 0);
     EXPECT_EQ(sim.Requests().size(), 2);
     EXPECT_EQ(PayloadOf(sim.Requests().value(1)), QByteArray("9999\0", 5));
@@ -242,7 +239,7 @@ TEST_F(MeterLinkTest, ThirdRefusalEndsAfterAPauseWithoutAQuestion)
     op.yesNoAnswers = {true, true};
     QElapsedTimer timer;
     timer.start();
-    EXPECT_EQ(link.Unlock(0, QString()), 0);
+    EXPECT_FALSE(link.Unlock(false, QString()));
     EXPECT_GE(timer.elapsed(), 3000);
     const SShown question{LinkText::PasswordRefused(), EMsgIcon::Question};
     EXPECT_EQ(op.shown, SMessages({question, question}));
@@ -267,7 +264,7 @@ TEST_F(MeterLinkTest, UnlockWithoutAnAnswerReportsTheChannel)
         sim.ChangeBehaviour(c.change);
         op.shown.clear();
         op.accessAnswers = {{0, ""}};
-        EXPECT_EQ(link.Unlock(1, QString()), 0);
+        EXPECT_FALSE(link.Unlock(true, QString()));
         EXPECT_EQ(op.shown, SMessages({{LinkText::Channel(), EMsgIcon::Exclamation}}));
         EXPECT_EQ(link.AccessLevel(), 0);
         ExpectPortReleased();
@@ -307,7 +304,7 @@ TEST_F(MeterLinkTest, DeviceNumberZeroIsRefusedBeforeAnything)
     link.SetDeviceNumber(0);
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 0);
-    EXPECT_EQ(link.Exchange(CMD_READ_SECOND, 1, nullptr, &nLength, nullptr, 0), 0);
+    EXPECT_FALSE(link.Exchange(CMD_READ_SECOND, 1, nullptr, &nLength, nullptr, 0));
     EXPECT_EQ(op.shown, SMessages({{LinkText::DeviceNumber(), EMsgIcon::Exclamation}}));
     EXPECT_EQ(op.nAccessAsked, 0);
     EXPECT_TRUE(sim.Requests().isEmpty());
@@ -318,7 +315,7 @@ TEST_F(MeterLinkTest, ExchangeOutcomes)
     const struct {
         const char *pName;
         std::function<void(SMeterBehaviour &)> change;
-        int nResult;
+        bool bOk;
         quint16 nLength; // what the reply length says after a success
         SMessages shown;
     } cases[] = {
@@ -341,8 +338,8 @@ TEST_F(MeterLinkTest, ExchangeOutcomes)
         op.shown.clear();
         sim.ClearRequests();
         quint16 nLength = 0;
-        EXPECT_EQ(ReadSecond(&nLength), c.nResult);
-        if (c.nResult) {
+        EXPECT_EQ(ReadSecond(&nLength), c.bOk);
+        if (c.bOk) {
             EXPECT_EQ(nLength, c.nLength);
         }
         EXPECT_EQ(op.shown, c.shown);
@@ -389,7 +386,7 @@ TEST_F(MeterLinkTest, LockedAndRefusedEndsWithTheUnlockMessages)
         SCOPED_TRACE(bTail ? "tail byte" : "no tail byte");
         sim.SetBehaviour(SMeterBehaviour());
         sim.ChangeBehaviour([&](SMeterBehaviour &b) { b.bTailByte = bTail; b.bPaced = true; });
-        ASSERT_EQ(link.CheckConnection(), 1);
+        ASSERT_TRUE(link.CheckConnection());
         UnlockSecondLevel();
         sim.ChangeBehaviour([](SMeterBehaviour &b) { b.nLockedReplies = 1; b.aPasswords[1] = "new"; });
         quint16 nLength = 0;
@@ -417,19 +414,19 @@ TEST_F(MeterLinkTest, FeederAndDeviceNumberGoOnTheWire)
     };
     UnlockSecondLevel();
     for (const auto &c : cases) {
-        g_nFeeder = c.nFeeder;
+        link.SetSecondFeeder(c.nFeeder == 1);
         link.SetDeviceNumber(c.nDevice);
         sim.ClearRequests();
         quint16 nLength = c.nSize;
-        EXPECT_EQ(link.Exchange(c.nCommand, 1, aReply, &nLength, nullptr, 0), 1);
+        EXPECT_TRUE(link.Exchange(c.nCommand, 1, aReply, &nLength, nullptr, 0));
         EXPECT_EQ(nLength, c.nSize);
         EXPECT_EQ(sim.Requests(), QList<QByteArray>({Hex(c.pFrame)}));
 
         // The check and the unlock carry the same feeder and number.
         sim.ClearRequests();
-        EXPECT_EQ(link.CheckConnection(), 1);
+        EXPECT_TRUE(link.CheckConnection());
         op.accessAnswers = {{0, ""}};
-        EXPECT_EQ(link.Unlock(0, QString()), 1);
+        EXPECT_TRUE(link.Unlock(false, QString()));
         for (const QByteArray &frame : sim.Requests()) {
             EXPECT_EQ(HeaderOf(frame).Feeder, c.nFeeder);
             EXPECT_EQ(HeaderOf(frame).DeviceNumber, c.nDevice);
@@ -480,7 +477,7 @@ TEST_F(MeterLinkTest, CancelEndsAnExchangeAtOnceWithoutAMessage)
     // Cancelling the unlock's wait ends the exchange that started it as well.
     op.keepWaiting = [](qint64) { return false; };
     op.accessAnswers = {{0, ""}};
-    EXPECT_EQ(link.Unlock(1, QString()), 0);
+    EXPECT_FALSE(link.Unlock(true, QString()));
     EXPECT_TRUE(link.WasCancelled());
     EXPECT_EQ(op.shown, SMessages());
     ExpectPortReleased();
@@ -499,7 +496,7 @@ TEST_F(MeterLinkTest, HangUpInTheReplyIsReportedOnce)
     quint16 nLength = 0;
     EXPECT_EQ(ReadSecond(&nLength), 0);
     EXPECT_EQ(op.shown, SMessages({{LinkText::NoAnswer(), EMsgIcon::Stop}}));
-    EXPECT_EQ(link.Port().IsOpen(), 0);
+    EXPECT_FALSE(link.Port().IsOpen());
 }
 
 } // namespace

@@ -23,7 +23,7 @@ namespace {
 // A connection-check request to device 1: the meter echoes it.
 QByteArray CheckRequest()
 {
-    QByteArray frame = RequestHeader::Request(CMD_CHECK, 0, 1, 0).ToBytes();
+    QByteArray frame = RequestHeader::Request(CMD_CHECK, 0, 1, 0, 0).ToBytes();
     frame.append(char(CMeterLink::Checksum(reinterpret_cast<const quint8 *>(frame.constData()), HEADER_SIZE,
                                            nullptr, 0)));
     return frame;
@@ -33,7 +33,6 @@ class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_nFeeder = 0;
         QString strError;
         ASSERT_TRUE(sim.Start(&strError)) << strError.toStdString();
         strPath = sim.SlavePath();
@@ -58,21 +57,21 @@ TEST_F(SerialPortTest, HeldPortCannotBeOpenedAgainByAnyNameUntilClosed)
     const QString strLink = dir.filePath("meter");
     ASSERT_TRUE(QFile::link(strPath, strLink));
 
-    ASSERT_EQ(port.Open(strPath, 115200), 1);
-    EXPECT_EQ(port.IsOpen(), 1);
+    ASSERT_TRUE(port.Open(strPath, 115200));
+    EXPECT_TRUE(port.IsOpen());
     CSerialPort other;
-    EXPECT_EQ(other.Open(strPath, 115200), 0);
-    EXPECT_EQ(other.Open(strLink, 115200), 0);
-    EXPECT_EQ(other.IsOpen(), 0);
+    EXPECT_FALSE(other.Open(strPath, 115200));
+    EXPECT_FALSE(other.Open(strLink, 115200));
+    EXPECT_FALSE(other.IsOpen());
     EXPECT_EQ(ProbePort(strPath), 0);
     EXPECT_EQ(ProbePort(strLink), 0);
 
     port.Close();
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(ProbePort(strPath), 1);
     EXPECT_EQ(ProbePort(strLink), 1); // probing leaves the port free
-    ASSERT_EQ(other.Open(strLink, 115200), 1);
-    EXPECT_EQ(port.Open(strPath, 115200), 0);
+    ASSERT_TRUE(other.Open(strLink, 115200));
+    EXPECT_FALSE(port.Open(strPath, 115200));
     other.Close();
     EXPECT_EQ(ProbePort(strPath), 1);
     EXPECT_TRUE(op.shown.isEmpty());
@@ -97,7 +96,7 @@ TEST_F(SerialPortTest, HeldPortIsRefusedToAnotherProgramThatIgnoresLockFiles)
     };
 
     EXPECT_EQ(openAsNobody(), 0);
-    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    ASSERT_TRUE(port.Open(strPath, 9600));
     EXPECT_EQ(openAsNobody(), EBUSY);
     EXPECT_EQ(ProbePort(strPath), 0);
     port.Close();
@@ -107,19 +106,19 @@ TEST_F(SerialPortTest, HeldPortIsRefusedToAnotherProgramThatIgnoresLockFiles)
 
 TEST_F(SerialPortTest, OpenRefusesAbsentPortAndRateZeroQuietly)
 {
-    EXPECT_EQ(port.Open("/dev/varik-no-such-port", 115200), 0);
+    EXPECT_FALSE(port.Open("/dev/varik-no-such-port", 115200));
     EXPECT_EQ(ProbePort("/dev/varik-no-such-port"), 0);
-    EXPECT_EQ(port.Open(strPath, 0), 0);
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_FALSE(port.Open(strPath, 0));
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(ProbePort(strPath), 1); // nothing was left holding it
     EXPECT_TRUE(op.shown.isEmpty());
 }
 
 TEST_F(SerialPortTest, OpenOnAnOpenPortKeepsIt)
 {
-    ASSERT_EQ(port.Open(strPath, 115200), 1);
-    EXPECT_EQ(port.Open("/dev/varik-no-such-port", 9600), 1);
-    EXPECT_EQ(port.IsOpen(), 1);
+    ASSERT_TRUE(port.Open(strPath, 115200));
+    EXPECT_TRUE(port.Open("/dev/varik-no-such-port", 9600));
+    EXPECT_TRUE(port.IsOpen());
 }
 
 TEST_F(SerialPortTest, ClosedPortReadsAndWritesNothing)
@@ -129,13 +128,13 @@ TEST_F(SerialPortTest, ClosedPortReadsAndWritesNothing)
     EXPECT_EQ(port.WriteByte(1), 0);
     EXPECT_EQ(port.Read(buffer, 4), 0u);
     port.Close();
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(sim.Requests().isEmpty());
 }
 
 TEST_F(SerialPortTest, WritesReachTheMeterAndItsEchoIsRead)
 {
-    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    ASSERT_TRUE(port.Open(strPath, 115200));
     EXPECT_EQ(port.Write(nullptr, 0), 0);
     EXPECT_EQ(SendCheck(), HEADER_SIZE + 1);
 
@@ -155,7 +154,7 @@ TEST_F(SerialPortTest, ReadGivesUpSoonAfterTheLastByte)
         nLastSeen = n;
         return true;
     };
-    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    ASSERT_TRUE(port.Open(strPath, 9600));
     SendCheck();
     QElapsedTimer timer;
     timer.start();
@@ -169,14 +168,14 @@ TEST_F(SerialPortTest, ReadGivesUpSoonAfterTheLastByte)
 TEST_F(SerialPortTest, ReadOfASilentLineWaitsItsTotalTimeout)
 {
     // (98000 / 9600) * 24 + 1000 = 1240 ms.
-    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    ASSERT_TRUE(port.Open(strPath, 9600));
     QElapsedTimer timer;
     timer.start();
     quint8 reply[24];
     EXPECT_EQ(port.Read(reply, 24), 0u);
     EXPECT_GE(timer.elapsed(), 1240);
     EXPECT_LT(timer.elapsed(), 1450);
-    EXPECT_EQ(port.IsOpen(), 1);
+    EXPECT_TRUE(port.IsOpen());
 }
 
 TEST(SerialPortTimeout, MultiplierPerRate)
@@ -194,12 +193,12 @@ TEST_F(SerialPortTest, CancelEndsAWaitAndReleasesThePort)
     QElapsedTimer timer;
     timer.start();
     op.keepWaiting = [&](qint64) { return timer.elapsed() < 300; };
-    ASSERT_EQ(port.Open(strPath, 9600), 1);
+    ASSERT_TRUE(port.Open(strPath, 9600));
     quint8 reply[24];
     EXPECT_EQ(port.Read(reply, 24), 0u);
     EXPECT_LT(timer.elapsed(), 500);
     EXPECT_TRUE(port.IsCancelled());
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(ProbePort(strPath), 1);
 
     // A cancelled channel does not wait again until it is told to.
@@ -217,11 +216,11 @@ TEST_F(SerialPortTest, HangUpEndsTheReadWithWhatCameAndClosesThePort)
     SMeterBehaviour behaviour;
     behaviour.nHangupAfter = 10;
     sim.SetBehaviour(behaviour);
-    ASSERT_EQ(port.Open(strPath, 115200), 1);
+    ASSERT_TRUE(port.Open(strPath, 115200));
     SendCheck();
     quint8 reply[26];
     EXPECT_EQ(port.Read(reply, 26), 10u);
-    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.Read(reply, 26), 0u);
     EXPECT_EQ(port.WriteByte(0), 0);
     EXPECT_TRUE(op.shown.isEmpty());

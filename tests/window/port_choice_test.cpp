@@ -118,7 +118,7 @@ TEST(PortOffered, FreePortsAndPortsTheUserMayNotOpen)
     EXPECT_FALSE(offeredToNobody(QStringLiteral("/dev/varik-no-such-port")));
     {
         CSerialPort holder;
-        ASSERT_EQ(holder.Open(strDevice, 9600), 1);
+        ASSERT_TRUE(holder.Open(strDevice, 9600));
         EXPECT_FALSE(offeredToNobody(strDevice)); // held: not worth offering
     }
     // Only dialout may use it: listed, so that choosing it gives the advice.

@@ -141,7 +141,7 @@ void CWindowTest::startsCleared()
     QCOMPARE(Combo("m_comboSpeed")->count(), 11);
     QCOMPARE(Combo("m_comboPort")->currentText(), pMeter->SlavePath());
     QVERIFY(Find<QPushButton>("m_btnExit")->isDefault());
-    QCOMPARE(g_nFeeder, quint8(0));
+    QVERIFY(!m_pWindow->Link().SecondFeeder());
     QCOMPARE(m_pWindow->IniPath(), Path(QStringLiteral("varik.INI")));
 
     const struct {
@@ -376,7 +376,7 @@ void CWindowTest::secondFeederGoesIntoTheRequest()
 
     // Rejected for its device number, the read still sets the feeder...
     Click("m_btnReadMinute");
-    QCOMPARE(g_nFeeder, quint8(1));
+    QVERIFY(m_pWindow->Link().SecondFeeder());
     // ...which a following connection check carries.
     Edit("m_editDeviceNumber")->setText(QStringLiteral("1"));
     Click("m_btnCheckConnection");

@@ -135,7 +135,6 @@ protected slots:
         m_strOldDir = QDir::currentPath();
         QDir::setCurrent(m_pDir->path());
         m_dialogs = CScriptedDialogs();
-        g_nFeeder = 0;
     }
     void cleanup()
     {

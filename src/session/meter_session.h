@@ -1,0 +1,96 @@
+// One meter as the window, the command line and the service talk to it: the
+// link with its settings, and the one way to check the connection and to
+// read a data set. Widget-free; what the operator must see goes through the
+// IOperator given, and every failure also comes back with its text.
+#pragma once
+
+#include "data/data_set.h"
+#include "data/list_rows.h"
+#include "link/meter_link.h"
+#include "link/operator.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Where the meter is and who it is, as the operator typed them.
+struct SLinkSettings {
+    QString strPort;
+    qint32 nBaudRate = 9600;
+    QString strDevice; // read like atoi; 1 to 65 535
+};
+
+enum class ESessionFailure {
+    BadSettings, // the device number is out of range; nothing was sent
+    LinkFailed,  // the link gave up and has told the operator why
+    Cancelled,   // the operator cancelled a wait
+    ShortReply,  // the meter sent less than the data set
+    Undecodable, // the reply would not fill the list
+};
+
+struct SSessionOutcome {
+    bool bOk = true;
+    ESessionFailure eFailure = ESessionFailure::LinkFailed;
+    // The text of a failure: what the operator was shown, or for a short or
+    // undecodable reply the text to show (the caller decides whether to).
+    // Empty when the operator declined the access dialog.
+    QString strMessage;
+    explicit operator bool() const { return bOk; }
+};
+
+struct SReading {
+    EDataSet eSet = EDataSet::Second;
+    CListRows rows;                // the set's list with the values read
+    std::vector<std::int32_t> raw; // per-second values as sent, in list order; empty for the others
+};
+
+struct SReadResult : SSessionOutcome {
+    SReading reading;   // valid when bOk
+    qint64 nMsecs = 0;  // host time just after the read, whether it succeeded or not
+};
+
+class CMeterSession {
+public:
+    // Talks over a serial port.
+    explicit CMeterSession(IOperator *pOperator);
+    // Talks over the line given.
+    CMeterSession(std::unique_ptr<ILine> pLine, IOperator *pOperator);
+    ~CMeterSession();
+    CMeterSession(const CMeterSession &) = delete;
+    CMeterSession &operator=(const CMeterSession &) = delete;
+
+    // The feeder every following request names, the check and the unlock
+    // included; it holds until set again.
+    void SetSecondFeeder(bool bSecond) { m_link.SetSecondFeeder(bSecond); }
+
+    // The connection check, then the unlock with the access dialog and the
+    // accepted-password message.
+    SSessionOutcome Check(const SLinkSettings &settings);
+    // One read of a data set. A short or undecodable reply is shown to no one.
+    SReadResult Read(const SLinkSettings &settings, EDataSet set);
+
+    CMeterLink &Link() { return m_link; }
+
+private:
+    // Passes everything on to the caller's operator and keeps the last text.
+    class CRecordingOperator : public IOperator {
+    public:
+        explicit CRecordingOperator(IOperator *pInner) : m_pInner(pInner) {}
+        void ShowMessage(const QString &strText, EMsgIcon icon) override;
+        bool AskYesNo(const QString &strText) override;
+        bool AskAccess(int &nLevel, QString &strPassword) override;
+        bool KeepWaiting(qint64 nBytesReceived) override;
+        QString m_strLast;
+
+    private:
+        IOperator *m_pInner;
+    };
+
+    SSessionOutcome TakeSettings(const SLinkSettings &settings);
+    SSessionOutcome LinkFailure();
+
+    CRecordingOperator m_operator;
+    CMeterLink m_link;
+};

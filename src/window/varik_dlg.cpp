@@ -41,8 +41,8 @@ QStringList ItemTexts(const QComboBox *pCombo)
     return texts;
 }
 
-} // namespace
-
+// How wide a list's name column must be to show each of the names whole in
+// the view's font.
 int NameColumnWidth(const QTableView *pView, const CListRows &rows)
 {
     // The item view leaves this margin on each side of a cell's text.
@@ -53,6 +53,8 @@ int NameColumnWidth(const QTableView *pView, const CListRows &rows)
         nWidest = std::max(nWidest, metrics.horizontalAdvance(row.strName));
     return nWidest + 2 * nMargin;
 }
+
+} // namespace
 
 CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pParent)
     : QDialog(pParent),

@@ -31,10 +31,6 @@ namespace Ui {
 class CVarikDlg;
 }
 
-// How wide a list's name column must be to show each of the names whole in
-// the view's font.
-int NameColumnWidth(const QTableView *pView, const CListRows &rows);
-
 // What the start-up tells the window.
 struct SWindowSetup {
     QString strTitle;                         // caption of the boxes; the settings file is <title>.INI
@@ -64,9 +60,6 @@ public:
     // otherwise after the running one has ended. Other windows use it for
     // their dialogs, which must never open inside an exchange with the meter.
     void RunWhenIdle(std::function<void()> fnCommand) { m_commands.RunWhenIdle(std::move(fnCommand)); }
-    CCommandQueue &Commands() { return m_commands; }
-    // What the chart window shows: the last readings and the limits.
-    const CReadings &Readings() const { return m_readings; }
 
     const CLimits &Limits() const { return m_limits; }
     const QString &LimitsPath() const { return m_strLimitsPath; }

@@ -6,7 +6,8 @@
 #include "window/spectrum_plot.h"
 #include "window/trend_plot.h"
 #include "ui_charts_dlg.h"
-#include "window/varik_dlg.h"
+#include "window/command_queue.h"
+#include "window/readings.h"
 #include "window/window_place.h"
 
 #include <qcustomplot.h>
@@ -26,20 +27,22 @@ QString StatText(double dValue)
 
 } // namespace
 
-CChartsDlg::CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs)
-    : QWidget(pMain, Qt::Window),
+CChartsDlg::CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue &commands,
+                       IWindowDialogs *pDialogs)
+    : QWidget(pOwner, Qt::Window),
       m_pUi(new Ui::CChartsDlg),
-      m_pMain(pMain),
+      m_readings(readings),
+      m_commands(commands),
       m_pDialogs(pDialogs)
 {
     m_pUi->setupUi(this);
     // Shown beside the main window and on top, but never activated: the
     // operator's keys still go to the main window.
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setWindowIcon(pMain->windowIcon());
+    setWindowIcon(pOwner->windowIcon());
 
     m_pSpectrum = new CSpectrumPlot(m_pUi->m_plotSpectrum);
-    m_pSpectrum->SetLimits(m_pMain->Limits());
+    m_pSpectrum->SetLimits(m_readings.Limits());
     m_pTrend = new CTrendPlot(m_pUi->m_plotTrend);
     for (int p = 0; p < PHASE_SET_SIZE; ++p)
         m_pUi->m_comboPhase->addItem(PhaseName(EPhase(p)));
@@ -54,9 +57,9 @@ CChartsDlg::CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs)
     connect(m_pUi->m_btnCsvStop, &QPushButton::clicked, this, &CChartsDlg::OnCsvStop);
     connect(m_pUi->m_btnClose, &QPushButton::clicked, this, &QWidget::hide);
 
-    connect(m_pMain, &CVarikDlg::SecondRead, this, &CChartsDlg::OnSecondRead);
-    connect(m_pMain, &CVarikDlg::MinuteRead, this, &CChartsDlg::OnMinuteRead);
-    connect(m_pMain, &CVarikDlg::SecondTickFailed, this, &CChartsDlg::OnSecondTickFailed);
+    connect(&m_readings, &CReadings::SecondRead, this, &CChartsDlg::OnSecondRead);
+    connect(&m_readings, &CReadings::MinuteRead, this, &CChartsDlg::OnMinuteRead);
+    connect(&m_readings, &CReadings::SecondTickFailed, this, &CChartsDlg::OnSecondTickFailed);
 
     QHeaderView *pColumns = m_pUi->m_tableStats->horizontalHeader();
     pColumns->setSectionResizeMode(QHeaderView::Stretch);
@@ -132,12 +135,12 @@ void CChartsDlg::ShowSpectrum()
 {
     const ESpectrumSource source = Source();
     const bool bSecond = source == ESpectrumSource::Second;
-    const SSpectrum spectrum = SpectrumOf(bSecond ? m_pMain->SecondRows() : m_pMain->MinuteRows(), source, Phase());
+    const SSpectrum spectrum = SpectrumOf(bSecond ? m_readings.SecondRows() : m_readings.MinuteRows(), source, Phase());
     m_pSpectrum->Show(spectrum);
     m_pUi->m_labelSourceTime->setText(ChartsText::SourceTime(
-        m_pUi->m_comboSource->currentText(), bSecond ? m_pMain->SecondReadTime() : m_pMain->MinuteReadTime()));
+        m_pUi->m_comboSource->currentText(), bSecond ? m_readings.SecondReadTime() : m_readings.MinuteReadTime()));
 
-    const std::optional<SLimitBand> limit = m_pMain->Limits().TotalDistortion();
+    const std::optional<SLimitBand> limit = m_readings.Limits().TotalDistortion();
     const bool bLimited = limit && std::isfinite(limit->dMax);
     m_pUi->m_labelTotal->setText(ChartsText::Total(spectrum.total ? ChartsText::Percent(*spectrum.total) : QString(),
                                                    bLimited ? ChartsText::LimitNumber(limit->dMax) : QString()));
@@ -149,7 +152,7 @@ void CChartsDlg::ShowSpectrum()
 
 void CChartsDlg::FillTrendRows()
 {
-    const CListRows &rows = m_pMain->SecondRows();
+    const CListRows &rows = m_readings.SecondRows();
     QSignalBlocker block(m_pUi->m_listTrendRows);
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (rows[r].strName.isEmpty())
@@ -187,7 +190,7 @@ void CChartsDlg::OnTrendRowChecked(QListWidgetItem *)
         if (pList->item(i)->checkState() == Qt::Checked)
             rows.push_back(pList->item(i)->data(Qt::UserRole).toInt());
     }
-    m_pTrend->SetRows(rows, m_pMain->SecondRows());
+    m_pTrend->SetRows(rows, m_readings.SecondRows());
 }
 
 void CChartsDlg::ShowStats()
@@ -215,7 +218,7 @@ void CChartsDlg::ShowStats()
 void CChartsDlg::OnSecondRead(qint64 nMsecs, const std::vector<std::int32_t> &raw, bool bTick)
 {
     if (bTick)
-        m_pTrend->AppendReading(m_trendClock.TimeOf(nMsecs), m_pMain->SecondRows());
+        m_pTrend->AppendReading(m_trendClock.TimeOf(nMsecs), m_readings.SecondRows());
     ShowSpectrum();
     if (!m_pCsvLog)
         return;
@@ -245,7 +248,7 @@ void CChartsDlg::OnCsvLog()
     if (m_bCsvAsked)
         return;
     m_bCsvAsked = true;
-    m_pMain->RunWhenIdle([this] {
+    m_commands.RunWhenIdle([this] {
         m_bCsvAsked = false;
         StartCsvLog();
     });
@@ -284,5 +287,5 @@ void CChartsDlg::ShowCsvState()
     m_pUi->m_labelCsvLog->setText(bOn ? strState : ChartsText::CsvOff());
     m_pUi->m_labelCsvLog->setToolTip(m_pUi->m_labelCsvLog->text());
     // The log goes on with this window closed: the main window says so too.
-    m_pMain->ShowCsvLogState(strState);
+    emit CsvLogStateChanged(strState);
 }

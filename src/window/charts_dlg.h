@@ -18,7 +18,8 @@
 class CCsvLogFile;
 class CSpectrumPlot;
 class CTrendPlot;
-class CVarikDlg;
+class CCommandQueue;
+class CReadings;
 class QListWidgetItem;
 
 namespace Ui {
@@ -28,7 +29,9 @@ class CChartsDlg;
 class CChartsDlg : public QWidget {
     Q_OBJECT
 public:
-    CChartsDlg(CVarikDlg *pMain, IWindowDialogs *pDialogs);
+    // pOwner: the main window, whose commands run on commands and whose
+    // readings are readings.
+    CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue &commands, IWindowDialogs *pDialogs);
     ~CChartsDlg() override;
 
     CSpectrumPlot &Spectrum() const { return *m_pSpectrum; }
@@ -43,6 +46,10 @@ public:
     void MoveBeside(const QWidget &owner);
     // The clock that moves the trend's time on from the first reading's.
     void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
+
+signals:
+    // The CSV log's state line, empty while no log is written.
+    void CsvLogStateChanged(const QString &strState);
 
 public slots:
     // "Журнал CSV…": asks for the file once no command of the main window runs.
@@ -63,7 +70,8 @@ private:
     void ShowCsvState();
 
     std::unique_ptr<Ui::CChartsDlg> m_pUi;
-    CVarikDlg *m_pMain;
+    const CReadings &m_readings;
+    CCommandQueue &m_commands;
     IWindowDialogs *m_pDialogs;
     CSpectrumPlot *m_pSpectrum;
     CTrendPlot *m_pTrend;

@@ -53,9 +53,12 @@ QVariant CListModel::data(const QModelIndex &index, int nRole) const
         return QVariant();
     if (nRole == Qt::BackgroundRole)
         return IsBeyondLimit(index.row()) ? QVariant(QBrush(WarningBackground())) : QVariant();
+    const SListRow &row = m_rows[size_t(index.row())];
+    // The whole name, also where a narrow view would cut it.
+    if (nRole == Qt::ToolTipRole)
+        return index.column() == 0 ? QVariant(row.strName) : QVariant();
     if (nRole != Qt::DisplayRole)
         return QVariant();
-    const SListRow &row = m_rows[size_t(index.row())];
     return index.column() == 0 ? row.strName : row.strValue;
 }
 

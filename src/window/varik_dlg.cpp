@@ -18,6 +18,9 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+
+#include <algorithm>
 
 static void InitResources()
 {
@@ -39,6 +42,19 @@ QStringList ItemTexts(const QComboBox *pCombo)
     return texts;
 }
 
+// How wide a list's name column must be to show each of the names whole in
+// the view's font.
+int NameColumnWidth(const QTableView *pView, const CListRows &rows)
+{
+    // The item view leaves this margin on each side of a cell's text.
+    const int nMargin = pView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, pView) + 1;
+    const QFontMetrics metrics = pView->fontMetrics();
+    int nWidest = 0;
+    for (const SListRow &row : rows)
+        nWidest = std::max(nWidest, metrics.horizontalAdvance(row.strName));
+    return nWidest + 2 * nMargin;
+}
+
 } // namespace
 
 CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pParent)
@@ -50,7 +66,13 @@ CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pPar
       m_setup(std::move(setup)),
       m_timerContinuous(this),
       m_session(&m_operator),
-      m_inputHold(this)
+      m_inputHold(this),
+      m_commands({.fnBegin = [this] { m_inputHold.Begin(); m_operator.BeginCommand(); },
+                  .fnEnd = [this] { m_operator.EndCommand(); },
+                  .fnIdle = [this] { m_inputHold.End(); },
+                  .fnTick = [this] { OnTimer(); },
+                  .fnExit = [this] { reject(); }}),
+      m_readings(m_modelSecond, m_modelMinute, m_limits)
 {
     InitResources();
     m_setup.strTitle = TitleOf(m_setup);
@@ -83,6 +105,9 @@ CVarikDlg::CVarikDlg(SWindowSetup setup, IWindowDialogs *pDialogs, QWidget *pPar
     connect(m_pUi->m_btnBrowse, &QPushButton::clicked, this, &CVarikDlg::OnBrowseRecordFile);
     connect(m_pUi->m_btnExit, &QPushButton::clicked, this, &CVarikDlg::reject);
     connect(m_pUi->m_btnCharts, &QPushButton::clicked, this, &CVarikDlg::OnCharts);
+    connect(this, &CVarikDlg::SecondRead, &m_readings, &CReadings::TakeSecondRead);
+    connect(this, &CVarikDlg::MinuteRead, &m_readings, &CReadings::TakeMinuteRead);
+    connect(this, &CVarikDlg::SecondTickFailed, &m_readings, &CReadings::SecondTickFailed);
 
     m_timerContinuous.setObjectName(QStringLiteral("m_timerContinuous"));
     const auto *pDigits = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
@@ -120,12 +145,12 @@ void CVarikDlg::OnInitDialog()
 
     setWindowIcon(QIcon(QStringLiteral(":/icons/varik.png")));
 
-    InitList(m_pUi->m_listSecond, m_modelSecond, 80, 120);
     InitSecondList();
-    InitList(m_pUi->m_listMinute, m_modelMinute, 80, 120);
+    InitList(m_pUi->m_listSecond, m_modelSecond, 80, 120);
     InitMinuteList();
-    InitList(m_pUi->m_listDay, m_modelDay, 100, 100);
+    InitList(m_pUi->m_listMinute, m_modelMinute, 80, 120);
     InitDayList();
+    InitList(m_pUi->m_listDay, m_modelDay, 100, 100);
     LoadLimits();
 
     m_pUi->m_btnRefreshPorts->setIcon(QIcon(QStringLiteral(":/icons/refresh.png")));
@@ -144,7 +169,7 @@ void CVarikDlg::OnInitDialog()
 
     m_session.SetSecondFeeder(false);
     m_strInterval = QStringLiteral("1");
-    m_bRecordToFile = 0;
+    m_bRecordToFile = false;
     m_pUi->m_editRecordFile->setEnabled(false);
     m_pUi->m_btnBrowse->setEnabled(false);
     m_pUi->m_spinInterval->SetRange(1, 6000);
@@ -166,8 +191,14 @@ void CVarikDlg::InitList(QTableView *pView, CListModel &model, int nNameWidth, i
     QHeaderView *pColumns = pView->horizontalHeader();
     pColumns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     pColumns->setStretchLastSection(false);
-    pView->setColumnWidth(0, nNameWidth);
+    // A name cut short hides which row it is (the day row from the interval
+    // row): the name column is as wide as the longest name, and the view, and
+    // with it the window, grows by as much.
+    const int nLongestName = NameColumnWidth(pView, model.Rows());
+    const int nGrowth = std::max(0, nLongestName - nNameWidth);
+    pView->setColumnWidth(0, nNameWidth + nGrowth);
     pView->setColumnWidth(1, nValueWidth);
+    pView->setMinimumWidth(pView->minimumWidth() + nGrowth);
 }
 
 void CVarikDlg::InitSecondList()
@@ -208,19 +239,19 @@ void CVarikDlg::SelectRemembered(QComboBox *pCombo, const QString &strText, int 
 void CVarikDlg::UpdateData(bool bSaveAndValidate)
 {
     if (bSaveAndValidate) {
-        m_bSecondFeeder = m_pUi->m_chkSecondFeeder->isChecked() ? 1 : 0;
+        m_bSecondFeeder = m_pUi->m_chkSecondFeeder->isChecked();
         m_strInterval = m_pUi->m_editInterval->text();
-        m_bRecordToFile = m_pUi->m_chkRecordToFile->isChecked() ? 1 : 0;
+        m_bRecordToFile = m_pUi->m_chkRecordToFile->isChecked();
     } else {
-        m_pUi->m_chkSecondFeeder->setChecked(m_bSecondFeeder != 0);
+        m_pUi->m_chkSecondFeeder->setChecked(m_bSecondFeeder);
         m_pUi->m_editInterval->setText(m_strInterval);
-        m_pUi->m_chkRecordToFile->setChecked(m_bRecordToFile != 0);
+        m_pUi->m_chkRecordToFile->setChecked(m_bRecordToFile);
     }
 }
 
 void CVarikDlg::OnRefreshPorts()
 {
-    if (m_bBusy)
+    if (IsBusy())
         return;
     QComboBox *pCombo = m_pUi->m_comboPort;
     const QString strRemembered = pCombo->currentText();
@@ -242,58 +273,11 @@ void CVarikDlg::OnRefreshPorts()
         SelectRemembered(pCombo, strRemembered, 0);
 }
 
-void CVarikDlg::RunCommand(const std::function<void()> &fnCommand)
-{
-    // Nothing talks to the meter or opens a box once the window has closed.
-    if (m_bBusy || m_bClosed)
-        return;
-    m_bBusy = true;
-    // The window is not greyed: it keeps painting, and what the operator
-    // clicks or types meanwhile waits and takes effect once this ends.
-    m_inputHold.Begin();
-    m_operator.BeginCommand();
-    fnCommand();
-    m_operator.EndCommand();
-    m_bBusy = false;
-    m_inputHold.End();
-    // A held "Выход" or close box closed the window: a tick or a command
-    // that fell due meanwhile dies with it.
-    if (m_bClosed)
-        return;
-    if (m_bExitDue) {
-        m_bExitDue = false;
-        reject();
-        return;
-    }
-    if (m_bTickDue) {
-        m_bTickDue = false;
-        QTimer::singleShot(0, this, &CVarikDlg::OnTimer);
-    }
-    if (!m_deferred.empty())
-        QTimer::singleShot(0, this, &CVarikDlg::RunDeferred);
-}
-
-void CVarikDlg::RunWhenIdle(std::function<void()> fnCommand)
-{
-    m_deferred.push_back(std::move(fnCommand));
-    if (!m_bBusy)
-        RunDeferred();
-}
-
-void CVarikDlg::RunDeferred()
-{
-    // A command started meanwhile runs this again when it ends.
-    if (m_bBusy || m_deferred.empty())
-        return;
-    const std::function<void()> fnCommand = std::move(m_deferred.front());
-    m_deferred.pop_front();
-    RunCommand(fnCommand);
-}
-
 void CVarikDlg::OnCharts()
 {
     if (!m_pCharts) {
-        m_pCharts = new CChartsDlg(this, m_pDialogs);
+        m_pCharts = new CChartsDlg(this, m_readings, m_commands, m_pDialogs);
+        connect(m_pCharts, &CChartsDlg::CsvLogStateChanged, this, &CVarikDlg::ShowCsvLogState);
         m_pCharts->MoveBeside(*this);
     }
     // On top of the main window, yet neither activated nor given the focus:
@@ -323,7 +307,7 @@ QString CVarikDlg::CsvLogState() const
 
 void CVarikDlg::OnAbout()
 {
-    if (!m_bBusy)
+    if (!IsBusy())
         m_pDialogs->About();
 }
 
@@ -332,8 +316,8 @@ void CVarikDlg::reject()
     // Asked for while a command runs (by a call, not by the operator, whose
     // "Выход", Esc and close box wait with the rest of the input): the
     // window closes after it.
-    if (m_bBusy) {
-        m_bExitDue = true;
+    if (IsBusy()) {
+        m_commands.ExitDue();
         return;
     }
     UpdateData(true);
@@ -346,7 +330,7 @@ void CVarikDlg::reject()
     if (m_pCharts)
         m_pCharts->hide();
     // Closed before the box below: nothing due may run in its event loop.
-    m_bClosed = true;
+    m_commands.Close();
     // Said rather than lost unseen, with no reading left to run behind the
     // box; the window closes all the same.
     if (!bPortKept || !bSpeedKept)

@@ -6,8 +6,10 @@
 
 #include "window/window_operator.h"
 #include "window/dialogs.h"
+#include "window/command_queue.h"
 #include "window/input_hold.h"
 #include "window/list_model.h"
+#include "window/readings.h"
 #include "session/meter_session.h"
 #include "data/supply_limits.h"
 
@@ -17,7 +19,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -54,12 +55,12 @@ public:
     CMeterSession &Session() { return m_session; }
     const QString &IniPath() const { return m_strIniPath; }
     // True while a command runs (the operator's input to the window waits).
-    bool IsBusy() const { return m_bBusy; }
+    bool IsBusy() const { return m_commands.IsBusy(); }
 
     // Runs fnCommand as a command of this window: at once when none runs,
     // otherwise after the running one has ended. Other windows use it for
     // their dialogs, which must never open inside an exchange with the meter.
-    void RunWhenIdle(std::function<void()> fnCommand);
+    void RunWhenIdle(std::function<void()> fnCommand) { m_commands.RunWhenIdle(std::move(fnCommand)); }
 
     const CLimits &Limits() const { return m_limits; }
     const QString &LimitsPath() const { return m_strLimitsPath; }
@@ -115,12 +116,8 @@ private:
     // them from the controls, false shows them.
     void UpdateData(bool bSaveAndValidate);
 
-    // Runs one command at a time. Input to the window waits until it ends;
-    // a timer tick that falls due meanwhile runs after it, and so does an
-    // exit asked for from outside the window's input. None runs once the
-    // window has closed.
-    void RunCommand(const std::function<void()> &fnCommand);
-    void RunDeferred();
+    // Runs one command at a time; input to the window waits until it ends.
+    void RunCommand(const std::function<void()> &fnCommand) { m_commands.Run(fnCommand); }
     void LoadLimits();
     void ReadSecond(bool bTick);
     void TickOnce();
@@ -143,22 +140,19 @@ private:
     CListModel m_modelDay;
     QTimer m_timerContinuous;
 
-    int m_bSecondFeeder = 0;
+    bool m_bSecondFeeder = false;
     QString m_strInterval;
-    int m_bRecordToFile = 0;
+    bool m_bRecordToFile = false;
 
     CMeterSession m_session;
     QString m_strIniPath;
-    bool m_bBusy = false;
-    bool m_bTickDue = false; // a tick fell due while a command ran
-    bool m_bExitDue = false; // the window was closed while a command ran
-    bool m_bClosed = false;  // the exit command ran: the window does not open again
     CInputHold m_inputHold;
-    std::deque<std::function<void()>> m_deferred; // commands asked for while another ran
+    CCommandQueue m_commands;
 
     QString m_strLimitsPath;
     CLimits m_limits;
     qint64 m_nSecondReadTime = 0;
     qint64 m_nMinuteReadTime = 0;
+    CReadings m_readings;
     CChartsDlg *m_pCharts = nullptr; // a child window, made on first open
 };

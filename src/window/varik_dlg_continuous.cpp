@@ -19,7 +19,7 @@ void CVarikDlg::OnContinuousRead()
         StartTimer();
     } else {
         m_timerContinuous.stop();
-        m_bTickDue = false;
+        m_commands.DropTick();
     }
 }
 
@@ -35,8 +35,8 @@ void CVarikDlg::OnTimer()
     // Stopped first, so that no tick arrives while this one reads; a tick
     // that falls due during another command runs once that command ends.
     m_timerContinuous.stop();
-    if (m_bBusy) {
-        m_bTickDue = true;
+    if (IsBusy()) {
+        m_commands.TickDue();
         return;
     }
     if (!m_pUi->m_chkContinuous->isChecked())
@@ -60,7 +60,7 @@ void CVarikDlg::Record()
     if (result == EFileResult::Ok)
         return;
     // Recording stops; the file controls stay usable to pick another file.
-    m_bRecordToFile = 0;
+    m_bRecordToFile = false;
     UpdateData(false);
     m_pUi->m_btnBrowse->setEnabled(true);
     m_pUi->m_editRecordFile->setEnabled(true);
@@ -79,8 +79,8 @@ void CVarikDlg::OnDeltaposInterval(int nPosition, int nDelta)
 void CVarikDlg::OnRecordToFile()
 {
     UpdateData(true);
-    m_pUi->m_btnBrowse->setEnabled(m_bRecordToFile != 0);
-    m_pUi->m_editRecordFile->setEnabled(m_bRecordToFile != 0);
+    m_pUi->m_btnBrowse->setEnabled(m_bRecordToFile);
+    m_pUi->m_editRecordFile->setEnabled(m_bRecordToFile);
 }
 
 void CVarikDlg::OnBrowseRecordFile()

@@ -6,29 +6,22 @@
 // of a rectifier load, the 11th beyond its limit. The trend is ten minutes of
 // the simulated network's per-second values, with half a minute of failed
 // reads, fed to the window as continuous reading would.
-#include "window/access_dlg.h"
+#include "screenshot_support.h"
 #include "data/catalogue.h"
 #include "window/charts_dlg.h"
 #include "data/decoders.h"
 #include "sim/meter_sim.h"
 #include "sim/meter_values.h"
 #include "window/trend_plot.h"
-#include "window/varik_dlg.h"
 
 #include <qcustomplot.h>
 
-#include <QApplication>
-#include <QDir>
-#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QtEndian>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -55,18 +48,12 @@ QByteArray RectifierSecondData(double t)
     return data;
 }
 
-// The X screen cut to the window (Xvfb has no window manager, so no frame),
-// with a thin border.
+// The window (Xvfb has no window manager, so no frame), with a thin border.
 bool Shoot(const QWidget &window, const QString &strOut)
 {
-    const QRect frame = window.frameGeometry();
-    const QString strGeometry =
-        QStringLiteral("%1x%2+%3+%4").arg(frame.width()).arg(frame.height()).arg(frame.x()).arg(frame.y());
-    return QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), strOut}) == 0
-           && QProcess::execute(QStringLiteral("convert"), {strOut, QStringLiteral("-crop"), strGeometry,
-                                                            QStringLiteral("+repage"), QStringLiteral("-bordercolor"),
-                                                            QStringLiteral("#888888"), QStringLiteral("-border"),
-                                                            QStringLiteral("1"), strOut}) == 0;
+    return ShootScreen(window.frameGeometry(), strOut,
+                       {QStringLiteral("-bordercolor"), QStringLiteral("#888888"), QStringLiteral("-border"),
+                        QStringLiteral("1")});
 }
 
 } // namespace
@@ -75,40 +62,24 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QDir out(QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absoluteFilePath());
-    QTemporaryDir dir; // no settings or limits file of the developer's is read or written
-    QDir::setCurrent(dir.path());
-
-    CMeterSim meter;
-    QString strError;
-    if (!meter.Start(&strError)) {
-        std::fprintf(stderr, "the demo meter did not start: %s\n", qPrintable(strError));
+    CScreenshotStage stage;
+    if (!stage.Start())
         return 1;
-    }
-    meter.ChangeBehaviour([](SMeterBehaviour &behaviour) { behaviour.aFixedData[0] = RectifierSecondData(1800.0); });
-    SWindowSetup setup;
-    setup.strTitle = QStringLiteral("varik");
-    setup.extraPorts = {meter.SlavePath()};
-    setup.strPort = meter.SlavePath();
-    setup.strDeviceNumber = QStringLiteral("1");
-    setup.strLimitsPath = dir.filePath(QStringLiteral("limits.txt"));
-    CVarikDlg window(setup);
+    stage.Meter().ChangeBehaviour(
+        [](SMeterBehaviour &behaviour) { behaviour.aFixedData[0] = RectifierSecondData(1800.0); });
+    CVarikDlg window(stage.Setup());
     window.move(0, 0);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
 
-    // The operator confirms the access dialog with the first level.
-    QTimer confirm;
-    QObject::connect(&confirm, &QTimer::timeout, [] {
-        if (auto *pAccess = qobject_cast<CAccessDlg *>(QApplication::activeModalWidget()))
-            pAccess->accept();
-    });
-    confirm.start(50);
     window.OnCharts();
     CChartsDlg &charts = *window.Charts();
     charts.setGeometry(40, 40, 960, 640);
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("m_btnReadSecond")), Qt::LeftButton);
-    confirm.stop();
+    {
+        const CAccessConfirm confirm;
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("m_btnReadSecond")), Qt::LeftButton);
+    }
     if (!QTest::qWaitForWindowExposed(&charts))
         return 1;
     charts.raise();

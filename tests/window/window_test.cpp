@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 
@@ -160,8 +162,22 @@ void CWindowTest::startsCleared()
         QCOMPARE(pView->model()->rowCount(), l.nRows);
         QCOMPARE(pView->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Название"));
         QCOMPARE(pView->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Значение"));
-        QCOMPARE(pView->columnWidth(0), l.nNameWidth);
+        // The original width is the least; a longer name widens the column.
+        QVERIFY(pView->columnWidth(0) >= l.nNameWidth);
         QCOMPARE(pView->columnWidth(1), l.nValueWidth);
+        // Every name shows whole, and its tip holds it too.
+        const QFontMetrics metrics = pView->fontMetrics();
+        const int nMargin = pView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, pView) + 1;
+        const int nTextWidth = pView->columnWidth(0) - 2 * nMargin;
+        for (int nRow = 0; nRow < l.nRows; ++nRow) {
+            const QModelIndex name = pView->model()->index(nRow, 0);
+            const QString strName = name.data().toString();
+            QCOMPARE(metrics.elidedText(strName, Qt::ElideRight, nTextWidth), strName);
+            QCOMPARE(name.data(Qt::ToolTipRole).toString(), strName);
+            QVERIFY(pView->model()->index(nRow, 1).data(Qt::ToolTipRole).isNull());
+        }
+        // The view is wide enough for both columns without a sideways scroll.
+        QVERIFY(!pView->horizontalScrollBar()->isVisible() || pView->horizontalScrollBar()->maximum() == 0);
         QVERIFY(pView->showGrid());
         QCOMPARE(pView->selectionBehavior(), QAbstractItemView::SelectRows);
         QCOMPARE(pView->selectionMode(), l.mode);

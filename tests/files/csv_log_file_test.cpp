@@ -174,16 +174,10 @@ TEST_F(CsvLogFileTest, DiskFillingUpStopsTheLogAfterTheLastWholeRow)
     ASSERT_EQ(log.Open(strPath), EFileResult::Ok);
     ASSERT_EQ(log.Append(kRow1), EFileResult::Ok);
 
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit oldLimit{};
-    getrlimit(RLIMIT_FSIZE, &oldLimit);
-    rlimit small = oldLimit;
-    small.rlim_cur = rlim_t(CsvHeader().size() + kRow1.size() + kRow2.size() / 2);
-    setrlimit(RLIMIT_FSIZE, &small);
+    CFileSizeLimit diskFull(rlim_t(CsvHeader().size() + kRow1.size() + kRow2.size() / 2));
     const EFileResult result = log.Append(kRow2);
     const int nErrno = log.Errno();
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
+    diskFull.Lift();
 
     EXPECT_EQ(result, EFileResult::WriteFailed);
     EXPECT_EQ(nErrno, EFBIG);

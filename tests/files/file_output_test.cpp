@@ -249,15 +249,9 @@ TEST_F(FileOutputTest, FailedSaveKeepsTheEarlierFile)
     for (const char *pName : {"list.txt", "link"}) {
         SCOPED_TRACE(pName);
         ASSERT_TRUE(PutFile(strTarget, "earlier\n"));
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit oldLimit{};
-        getrlimit(RLIMIT_FSIZE, &oldLimit);
-        rlimit small = oldLimit;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
+        CFileSizeLimit diskFull(4096);
         const EFileResult result = ReplaceFile(Path(QString::fromLatin1(pName)), QByteArray(8192, 'x'));
-        setrlimit(RLIMIT_FSIZE, &oldLimit);
-        std::signal(SIGXFSZ, oldHandler);
+        diskFull.Lift();
         EXPECT_EQ(result, EFileResult::WriteFailed);
         EXPECT_EQ(FileBytes(strTarget), QByteArray("earlier\n"));
         EXPECT_EQ(Kind(Path(QStringLiteral("link"))), mode_t(S_IFLNK));

@@ -742,15 +742,9 @@ void CChartsTest::csvLogWriteErrorStopsIt()
     QCOMPARE(written.count('\n'), 2);
 
     // The disk is full after a few more bytes, as the file size limit makes it.
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit oldLimit{};
-    getrlimit(RLIMIT_FSIZE, &oldLimit);
-    rlimit small = oldLimit;
-    small.rlim_cur = rlim_t(written.size() + 100);
-    setrlimit(RLIMIT_FSIZE, &small);
+    CFileSizeLimit diskFull(rlim_t(written.size() + 100));
     Click("m_btnReadSecond");
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
+    diskFull.Lift();
 
     QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{ChartsText::CsvWriteFailed(strLog, qt_error_string(EFBIG)),
                                                  EMsgIcon::Exclamation, EMsgButtons::Ok}}));

@@ -584,15 +584,9 @@ void CWindowTest::recordingWriteFails()
     Click("m_chkContinuous");
 
     // The disk is full after 6 more bytes, as the file size limit makes it.
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit oldLimit{};
-    getrlimit(RLIMIT_FSIZE, &oldLimit);
-    rlimit small = oldLimit;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
+    CFileSizeLimit diskFull(4096);
     m_pWindow->OnTimer(); // one tick: read, then record
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
+    diskFull.Lift();
 
     QCOMPARE(m_dialogs.shown, (QList<SShownBox>{{u"Не удалось записать файл."_qs, EMsgIcon::Exclamation,
                                                  EMsgButtons::Ok}}));
@@ -674,15 +668,9 @@ void CWindowTest::savingFailures()
     QVERIFY(PutFile(strEarlier, QByteArrayLiteral("earlier content\n")));
     m_dialogs.shown.clear();
     m_dialogs.strSavePath = strEarlier;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit oldLimit{};
-    getrlimit(RLIMIT_FSIZE, &oldLimit);
-    rlimit small = oldLimit;
-    small.rlim_cur = 4096; // the day list is larger
-    setrlimit(RLIMIT_FSIZE, &small);
+    CFileSizeLimit diskFull(4096); // the day list is larger
     Click("m_btnSaveDay");
-    setrlimit(RLIMIT_FSIZE, &oldLimit);
-    std::signal(SIGXFSZ, oldHandler);
+    diskFull.Lift();
     QCOMPARE(m_dialogs.shown, (QList<SShownBox>{writeFailed}));
     QCOMPARE(FileBytes(strEarlier), QByteArrayLiteral("earlier content\n"));
     QCOMPARE(QDir(m_pDir->path()).entryList(QDir::Files), QStringList{u"earlier.txt"_qs}); // no temporary left

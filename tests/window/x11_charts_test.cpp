@@ -121,12 +121,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // Without a display the test only skips; the xcb platform would not start.
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    CX11ChartsTest test;
-    return QTest::qExec(&test, argc, argv);
+    return X11::RunTest<CX11ChartsTest>(argc, argv);
 }
 
 #include "x11_charts_test.moc"

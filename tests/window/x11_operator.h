@@ -257,4 +257,16 @@ protected:
     }
 };
 
+// The main of an X11 test: without a display the test only skips, since the
+// xcb platform would not start.
+template <class TTest>
+int RunTest(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 } // namespace X11

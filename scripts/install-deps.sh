@@ -15,6 +15,7 @@ packages=(
     help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
     desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)
     lintian devscripts # lintian and hardening-check on the .deb
+    libtomlplusplus-dev libsystemd-dev # varikd: its configuration, its notifications to systemd
 )
 
 missing=()

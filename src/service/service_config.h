@@ -1,0 +1,61 @@
+// What varikd reads: its TOML configuration as plain values. The lines and
+// meters keep the order of the file; every problem found carries the line of
+// the file it is on, so a broken file is mended in one pass.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct SMeterConfig {
+    QString strName;          // unique; default "<device>", "<device>-2" on feeder 2
+    int nDevice = 0;          // 1 to 65 535
+    int nFeeder = 1;          // 1 or 2
+    int nLevel = 1;           // access level 1 or 2
+    QString strPassword;      // as given, or the first line of password_file
+    int nSecondInterval = 10; // seconds between per-second reads; 0: never
+    int nMinuteInterval = 60; // seconds between per-minute reads; 0: never
+    int nDayMinute = 5;       // local minutes after midnight of the day read; -1: never
+
+    bool operator==(const SMeterConfig &) const = default;
+};
+
+struct SLineConfig {
+    QString strPort;
+    int nBaudRate = 9600; // one of the rates the window offers
+    std::vector<SMeterConfig> meters;
+
+    bool operator==(const SLineConfig &) const = default;
+};
+
+struct SServiceConfig {
+    QString strSite;                          // default: the host name
+    QString strDataDir = QStringLiteral("/var/lib/varik");
+    int nMaxBackoffSec = 300;                 // longest wait between tries of a failing meter
+    std::vector<SLineConfig> lines;
+
+    bool operator==(const SServiceConfig &) const = default;
+};
+
+struct SConfigProblem {
+    int nLine = 0; // 1-based line of the file; 0 when the problem has no place in it
+    QString strText;
+};
+
+struct SConfigResult {
+    SServiceConfig config; // meaningful only when there are no problems
+    std::vector<SConfigProblem> problems;
+    bool Ok() const { return problems.empty(); }
+};
+
+// Reads and checks the file; an unreadable file is one problem at line 0.
+SConfigResult ReadServiceConfig(const QString &strPath);
+// The same on the text of a file; strSource names it in the problems' texts.
+SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSource);
+
+// One line per problem: "<source>:<line>: <text>".
+QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProblem> &problems);
+// What --check-config prints for a good file: one line per line of meters,
+// then one per meter, each saying what will be read and how often.
+QStringList DescribeConfig(const SServiceConfig &config);

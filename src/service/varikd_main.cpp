@@ -1,13 +1,24 @@
 // varikd: reads the meters of its configuration unattended, line by line,
-// into daily CSV logs, until SIGTERM or SIGINT.
+// into daily CSV logs, until SIGTERM or SIGINT; SIGHUP reads the
+// configuration again.
+#include "service/journal.h"
+#include "service/service.h"
 #include "service/service_config.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <systemd/sd-daemon.h>
+
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 
 namespace {
+
+// How often the main thread wakes without a signal when systemd keeps no
+// watchdog.
+constexpr long IDLE_WAKE_MS = 1000;
 
 void PrintLines(std::FILE *pOut, const QStringList &lines)
 {
@@ -26,10 +37,87 @@ int CheckConfig(const QString &strPath)
     return 0;
 }
 
+void LogProblems(CJournal &journal, const QString &strPath, const std::vector<SConfigProblem> &problems)
+{
+    for (const QString &strLine : ProblemLines(strPath, problems))
+        journal.Write(EPriority::Error, strLine);
+}
+
+QString Summary(const SServiceConfig &config)
+{
+    int nMeters = 0;
+    for (const SLineConfig &line : config.lines)
+        nMeters += int(line.meters.size());
+    return QStringLiteral("%1 meters on %2 lines, logs in %3")
+        .arg(nMeters)
+        .arg(config.lines.size())
+        .arg(config.strDataDir);
+}
+
+// Reads the file again and applies it; a broken file changes nothing.
+void Reload(CJournal &journal, CService &service, const QString &strPath)
+{
+    sd_notify(0, "RELOADING=1");
+    const SConfigResult result = ReadServiceConfig(strPath);
+    if (result.Ok()) {
+        service.Apply(result.config);
+        journal.Write(EPriority::Notice, QStringLiteral("configuration read again: ") + Summary(result.config));
+    } else {
+        LogProblems(journal, strPath, result.problems);
+        journal.Write(EPriority::Error,
+                      QStringLiteral("%1 is not used: the configuration read before stays").arg(strPath));
+    }
+    sd_notify(0, "READY=1");
+}
+
+// Runs until SIGTERM or SIGINT. The signals are blocked in every thread and
+// taken here, so no worker is ever interrupted by one.
+int Serve(const QString &strPath, const sigset_t &takenSignals)
+{
+    CJournal journal;
+    const SConfigResult result = ReadServiceConfig(strPath);
+    if (!result.Ok()) {
+        LogProblems(journal, strPath, result.problems);
+        return 2;
+    }
+    CService service(journal);
+    service.Apply(result.config);
+    journal.Write(EPriority::Info, QStringLiteral("varikd %1 started: %2")
+                                       .arg(QStringLiteral(VARIK_VERSION), Summary(result.config)));
+    sd_notify(0, "READY=1");
+
+    uint64_t nWatchdogUsec = 0;
+    const bool bWatchdog = sd_watchdog_enabled(0, &nWatchdogUsec) > 0 && nWatchdogUsec > 0;
+    const long nWakeMs = bWatchdog ? long(nWatchdogUsec / 2000) : IDLE_WAKE_MS;
+    const timespec wake{nWakeMs / 1000, (nWakeMs % 1000) * 1000000L};
+    for (;;) {
+        const int nSignal = sigtimedwait(&takenSignals, nullptr, &wake);
+        if (nSignal == SIGHUP) {
+            Reload(journal, service, strPath);
+        } else if (nSignal == SIGTERM || nSignal == SIGINT) {
+            sd_notify(0, "STOPPING=1");
+            service.Stop();
+            journal.Write(EPriority::Info, QStringLiteral("varikd stopped"));
+            return 0;
+        }
+        if (bWatchdog)
+            sd_notify(0, "WATCHDOG=1");
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Blocked before any thread starts, so that every thread inherits the
+    // mask and only Serve's sigtimedwait takes them.
+    sigset_t takenSignals;
+    sigemptyset(&takenSignals);
+    sigaddset(&takenSignals, SIGTERM);
+    sigaddset(&takenSignals, SIGINT);
+    sigaddset(&takenSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &takenSignals, nullptr);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varikd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VARIK_VERSION));
@@ -58,6 +146,5 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "varikd: --config FILE or --check-config FILE is needed\n");
         return 2;
     }
-    std::fprintf(stderr, "varikd: not built yet\n");
-    return 1;
+    return Serve(parser.value(config), takenSignals);
 }

@@ -3,44 +3,18 @@
 // a folder that cannot be made is a failure the next row gets over.
 #include "service/daily_csv.h"
 
+#include "local_zone.h"
 #include "test_files.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 
 namespace {
-
-// The process's local zone for one test.
-class CLocalZone {
-public:
-    explicit CLocalZone(const char *pZone)
-    {
-        const char *pOld = std::getenv("TZ");
-        m_bHad = pOld != nullptr;
-        if (m_bHad)
-            m_strOld = pOld;
-        setenv("TZ", pZone, 1);
-        tzset();
-    }
-    ~CLocalZone()
-    {
-        if (m_bHad)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHad = false;
-    std::string m_strOld;
-};
 
 qint64 Ms(const char *pIso)
 {

@@ -4,13 +4,14 @@
 // local time across a change of the clocks.
 #include "service/poll_schedule.h"
 
+#include "local_zone.h"
+
 #include <QDateTime>
 #include <QTimeZone>
 
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <map>
 
 namespace {
@@ -54,32 +55,6 @@ std::map<int, int> RunLine(CPollSchedule &schedule, qint64 nForMs, const std::fu
     }
     return reads;
 }
-
-// The process's local zone for one test.
-class CLocalZone {
-public:
-    explicit CLocalZone(const char *pZone)
-    {
-        const char *pOld = std::getenv("TZ");
-        m_bHad = pOld != nullptr;
-        if (m_bHad)
-            m_strOld = pOld;
-        setenv("TZ", pZone, 1);
-        tzset();
-    }
-    ~CLocalZone()
-    {
-        if (m_bHad)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHad = false;
-    std::string m_strOld;
-};
 
 qint64 Wall(const char *pIso, const char *pZone)
 {

@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QTimeZone>
 
-
 #include <gtest/gtest.h>
 
 #include <map>

@@ -8,14 +8,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +62,36 @@ private:
     QString m_strPath;
 };
 
+// Where systemd would listen for the service's notifications.
+class CNotifySocket {
+public:
+    explicit CNotifySocket(const QString &strPath) : m_strPath(strPath)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = strPath.toLocal8Bit();
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    }
+    ~CNotifySocket() { ::close(m_fd); }
+    const QString &Path() const { return m_strPath; }
+
+    // Every message so far, one line each.
+    QStringList Messages()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;)
+            m_messages += QString::fromUtf8(buffer, int(n)).split(u'\n', Qt::SkipEmptyParts);
+        return m_messages;
+    }
+
+private:
+    QString m_strPath;
+    int m_fd = -1;
+    QStringList m_messages;
+};
+
 struct SMeterLine {
     QString strName;
     int nDevice;
@@ -92,8 +127,9 @@ public:
     {
         ASSERT_TRUE(TestFiles::PutFile(ConfigPath(), "data_dir = \"" + DataDir().toUtf8() + "\"\n" + head + lines));
     }
-    void Start()
+    void Start(const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
     {
+        m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(VARIKD_PATH), {QStringLiteral("--config"), ConfigPath()});
         ASSERT_TRUE(m_process.waitForStarted());
     }
@@ -301,4 +337,27 @@ TEST(Varikd, AFullDiskIsLoggedOnceAndTheLogGoesOnWhenThereIsRoomAgain)
     ASSERT_EQ(::prlimit(pid_t(varikd.Pid()), RLIMIT_FSIZE, &limit, nullptr), 0);
     ASSERT_TRUE(varikd.WaitForJournal(QStringLiteral("full: writing ")));
     EXPECT_TRUE(varikd.WaitForRows(QStringLiteral("full"), int(rows.size()) + 2));
+}
+
+TEST(Varikd, TellsSystemdWhenItIsReadyReloadsStopsAndThatItIsAlive)
+{
+    QTemporaryDir dir;
+    CBus bus({QStringLiteral("--devices"), QStringLiteral("1")});
+    CNotifySocket notify(dir.filePath(QStringLiteral("notify")));
+    CVarikd varikd(dir.path());
+    varikd.WriteConfig(LineToml(bus.Path(), 115200, {{QStringLiteral("m"), 1, QStringLiteral("  second = 1")}}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), notify.Path());
+    env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    varikd.Start(env);
+
+    ASSERT_TRUE(WaitUntil([&] { return notify.Messages().contains(QStringLiteral("READY=1")); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return notify.Messages().count(QStringLiteral("WATCHDOG=1")) >= 3; }, 5000))
+        << "kept at half the watchdog's time";
+    varikd.Signal(SIGHUP);
+    ASSERT_TRUE(WaitUntil([&] { return notify.Messages().count(QStringLiteral("READY=1")) == 2; }, 10000));
+    varikd.Signal(SIGTERM);
+    ASSERT_TRUE(varikd.Process().waitForFinished(5000));
+    const QStringList order = notify.Messages().filter(QRegularExpression(QStringLiteral("^(READY|RELOADING|STOPPING)")));
+    EXPECT_EQ(order, (QStringList{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"}));
 }

@@ -1,6 +1,7 @@
-# The man pages varik(1), varik-cli(1) and varik-meter(1): help2man turns each
-# program's --help and --version into a page, and res/man/<program>.h2m adds
-# what --help does not say (exit status, files, examples). Pages are made at
+# The man pages varik(1), varik-cli(1), varik-meter(1) and varikd(8): help2man
+# turns each program's --help and --version into a page, and
+# res/man/<program>.h2m adds what --help does not say (exit status, files,
+# examples). The service is a system administration command, hence section 8. Pages are made at
 # build time from the programs just built, so they never fall behind.
 #
 # Sanitized and fuzz builds leave them out: nobody installs those, and running
@@ -23,22 +24,24 @@ if(NOT HELP2MAN)
 endif()
 
 set(_varik_pages)
-foreach(program varik varik-cli varik-meter)
+foreach(entry varik:1 varik-cli:1 varik-meter:1 varikd:8)
+    string(REPLACE ":" ";" entry ${entry})
+    list(GET entry 0 program)
+    list(GET entry 1 section)
     set(include ${PROJECT_SOURCE_DIR}/res/man/${program}.h2m)
-    set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+    set(page ${PROJECT_BINARY_DIR}/man/${program}.${section})
     # The help texts hold Russian words: help2man reads them in a UTF-8
     # locale, or they come out as question marks. gzip -n keeps no time stamp.
     add_custom_command(
         OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-        COMMAND ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section=1
+        COMMAND ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section=${section}
                 --include=${include} --output=${page} $<TARGET_FILE:${program}>
         COMMAND gzip -9nf ${page}
         DEPENDS ${program} ${include}
-        COMMENT "Making the man page ${program}.1"
+        COMMENT "Making the man page ${program}.${section}"
         VERBATIM)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
     list(APPEND _varik_pages ${page}.gz)
 endforeach()
 add_custom_target(varik-man-pages ALL DEPENDS ${_varik_pages})
-
-install(FILES ${_varik_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -5,7 +5,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Varik maintainers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reads a power-quality meter over a serial line")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reads power-quality meters over serial lines")
 set(CPACK_PACKAGE_DESCRIPTION
     "Varik checks the connection to an electrical power-quality meter, unlocks an
 access level with a password, reads the per-second, per-minute and day
@@ -13,8 +13,10 @@ statistics into three lists of named values, saves any list to a text file,
 and can poll the per-second values on a timer while recording them to a file.
 
 The package holds the window (varik), the same commands for scripts
-(varik-cli) and a simulated meter on a pseudo-terminal for trying them
-without hardware (varik-meter).")
+(varik-cli), a system service that reads many meters on several lines
+unattended into daily CSV files (varikd; installed, not enabled) and a
+simulated meter on a pseudo-terminal for trying them without hardware
+(varik-meter).")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -29,6 +31,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 # Qt's own texts (standard buttons, file dialogs) in Russian.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+# The service's configuration is a conffile, so an upgrade keeps the
+# administrator's changes. The maintainer scripts are what dh_installsystemd
+# writes for a unit that is installed and not enabled (res/debian/postinst
+# says which). Strict permissions: 0644 for conffiles, 0755 for the scripts.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/res/debian/conffiles
+    ${PROJECT_SOURCE_DIR}/res/debian/postinst
+    ${PROJECT_SOURCE_DIR}/res/debian/prerm
+    ${PROJECT_SOURCE_DIR}/res/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The package's changelog. Its latest entry takes the project's version and

@@ -14,6 +14,7 @@ packages=(
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
     help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
     desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)
+    systemd # systemd-analyze checks the service's unit (scripts/test-package.sh)
     lintian devscripts # lintian and hardening-check on the .deb
     libtomlplusplus-dev libsystemd-dev # varikd: its configuration, its notifications to systemd
 )

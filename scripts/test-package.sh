@@ -2,9 +2,10 @@
 # Builds the .deb with scripts/package.sh and checks it as installed.
 #   scripts/test-package.sh [BUILD-DIR]      (default build-test-package/)
 # The package is unpacked into a throwaway root, the same files dpkg would put
-# in place (it has no maintainer scripts), so the check needs neither root nor
-# a network and leaves the machine as it was; apt-get --simulate then shows
-# that this machine would take it with its computed dependencies.
+# in place (its maintainer scripts only tell systemd about the service's unit,
+# and lintian checks them), so the check needs neither root nor a network and
+# leaves the machine as it was; apt-get --simulate then shows that this
+# machine would take it with its computed dependencies.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build-test-package}
@@ -38,9 +39,9 @@ done
 grep -q qt6-translations-l10n <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "qt6-translations-l10n is not recommended"
 apt-get install --simulate -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get would not install $deb"; }
 
-# Exactly the three programs, and nothing of the tests.
+# Exactly the four programs, and nothing of the tests.
 programs=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/bin/||p' | grep . | sort | tr '\n' ' ')
-[ "$programs" = "varik varik-cli varik-meter " ] || fail "usr/bin holds: $programs"
+[ "$programs" = "varik varik-cli varik-meter varikd " ] || fail "usr/bin holds: $programs"
 if dpkg-deb -c "$deb" | grep -Ei 'test|bench|fuzz'; then fail "the package holds test files"; fi
 
 # Lintian finds no error and no warning; its notes are shown for a reader.
@@ -52,16 +53,22 @@ if grep -E '^[EW]: ' "$work/lintian.log" >/dev/null; then fail "lintian: $(grep 
 dest=$work/root
 dpkg-deb -x "$deb" "$dest"
 
+# Every library a program links comes with Depends: its package is there
+# (varikd's libsystemd0 and libtomlplusplus3 beside Qt's).
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for program in varik varik-cli varik-meter varikd; do
+    for lib in $(readelf -d "$dest/usr/bin/$program" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+        package=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -n 1 | cut -d: -f1)
+        grep -q "\b${package:-?}\b" <<<"$depends" || fail "$program links $lib, but Depends lacks its package ${package:-(none found)}"
+    done
+done
+
 # The programs are built hardened: PIE, stack protector, fortified libc calls,
 # full RELRO with immediate binding. Control-flow protection (IBT, SHSTK) is
 # left out of the check: Debian 12's C start files are built without it, so
-# no program linked here carries the mark. The window calls no checked libc
-# function (res/lintian/varik says why), so its fortification shows only in
-# the other two programs, built with the same flags.
-for program in varik varik-cli varik-meter; do
-    skip=(--nocfprotection)
-    [ "$program" = varik ] && skip+=(--nofortify)
-    hardening-check "${skip[@]}" "$dest/usr/bin/$program" || fail "hardening-check $program"
+# no program linked here carries the mark.
+for program in varik varik-cli varik-meter varikd; do
+    hardening-check --nocfprotection "$dest/usr/bin/$program" || fail "hardening-check $program"
     if readelf -S "$dest/usr/bin/$program" | grep -Eq '\s\.comment\s'; then fail "$program keeps its .comment section"; fi
 done
 
@@ -82,7 +89,7 @@ fi
 
 # The programs start from where they are installed; help and version need no
 # display (DISPLAY and WAYLAND_DISPLAY unset, no offscreen platform).
-for program in varik varik-cli varik-meter; do
+for program in varik varik-cli varik-meter varikd; do
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$dest/usr/bin/$program" --help 2>&1) \
         || fail "$program --help failed: $out"
     grep -q '^Usage:' <<<"$out" || fail "$program --help printed no usage: $out"
@@ -108,20 +115,60 @@ file "$png" | grep -q 'PNG image data, 48 x 48,' || fail "$png is not a 48x48 PN
 file "$svg" | grep -q 'SVG' || fail "$svg is not an SVG: $(file "$svg")"
 
 # The man pages render without a warning, with the sections --help lacks.
-for program in varik varik-cli varik-meter; do
-    page=$dest/usr/share/man/man1/$program.1.gz
+for page in man1/varik.1 man1/varik-cli.1 man1/varik-meter.1 man8/varikd.8; do
+    program=$(basename "$page" | cut -d. -f1)
+    volume=${page##*.}
+    page=$dest/usr/share/man/$page.gz
     if ! text=$(LANG=C.UTF-8 MANWIDTH=80 man -l "$page" 2>"$work/man.err"); then
         fail "man -l $page failed"
         continue
     fi
     [ ! -s "$work/man.err" ] || fail "man -l $page warned: $(cat "$work/man.err")"
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS'; do
-        grep -q "^$section\$" <<<"$text" || fail "man page $program(1) has no $section section"
+        grep -q "^$section\$" <<<"$text" || fail "man page $program($volume) has no $section section"
     done
-    grep -Eq "^ *$program +- " <<<"$text" || fail "man page $program(1) names no $program"
-    grep -q "$program $version" <<<"$text" || fail "man page $program(1) shows no version $version"
+    grep -Eq "^ *$program +- " <<<"$text" || fail "man page $program($volume) names no $program"
+    grep -q "$program $version" <<<"$text" || fail "man page $program($volume) shows no version $version"
 done
 grep -q '^FILES$' <<<"$(LANG=C.UTF-8 man -l "$dest/usr/share/man/man1/varik.1.gz")" || fail "varik(1) has no FILES section"
+text=$(LANG=C.UTF-8 man -l "$dest/usr/share/man/man8/varikd.8.gz")
+for section in CONFIGURATION FILES SIGNALS JOURNAL 'SEE ALSO'; do
+    grep -q "^$section\$" <<<"$text" || fail "varikd(8) has no $section section"
+done
+
+# The service: its unit, installed and not enabled (no link to it in the
+# package), and its example configuration, a conffile that configures no meter.
+unit=$dest/lib/systemd/system/varikd.service
+config=/etc/varik/varikd.toml
+[ -f "$unit" ] || fail "the package has no $unit"
+[ -f "$dest$config" ] || fail "the package has no $config"
+if grep -E '^\s*\[' "$dest$config"; then fail "$config configures a line of meters"; fi
+if dpkg-deb -c "$deb" | grep -F '.wants/'; then fail "the package enables a unit itself"; fi
+[ "$(dpkg-deb -I "$deb" conffiles 2>/dev/null)" = "$config" ] || fail "conffiles is not just $config: $(dpkg-deb -I "$deb" conffiles 2>&1)"
+# systemd-analyze verify checks the unit against the programs it names and its
+# Documentation= against the man pages: here the installed varikd and the
+# installed varikd(8). An unknown or misspelt setting is only a message, so
+# any message fails.
+mkdir "$work/unit"
+sed "s|/usr/bin/varikd|$dest/usr/bin/varikd|" "$unit" >"$work/unit/varikd.service"
+if ! MANPATH=$dest/usr/share/man systemd-analyze verify "$work/unit/varikd.service" >"$work/verify.log" 2>&1 \
+    || [ -s "$work/verify.log" ]; then
+    fail "systemd-analyze verify varikd.service: $(cat "$work/verify.log")"
+fi
+# How much of the system the service's sandbox leaves open, on systemd's
+# scale from 0 (nothing) to 10; any option dropped from the sandbox shows here.
+exposure=$(systemd-analyze security --offline=true "$work/unit/varikd.service" 2>&1 \
+    | sed -n 's/.*Overall exposure level for varikd.service: \([0-9.]*\).*/\1/p')
+echo "systemd-analyze security: exposure ${exposure:-unknown} of 10"
+awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "varikd.service's exposure is ${exposure:-unknown}, above 2.0"
+# The example is a good configuration as installed, and so are the meters it
+# shows once their lines are taken out of comments (the password file it names
+# is made here).
+out=$("$dest/usr/bin/varikd" --check-config "$dest$config" 2>&1) || fail "varikd --check-config $config: $out"
+sed -E 's/^#([a-z_]+ =|\[\[)/\1/' "$dest$config" | sed "s|\"/etc/varik/|\"$work/|" >"$work/enabled.toml"
+grep -q '^\[\[line\.meter\]\]' "$work/enabled.toml" || fail "$config shows no meter to take out of comments"
+for file in $(sed -n 's/^password_file = "\(.*\)"/\1/p' "$work/enabled.toml"); do echo 2222 >"$file"; done
+out=$("$dest/usr/bin/varikd" --check-config "$work/enabled.toml" 2>&1) || fail "varikd --check-config on $config's meters: $out"
 
 if [ $failures -gt 0 ]; then
     echo "package test: $failures failures" >&2

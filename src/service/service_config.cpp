@@ -1,21 +1,436 @@
 #include "service/service_config.h"
 
-SConfigResult ReadServiceConfig(const QString &)
+#include "data/list_file.h"
+#include "link/frame.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+const QList<qint64> kBaudRates = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+// Seconds go into millisecond timers; a day bounds them well inside an int.
+constexpr int kMaxSeconds = 24 * 60 * 60;
+// The longest name one folder may have on the file systems data_dir lives on.
+constexpr int kMaxNameBytes = 255;
+
+int LineOf(const toml::node &node)
 {
-    return {};
+    return int(node.source().begin.line);
 }
 
-SConfigResult ParseServiceConfig(const QByteArray &, const QString &)
+int LineOf(const toml::key &key)
 {
-    return {};
+    return int(key.source().begin.line);
 }
 
-QStringList ProblemLines(const QString &, const std::vector<SConfigProblem> &)
+// Names and values as the file wrote them, with control characters made
+// visible so that a stray NUL or escape cannot garble a terminal.
+QString Quoted(const QString &str)
 {
-    return {};
+    QString strOut = QStringLiteral("\"");
+    for (const QChar c : str) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            strOut += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            strOut += c;
+    }
+    return strOut + QLatin1Char('"');
 }
 
-QStringList DescribeConfig(const SServiceConfig &)
+QString KindOf(const toml::node &node)
 {
-    return {};
+    switch (node.type()) {
+    case toml::node_type::table: return QStringLiteral("a table");
+    case toml::node_type::array: return QStringLiteral("an array");
+    case toml::node_type::string: return QStringLiteral("a string");
+    case toml::node_type::integer: return QStringLiteral("an integer");
+    case toml::node_type::floating_point: return QStringLiteral("a floating-point number");
+    case toml::node_type::boolean: return QStringLiteral("a boolean");
+    case toml::node_type::date: return QStringLiteral("a date");
+    case toml::node_type::time: return QStringLiteral("a time");
+    case toml::node_type::date_time: return QStringLiteral("a date-time");
+    case toml::node_type::none: break;
+    }
+    return QStringLiteral("nothing");
+}
+
+QString Name(const toml::key &key)
+{
+    return QString::fromUtf8(key.str().data(), qsizetype(key.str().size()));
+}
+
+// Where the named things were first met, so that a second use names the first.
+struct SFirstUse {
+    QString str;
+    int nLine = 0;
+};
+
+// The problems of one file as they are found, and what the checks across
+// lines and meters need to remember.
+class CConfigReader {
+public:
+    explicit CConfigReader(const QString &strSource) : m_baseDir(QFileInfo(strSource).absoluteDir()) {}
+
+    void Problem(int nLine, const QString &strText) { m_problems.push_back({nLine, strText}); }
+
+    bool ReadString(const toml::key &key, const toml::node &node, QString &str)
+    {
+        const auto *pValue = node.as_string();
+        if (!pValue) {
+            Problem(LineOf(key), QStringLiteral("%1 must be a string, not %2").arg(Name(key), KindOf(node)));
+            return false;
+        }
+        const std::string &s = pValue->get();
+        str = QString::fromUtf8(s.data(), qsizetype(s.size()));
+        return true;
+    }
+
+    bool ReadInt(const toml::key &key, const toml::node &node, int nMin, int nMax, int &n)
+    {
+        const auto *pValue = node.as_integer();
+        if (!pValue) {
+            Problem(LineOf(key), QStringLiteral("%1 must be an integer, not %2").arg(Name(key), KindOf(node)));
+            return false;
+        }
+        const std::int64_t nValue = pValue->get();
+        if (nValue < nMin || nValue > nMax) {
+            Problem(LineOf(key),
+                    QStringLiteral("%1 must be %2 to %3, not %4")
+                        .arg(Name(key), QString::number(nMin), QString::number(nMax), QString::number(nValue)));
+            return false;
+        }
+        n = int(nValue);
+        return true;
+    }
+
+    void UnknownKey(const toml::key &key)
+    {
+        Problem(LineOf(key), QStringLiteral("unknown key %1").arg(Quoted(Name(key))));
+    }
+
+    // The array a [[key]] header makes; a plain [key] table or a value is a problem.
+    const toml::array *Tables(const toml::key &key, const toml::node &node, const QString &strHeader)
+    {
+        const auto *pArray = node.as_array();
+        if (pArray && pArray->is_array_of_tables())
+            return pArray;
+        Problem(
+            LineOf(key),
+            QStringLiteral("%1 must be tables under [[%2]] headers, not %3").arg(Name(key), strHeader, KindOf(node)));
+        return nullptr;
+    }
+
+    void ReadFile(const toml::table &file, SServiceConfig &config);
+
+    std::vector<SConfigProblem> TakeProblems()
+    {
+        std::stable_sort(m_problems.begin(), m_problems.end(),
+                         [](const SConfigProblem &a, const SConfigProblem &b) { return a.nLine < b.nLine; });
+        return std::move(m_problems);
+    }
+
+private:
+    void ReadLine(const toml::table &table, SLineConfig &line);
+    void ReadMeter(const toml::table &table, SMeterConfig &meter);
+    void ReadDay(const toml::key &key, const toml::node &node, SMeterConfig &meter);
+    void ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter);
+    void CheckPassword(int nLine, const QString &strWhose, const QString &strPassword);
+    void CheckName(int nLine, const QString &strName);
+    void NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat);
+
+    QDir m_baseDir; // relative password files are found beside the configuration
+    std::vector<SConfigProblem> m_problems;
+    std::vector<SFirstUse> m_names;
+    std::vector<SFirstUse> m_ports;
+};
+
+void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
+{
+    config.strSite = QSysInfo::machineHostName();
+    for (auto &&[key, node] : file) {
+        if (key == "site") {
+            if (ReadString(key, node, config.strSite) && config.strSite.isEmpty())
+                Problem(LineOf(key), QStringLiteral("site must not be empty"));
+        } else if (key == "data_dir") {
+            if (ReadString(key, node, config.strDataDir) && config.strDataDir.isEmpty())
+                Problem(LineOf(key), QStringLiteral("data_dir must not be empty"));
+        } else if (key == "max_backoff") {
+            ReadInt(key, node, 1, kMaxSeconds, config.nMaxBackoffSec);
+        } else if (key == "line") {
+            if (const toml::array *pLines = Tables(key, node, QStringLiteral("line"))) {
+                for (const toml::node &lineNode : *pLines) {
+                    config.lines.emplace_back();
+                    ReadLine(*lineNode.as_table(), config.lines.back());
+                }
+            }
+        } else {
+            UnknownKey(key);
+        }
+    }
+}
+
+void CConfigReader::ReadLine(const toml::table &table, SLineConfig &line)
+{
+    const int nLine = LineOf(table);
+    bool bHasPort = false;
+    bool bHasMeters = false; // or the problem that they are not [[line.meter]] tables
+    for (auto &&[key, node] : table) {
+        if (key == "port") {
+            bHasPort = true;
+            if (!ReadString(key, node, line.strPort))
+                continue;
+            if (line.strPort.isEmpty()) {
+                Problem(LineOf(key), QStringLiteral("port must not be empty"));
+                continue;
+            }
+            // Two names of one adapter (a by-id link and its tty) are one port too.
+            const QString strCanonical = QFileInfo(line.strPort).canonicalFilePath();
+            NoteFirstUse(m_ports, strCanonical.isEmpty() ? line.strPort : strCanonical, LineOf(key),
+                         QStringLiteral("port %1").arg(Quoted(line.strPort)));
+        } else if (key == "baud") {
+            const auto *pValue = node.as_integer();
+            if (!pValue) {
+                Problem(LineOf(key), QStringLiteral("baud must be an integer, not %1").arg(KindOf(node)));
+            } else if (!kBaudRates.contains(pValue->get())) {
+                QStringList rates;
+                for (qint64 nRate : kBaudRates)
+                    rates << QString::number(nRate);
+                Problem(LineOf(key), QStringLiteral("baud must be one of %1, not %2")
+                                         .arg(rates.join(QStringLiteral(", ")), QString::number(pValue->get())));
+            } else {
+                line.nBaudRate = int(pValue->get());
+            }
+        } else if (key == "meter") {
+            bHasMeters = true;
+            if (const toml::array *pMeters = Tables(key, node, QStringLiteral("line.meter"))) {
+                for (const toml::node &meterNode : *pMeters) {
+                    line.meters.emplace_back();
+                    ReadMeter(*meterNode.as_table(), line.meters.back());
+                }
+            }
+        } else {
+            UnknownKey(key);
+        }
+    }
+    if (!bHasPort)
+        Problem(nLine, QStringLiteral("line has no port"));
+    if (!bHasMeters)
+        Problem(nLine, QStringLiteral("line has no [[line.meter]]"));
+}
+
+void CConfigReader::ReadMeter(const toml::table &table, SMeterConfig &meter)
+{
+    const int nLine = LineOf(table);
+    bool bHasName = false;
+    int nNameLine = 0; // of a name that is a string
+    int nDeviceLine = 0;
+    int nPasswordLine = 0;
+    const toml::key *pPasswordFileKey = nullptr;
+    const toml::node *pPasswordFile = nullptr;
+    for (auto &&[key, node] : table) {
+        if (key == "name") {
+            bHasName = true;
+            if (ReadString(key, node, meter.strName))
+                nNameLine = LineOf(key);
+        } else if (key == "device") {
+            nDeviceLine = LineOf(key);
+            ReadInt(key, node, 1, 65535, meter.nDevice);
+        } else if (key == "feeder") {
+            ReadInt(key, node, 1, 2, meter.nFeeder);
+        } else if (key == "level") {
+            ReadInt(key, node, 1, 2, meter.nLevel);
+        } else if (key == "password") {
+            nPasswordLine = LineOf(key);
+            if (ReadString(key, node, meter.strPassword))
+                CheckPassword(nPasswordLine, QStringLiteral("password"), meter.strPassword);
+        } else if (key == "password_file") {
+            pPasswordFileKey = &key;
+            pPasswordFile = &node;
+        } else if (key == "second") {
+            ReadInt(key, node, 0, kMaxSeconds, meter.nSecondInterval);
+        } else if (key == "minute") {
+            ReadInt(key, node, 0, kMaxSeconds, meter.nMinuteInterval);
+        } else if (key == "day") {
+            ReadDay(key, node, meter);
+        } else {
+            UnknownKey(key);
+        }
+    }
+    if (pPasswordFile) {
+        if (nPasswordLine)
+            Problem(LineOf(*pPasswordFileKey), QStringLiteral("password and password_file cannot both be given"));
+        else
+            ReadPasswordFile(*pPasswordFileKey, *pPasswordFile, meter);
+    }
+    if (!nDeviceLine)
+        Problem(nLine, QStringLiteral("meter has no device"));
+    // A name that is not a string, or a device that is not one, has its problem already.
+    const bool bDefaultName = !bHasName && meter.nDevice > 0;
+    if (bDefaultName)
+        meter.strName = meter.nFeeder == 2 ? QStringLiteral("%1-2").arg(meter.nDevice) : QString::number(meter.nDevice);
+    if (nNameLine || bDefaultName) {
+        const int nWhere = nNameLine ? nNameLine : nLine;
+        CheckName(nWhere, meter.strName);
+        NoteFirstUse(m_names, meter.strName, nWhere, QStringLiteral("meter name %1").arg(Quoted(meter.strName)));
+    }
+    if (meter.nSecondInterval == 0 && meter.nMinuteInterval == 0 && meter.nDayMinute < 0)
+        Problem(nLine, QStringLiteral("meter reads nothing: second and minute are 0 and day is \"\""));
+}
+
+void CConfigReader::ReadDay(const toml::key &key, const toml::node &node, SMeterConfig &meter)
+{
+    QString strDay;
+    if (!ReadString(key, node, strDay))
+        return;
+    if (strDay.isEmpty()) {
+        meter.nDayMinute = -1;
+        return;
+    }
+    const auto digit = [&](int i) { return strDay[i] >= QLatin1Char('0') && strDay[i] <= QLatin1Char('9'); };
+    const bool bShape =
+        strDay.size() == 5 && digit(0) && digit(1) && strDay[2] == QLatin1Char(':') && digit(3) && digit(4);
+    const int nHour = bShape ? strDay.left(2).toInt() : -1;
+    const int nMinute = bShape ? strDay.mid(3).toInt() : -1;
+    if (nHour < 0 || nHour > 23 || nMinute < 0 || nMinute > 59) {
+        Problem(LineOf(key),
+                QStringLiteral("day must be \"HH:MM\" from 00:00 to 23:59 or \"\", not %1").arg(Quoted(strDay)));
+        return;
+    }
+    meter.nDayMinute = nHour * 60 + nMinute;
+}
+
+// The password is read once, at load: a file that turns unreadable later
+// does not stop a running service.
+void CConfigReader::ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter)
+{
+    QString strPath;
+    if (!ReadString(key, node, strPath))
+        return;
+    QFile file(m_baseDir.filePath(strPath));
+    if (!file.open(QIODevice::ReadOnly)) {
+        Problem(LineOf(key),
+                QStringLiteral("cannot read password_file %1: %2").arg(Quoted(strPath), file.errorString()));
+        return;
+    }
+    // A line longer than any password is refused below; no need to read more.
+    QByteArray firstLine = file.readLine(4 * MAX_PASSWORD_LENGTH + 2);
+    if (firstLine.endsWith('\n'))
+        firstLine.chop(1);
+    if (firstLine.endsWith('\r'))
+        firstLine.chop(1);
+    meter.strPassword = QString::fromUtf8(firstLine);
+    CheckPassword(LineOf(key), QStringLiteral("password in %1").arg(Quoted(strPath)), meter.strPassword);
+}
+
+// The meter compares at most 8 bytes in its own code page.
+void CConfigReader::CheckPassword(int nLine, const QString &strWhose, const QString &strPassword)
+{
+    const QByteArray wire = ToCp1251(strPassword);
+    if (FromCp1251(wire) != strPassword)
+        Problem(nLine, QStringLiteral("%1 cannot be written in Windows-1251").arg(strWhose));
+    else if (wire.size() > MAX_PASSWORD_LENGTH)
+        Problem(nLine,
+                QStringLiteral("%1 is longer than %2 characters").arg(strWhose, QString::number(MAX_PASSWORD_LENGTH)));
+}
+
+// Each meter's logs go into a folder of its name under data_dir.
+void CConfigReader::CheckName(int nLine, const QString &strName)
+{
+    if (strName.isEmpty() || strName == QLatin1String(".") || strName == QLatin1String("..")
+        || strName.contains(QLatin1Char('/')) || strName.contains(QChar(0)) || strName.toUtf8().size() > kMaxNameBytes)
+        Problem(nLine, QStringLiteral("meter name %1 cannot be a folder name").arg(Quoted(strName)));
+}
+
+void CConfigReader::NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat)
+{
+    const auto it = std::find_if(uses.begin(), uses.end(), [&](const SFirstUse &use) { return use.str == str; });
+    if (it == uses.end())
+        uses.push_back({str, nLine});
+    else
+        Problem(nLine, QStringLiteral("%1 is used twice (first on line %2)").arg(strWhat, QString::number(it->nLine)));
+}
+
+QString Reads(const SMeterConfig &meter)
+{
+    QStringList reads;
+    if (meter.nSecondInterval > 0)
+        reads << QStringLiteral("second every %1 s").arg(meter.nSecondInterval);
+    if (meter.nMinuteInterval > 0)
+        reads << QStringLiteral("minute every %1 s").arg(meter.nMinuteInterval);
+    if (meter.nDayMinute >= 0)
+        reads << QStringLiteral("day at %1:%2")
+                     .arg(meter.nDayMinute / 60, 2, 10, QLatin1Char('0'))
+                     .arg(meter.nDayMinute % 60, 2, 10, QLatin1Char('0'));
+    return reads.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+SConfigResult ReadServiceConfig(const QString &strPath)
+{
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{}, {{0, QStringLiteral("cannot read the file: %1").arg(file.errorString())}}};
+    return ParseServiceConfig(file.readAll(), strPath);
+}
+
+SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSource)
+{
+    SConfigResult result;
+    toml::table file;
+    const QByteArray source = strSource.toUtf8();
+    try {
+        file = toml::parse(std::string_view(text.constData(), std::size_t(text.size())),
+                           std::string_view(source.constData(), std::size_t(source.size())));
+    } catch (const toml::parse_error &error) {
+        const std::string_view description = error.description();
+        result.problems.push_back(
+            {int(error.source().begin.line), QString::fromUtf8(description.data(), qsizetype(description.size()))});
+        return result;
+    }
+    CConfigReader reader(strSource);
+    reader.ReadFile(file, result.config);
+    result.problems = reader.TakeProblems();
+    return result;
+}
+
+QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProblem> &problems)
+{
+    QStringList lines;
+    for (const SConfigProblem &problem : problems) {
+        lines << (problem.nLine > 0
+                      ? QStringLiteral("%1:%2: %3").arg(strSource, QString::number(problem.nLine), problem.strText)
+                      : QStringLiteral("%1: %2").arg(strSource, problem.strText));
+    }
+    return lines;
+}
+
+QStringList DescribeConfig(const SServiceConfig &config)
+{
+    QStringList lines;
+    lines << QStringLiteral("site %1, data in %2, back-off up to %3 s")
+                 .arg(Quoted(config.strSite), config.strDataDir, QString::number(config.nMaxBackoffSec));
+    for (const SLineConfig &line : config.lines) {
+        lines << QStringLiteral("line %1 at %2 baud: %3 %4")
+                     .arg(line.strPort, QString::number(line.nBaudRate), QString::number(line.meters.size()),
+                          line.meters.size() == 1 ? QStringLiteral("meter") : QStringLiteral("meters"));
+        for (const SMeterConfig &meter : line.meters) {
+            lines << QStringLiteral("  %1: device %2, feeder %3, level %4; %5")
+                         .arg(meter.strName, QString::number(meter.nDevice), QString::number(meter.nFeeder),
+                              QString::number(meter.nLevel), Reads(meter));
+        }
+    }
+    // The installed example is such a file: the service runs and reads nothing.
+    if (config.lines.empty())
+        lines << QStringLiteral("no [[line]]: nothing to read");
+    return lines;
 }

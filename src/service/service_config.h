@@ -13,9 +13,9 @@ struct SMeterConfig {
     int nDevice = 0;          // 1 to 65 535
     int nFeeder = 1;          // 1 or 2
     int nLevel = 1;           // access level 1 or 2
-    QString strPassword;      // as given, or the first line of password_file
-    int nSecondInterval = 10; // seconds between per-second reads; 0: never
-    int nMinuteInterval = 60; // seconds between per-minute reads; 0: never
+    QString strPassword;      // as given, or the first line of password_file (read at load)
+    int nSecondInterval = 10; // seconds between per-second reads, at most a day; 0: never
+    int nMinuteInterval = 60; // seconds between per-minute reads, at most a day; 0: never
     int nDayMinute = 5;       // local minutes after midnight of the day read; -1: never
 
     bool operator==(const SMeterConfig &) const = default;
@@ -32,7 +32,7 @@ struct SLineConfig {
 struct SServiceConfig {
     QString strSite;                          // default: the host name
     QString strDataDir = QStringLiteral("/var/lib/varik");
-    int nMaxBackoffSec = 300;                 // longest wait between tries of a failing meter
+    int nMaxBackoffSec = 300;                 // longest wait between tries of a failing meter, 1 s to a day
     std::vector<SLineConfig> lines;
 
     bool operator==(const SServiceConfig &) const = default;
@@ -51,10 +51,12 @@ struct SConfigResult {
 
 // Reads and checks the file; an unreadable file is one problem at line 0.
 SConfigResult ReadServiceConfig(const QString &strPath);
-// The same on the text of a file; strSource names it in the problems' texts.
+// The same on the text of a file at strSource; a relative password_file is
+// found in strSource's folder. The problems come in the order of their lines.
 SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSource);
 
-// One line per problem: "<source>:<line>: <text>".
+// One line per problem: "<source>:<line>: <text>", or "<source>: <text>" for
+// a problem at line 0.
 QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProblem> &problems);
 // What --check-config prints for a good file: one line per line of meters,
 // then one per meter, each saying what will be read and how often.

@@ -1,0 +1,499 @@
+// varikd's configuration: what a good file gives, the defaults, every kind of
+// problem at its line, and varikd --check-config on real files.
+#include "service/service_config.h"
+
+#include "test_files.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+void PrintTo(const SConfigProblem &problem, std::ostream *pOut)
+{
+    *pOut << problem.nLine << ": " << problem.strText.toStdString();
+}
+
+bool operator==(const SConfigProblem &a, const SConfigProblem &b)
+{
+    return a.nLine == b.nLine && a.strText == b.strText;
+}
+
+namespace {
+
+using TestFiles::PutFile;
+
+SConfigResult Parse(const char *pText)
+{
+    return ParseServiceConfig(QByteArray(pText), QStringLiteral("test.toml"));
+}
+
+TEST(ServiceConfig, GoodFileReadsEveryField)
+{
+    const SConfigResult result = Parse(R"(site = "ps12"
+data_dir = "/srv/varik"
+max_backoff = 45
+
+[[line]]
+port = "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"
+baud = 115200
+
+  [[line.meter]]
+  name = "vvod1"
+  device = 12
+  feeder = 2
+  level = 2
+  password = "пароль12"
+  second = 0
+  minute = 900
+  day = "23:59"
+
+[[line]]
+port = "/dev/ttyUSB1"
+baud = 110
+  [[line.meter]]
+  name = "ввод 2"
+  device = 65535
+  feeder = 1
+  level = 1
+  password = ""
+  second = 1
+  minute = 0
+  day = ""
+)");
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+
+    SServiceConfig expected;
+    expected.strSite = QStringLiteral("ps12");
+    expected.strDataDir = QStringLiteral("/srv/varik");
+    expected.nMaxBackoffSec = 45;
+    expected.lines = {
+        {QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"),
+         115200,
+         {{QStringLiteral("vvod1"), 12, 2, 2, QStringLiteral("пароль12"), 0, 900, 23 * 60 + 59}}},
+        {QStringLiteral("/dev/ttyUSB1"), 110, {{QStringLiteral("ввод 2"), 65535, 1, 1, QString(), 1, 0, -1}}},
+    };
+    EXPECT_EQ(result.config, expected);
+}
+
+TEST(ServiceConfig, DefaultsFillWhatTheFileLeavesOut)
+{
+    const SConfigResult result = Parse(R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 12
+  [[line.meter]]
+  device = 12
+  feeder = 2
+)");
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+
+    SServiceConfig expected;
+    expected.strSite = QSysInfo::machineHostName();
+    expected.lines = {{QStringLiteral("/dev/ttyS0"),
+                       9600,
+                       {{QStringLiteral("12"), 12, 1, 1, QString(), 10, 60, 5},
+                        {QStringLiteral("12-2"), 12, 2, 1, QString(), 10, 60, 5}}}};
+    EXPECT_EQ(result.config, expected);
+    EXPECT_EQ(result.config.strDataDir, QStringLiteral("/var/lib/varik"));
+    EXPECT_EQ(result.config.nMaxBackoffSec, 300);
+}
+
+struct SProblemCase {
+    const char *pName;
+    const char *pText;
+    std::vector<SConfigProblem> expected;
+};
+
+void PrintTo(const SProblemCase &c, std::ostream *pOut)
+{
+    *pOut << c.pName;
+}
+
+class ServiceConfigProblems : public ::testing::TestWithParam<SProblemCase> {};
+
+TEST_P(ServiceConfigProblems, AreAllFoundAtTheirLines)
+{
+    const SConfigResult result = Parse(GetParam().pText);
+    EXPECT_EQ(result.problems, GetParam().expected);
+}
+
+// Every case starts from a good line and meter and breaks what it names.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServiceConfigProblems,
+    ::testing::Values(
+        SProblemCase{"UnknownKeysAtEveryLevel", R"(sekond = 10
+[[line]]
+port = "/dev/ttyS0"
+speed = 9600
+  [[line.meter]]
+  device = 1
+  sekond = 10
+[extra]
+)",
+                     {{1, QStringLiteral("unknown key \"sekond\"")},
+                      {4, QStringLiteral("unknown key \"speed\"")},
+                      {7, QStringLiteral("unknown key \"sekond\"")},
+                      {8, QStringLiteral("unknown key \"extra\"")}}},
+        SProblemCase{"WrongTypes", R"(site = 12
+max_backoff = "5"
+[[line]]
+port = 0
+baud = 9600.0
+  [[line.meter]]
+  name = 7
+  device = "12"
+  day = 00:05:00
+  password = true
+)",
+                     {{1, QStringLiteral("site must be a string, not an integer")},
+                      {2, QStringLiteral("max_backoff must be an integer, not a string")},
+                      {4, QStringLiteral("port must be a string, not an integer")},
+                      {5, QStringLiteral("baud must be an integer, not a floating-point number")},
+                      {7, QStringLiteral("name must be a string, not an integer")},
+                      {8, QStringLiteral("device must be an integer, not a string")},
+                      {9, QStringLiteral("day must be a string, not a time")},
+                      {10, QStringLiteral("password must be a string, not a boolean")}}},
+        SProblemCase{"LinesAndMetersThatAreNotArraysOfTables", R"([line]
+port = "/dev/ttyS0"
+meter = 3
+)",
+                     {{1, QStringLiteral("line must be tables under [[line]] headers, not a table")}}},
+        SProblemCase{"MeterThatIsNotAnArrayOfTables", R"([[line]]
+port = "/dev/ttyS0"
+meter = [1, 2]
+)",
+                     {{3, QStringLiteral("meter must be tables under [[line.meter]] headers, not an array")}}},
+        SProblemCase{"ValuesOutOfRange", R"(max_backoff = 0
+[[line]]
+port = "/dev/ttyS0"
+baud = 9601
+  [[line.meter]]
+  device = 0
+  feeder = 3
+  level = 0
+  second = -1
+  minute = 86401
+  [[line.meter]]
+  device = 65536
+)",
+                     {{1, QStringLiteral("max_backoff must be 1 to 86400, not 0")},
+                      {4, QStringLiteral("baud must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, "
+                                         "57600, 115200, not 9601")},
+                      {6, QStringLiteral("device must be 1 to 65535, not 0")},
+                      {7, QStringLiteral("feeder must be 1 to 2, not 3")},
+                      {8, QStringLiteral("level must be 1 to 2, not 0")},
+                      {9, QStringLiteral("second must be 0 to 86400, not -1")},
+                      {10, QStringLiteral("minute must be 0 to 86400, not 86401")},
+                      {12, QStringLiteral("device must be 1 to 65535, not 65536")}}},
+        SProblemCase{"BaudThatOnlyMatchesInItsLow32Bits", R"([[line]]
+port = "/dev/ttyS0"
+baud = 4294976896
+  [[line.meter]]
+  device = 1
+)",
+                     {{3, QStringLiteral("baud must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, "
+                                         "57600, 115200, not 4294976896")}}},
+        SProblemCase{"DaysThatAreNotATimeOfDay", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+  day = "24:00"
+  [[line.meter]]
+  device = 2
+  day = "7:05"
+  [[line.meter]]
+  device = 3
+  day = "12:60"
+  [[line.meter]]
+  device = 4
+  day = "12-30"
+)",
+                     {{5, QStringLiteral("day must be \"HH:MM\" from 00:00 to 23:59 or \"\", not \"24:00\"")},
+                      {8, QStringLiteral("day must be \"HH:MM\" from 00:00 to 23:59 or \"\", not \"7:05\"")},
+                      {11, QStringLiteral("day must be \"HH:MM\" from 00:00 to 23:59 or \"\", not \"12:60\"")},
+                      {14, QStringLiteral("day must be \"HH:MM\" from 00:00 to 23:59 or \"\", not \"12-30\"")}}},
+        SProblemCase{"MissingPortAndDevice", R"([[line]]
+baud = 9600
+  [[line.meter]]
+  name = "vvod1"
+)",
+                     {{1, QStringLiteral("line has no port")}, {3, QStringLiteral("meter has no device")}}},
+        SProblemCase{"EmptyValuesThatNameSomething", R"(site = ""
+data_dir = ""
+[[line]]
+port = ""
+  [[line.meter]]
+  device = 1
+)",
+                     {{1, QStringLiteral("site must not be empty")},
+                      {2, QStringLiteral("data_dir must not be empty")},
+                      {4, QStringLiteral("port must not be empty")}}},
+        SProblemCase{"PasswordsTheMeterCannotTake", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+  password = "123456789"
+  [[line.meter]]
+  device = 2
+  password = "密码"
+  [[line.meter]]
+  device = 3
+  password = "x"
+  password_file = "/etc/varik/3.pw"
+)",
+                     {{5, QStringLiteral("password is longer than 8 characters")},
+                      {8, QStringLiteral("password cannot be written in Windows-1251")},
+                      {12, QStringLiteral("password and password_file cannot both be given")}}},
+        SProblemCase{"SamePortOnTwoLines", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+[[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 2
+)",
+                     {{6, QStringLiteral("port \"/dev/ttyS0\" is used twice (first on line 2)")}}},
+        SProblemCase{"SameMeterNameAcrossLinesGivenOrByDefault", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = "vvod1"
+  device = 1
+  [[line.meter]]
+  device = 12
+[[line]]
+port = "/dev/ttyS1"
+  [[line.meter]]
+  name = "vvod1"
+  device = 2
+  [[line.meter]]
+  name = "12"
+  device = 3
+)",
+                     {{11, QStringLiteral("meter name \"vvod1\" is used twice (first on line 4)")},
+                      {14, QStringLiteral("meter name \"12\" is used twice (first on line 6)")}}},
+        SProblemCase{"NamesThatCannotBeFolders", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = ""
+  device = 1
+  [[line.meter]]
+  name = "."
+  device = 2
+  [[line.meter]]
+  name = ".."
+  device = 3
+  [[line.meter]]
+  name = "a/b"
+  device = 4
+  [[line.meter]]
+  name = "a\u0000b"
+  device = 5
+)",
+                     {{4, QStringLiteral("meter name \"\" cannot be a folder name")},
+                      {7, QStringLiteral("meter name \".\" cannot be a folder name")},
+                      {10, QStringLiteral("meter name \"..\" cannot be a folder name")},
+                      {13, QStringLiteral("meter name \"a/b\" cannot be a folder name")},
+                      {16, QStringLiteral("meter name \"a\\u0000b\" cannot be a folder name")}}},
+        SProblemCase{"MeterThatReadsNothing", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+  second = 0
+  minute = 0
+  day = ""
+)",
+                     {{3, QStringLiteral("meter reads nothing: second and minute are 0 and day is \"\"")}}},
+        SProblemCase{"LineWithNoMeter", R"([[line]]
+port = "/dev/ttyS0"
+
+[[line]]
+port = "/dev/ttyS1"
+  [[line.meter]]
+  device = 1
+)",
+                     {{1, QStringLiteral("line has no [[line.meter]]")}}},
+        SProblemCase{"SeveralProblemsInFileOrder", R"(site = "ps12"
+[[line]]
+port = "/dev/ttyS0"
+baud = 9601
+  [[line.meter]]
+  name = "vvod1"
+  device = 0
+  second = -5
+[[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = "vvod1"
+  device = 3
+  colour = "red"
+)",
+                     {{4, QStringLiteral("baud must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, "
+                                         "57600, 115200, not 9601")},
+                      {7, QStringLiteral("device must be 1 to 65535, not 0")},
+                      {8, QStringLiteral("second must be 0 to 86400, not -5")},
+                      {10, QStringLiteral("port \"/dev/ttyS0\" is used twice (first on line 3)")},
+                      {12, QStringLiteral("meter name \"vvod1\" is used twice (first on line 6)")},
+                      {14, QStringLiteral("unknown key \"colour\"")}}},
+        SProblemCase{"TomlSyntaxError", R"(site = "ps12"
+[[line]]
+port = "/dev/ttyS0
+)",
+                     {{3, QStringLiteral("Error while parsing string: unescaped control characters other than "
+                                         "TAB (U+0009) are explicitly prohibited")}}},
+        SProblemCase{"KeyGivenTwice", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+  device = 2
+)",
+                     {{5, QStringLiteral("Error while parsing key-value pair: cannot redefine existing integer "
+                                         "'device'")}}}),
+    [](const ::testing::TestParamInfo<SProblemCase> &info) { return std::string(info.param.pName); });
+
+class ServiceConfigFiles : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    QString Path(const QString &strName) const { return m_dir.filePath(strName); }
+
+    // A file of one line with one meter, whose further keys are meter.
+    QString WriteConfig(const QByteArray &meter)
+    {
+        const QString strPath = Path(QStringLiteral("varikd.toml"));
+        EXPECT_TRUE(PutFile(strPath, "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 1\n" + meter));
+        return strPath;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ServiceConfigFiles, PasswordFileGivesItsFirstLineFoundBesideTheConfiguration)
+{
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("abs.pw")), "пароль\nsecond line\n"));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("rel.pw")), "2222\r\n"));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("bare.pw")), "1111"));
+    const QString strPath = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strPath, "[[line]]\nport = \"/dev/ttyS0\"\n"
+                                 "  [[line.meter]]\n  device = 1\n  password_file = \""
+                                     + Path(QStringLiteral("abs.pw")).toUtf8()
+                                     + "\"\n"
+                                       "  [[line.meter]]\n  device = 2\n  password_file = \"rel.pw\"\n"
+                                       "  [[line.meter]]\n  device = 3\n  password_file = \"bare.pw\"\n"));
+
+    const SConfigResult result = ReadServiceConfig(strPath);
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+    const std::vector<SMeterConfig> &meters = result.config.lines.at(0).meters;
+    ASSERT_EQ(meters.size(), 3u);
+    EXPECT_EQ(meters[0].strPassword, QStringLiteral("пароль"));
+    EXPECT_EQ(meters[1].strPassword, QStringLiteral("2222"));
+    EXPECT_EQ(meters[2].strPassword, QStringLiteral("1111"));
+}
+
+TEST_F(ServiceConfigFiles, PasswordFileThatCannotBeReadOrHoldsTooLongAPassword)
+{
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("long.pw")), "123456789\n"));
+    const SConfigResult missing = ReadServiceConfig(WriteConfig("  password_file = \"missing.pw\"\n"));
+    EXPECT_EQ(missing.problems,
+              (std::vector<SConfigProblem>{
+                  {5, QStringLiteral("cannot read password_file \"missing.pw\": No such file or directory")}}));
+
+    const SConfigResult tooLong = ReadServiceConfig(WriteConfig("  password_file = \"long.pw\"\n"));
+    EXPECT_EQ(tooLong.problems, (std::vector<SConfigProblem>{
+                                    {5, QStringLiteral("password in \"long.pw\" is longer than 8 characters")}}));
+}
+
+TEST_F(ServiceConfigFiles, UnreadableFileIsOneProblemWithNoLine)
+{
+    const SConfigResult result = ReadServiceConfig(Path(QStringLiteral("absent.toml")));
+    EXPECT_EQ(result.problems,
+              (std::vector<SConfigProblem>{{0, QStringLiteral("cannot read the file: No such file or directory")}}));
+}
+
+TEST(ServiceConfig, ProblemLinesNameTheFileAndLine)
+{
+    EXPECT_EQ(ProblemLines(QStringLiteral("/etc/varik/varikd.toml"),
+                           {{0, QStringLiteral("cannot read the file: Permission denied")}, {7, QStringLiteral("unknown key \"x\"")}}),
+              (QStringList{QStringLiteral("/etc/varik/varikd.toml: cannot read the file: Permission denied"),
+                           QStringLiteral("/etc/varik/varikd.toml:7: unknown key \"x\"")}));
+}
+
+const char *const kGoodFile = R"(site = "ps12"
+data_dir = "/srv/varik"
+[[line]]
+port = "/dev/ttyUSB0"
+baud = 19200
+  [[line.meter]]
+  name = "vvod1"
+  device = 12
+  password = "s3cret"
+  [[line.meter]]
+  device = 12
+  feeder = 2
+  level = 2
+  second = 0
+  day = ""
+[[line]]
+port = "/dev/ttyUSB1"
+  [[line.meter]]
+  device = 3
+  minute = 0
+  day = "23:30"
+)";
+
+const char *const kGoodDescription = "site \"ps12\", data in /srv/varik, back-off up to 300 s\n"
+                                     "line /dev/ttyUSB0 at 19200 baud: 2 meters\n"
+                                     "  vvod1: device 12, feeder 1, level 1; second every 10 s, minute every 60 s, "
+                                     "day at 00:05\n"
+                                     "  12-2: device 12, feeder 2, level 2; minute every 60 s\n"
+                                     "line /dev/ttyUSB1 at 9600 baud: 1 meter\n"
+                                     "  3: device 3, feeder 1, level 1; second every 10 s, day at 23:30\n";
+
+TEST(ServiceConfig, AFileWithNoLineIsGoodAndSaysItReadsNothing)
+{
+    const SConfigResult result = ParseServiceConfig("site = \"ps12\"\n", QStringLiteral("empty.toml"));
+    ASSERT_TRUE(result.Ok());
+    EXPECT_TRUE(result.config.lines.empty());
+    EXPECT_EQ(DescribeConfig(result.config).last(), QStringLiteral("no [[line]]: nothing to read"));
+}
+
+TEST(ServiceConfig, DescriptionSaysWhatIsReadAndHidesThePassword)
+{
+    const SConfigResult result = Parse(kGoodFile);
+    ASSERT_TRUE(result.Ok());
+    const QString strDescription = DescribeConfig(result.config).join(QLatin1Char('\n')) + QLatin1Char('\n');
+    EXPECT_EQ(strDescription, QString::fromUtf8(kGoodDescription));
+    EXPECT_FALSE(strDescription.contains(QStringLiteral("s3cret")));
+}
+
+TEST_F(ServiceConfigFiles, CheckConfigExitsZeroOnAGoodFileAndTwoOnABadOne)
+{
+    const auto run = [](const QString &strPath) {
+        QProcess p;
+        p.start(QStringLiteral(VARIKD_PATH), {QStringLiteral("--check-config"), strPath});
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return std::tuple{p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    };
+    const QString strGood = Path(QStringLiteral("good.toml"));
+    ASSERT_TRUE(PutFile(strGood, kGoodFile));
+    const auto [nGoodExit, goodOut, goodErr] = run(strGood);
+    EXPECT_EQ(nGoodExit, 0) << goodErr.constData();
+    EXPECT_EQ(goodOut, QByteArray(kGoodDescription));
+    EXPECT_TRUE(goodErr.isEmpty());
+
+    const QString strBad = Path(QStringLiteral("bad.toml"));
+    ASSERT_TRUE(PutFile(strBad, "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 0\n  level = 3\n"));
+    const auto [nBadExit, badOut, badErr] = run(strBad);
+    EXPECT_EQ(nBadExit, 2);
+    EXPECT_TRUE(badOut.isEmpty());
+    EXPECT_EQ(badErr, (strBad + QStringLiteral(":4: device must be 1 to 65535, not 0\n") + strBad
+                       + QStringLiteral(":5: level must be 1 to 2, not 3\n"))
+                          .toUtf8());
+}
+
+} // namespace

@@ -2,15 +2,14 @@
 
 #include "app/cli_operator.h"
 #include "data/catalogue.h"
-#include "data/csv_log.h"
 #include "data/list_file.h"
 #include "files/csv_log_file.h"
 #include "files/file_output.h"
 #include "files/file_text.h"
 #include "session/meter_session.h"
+#include "session/reading_csv.h"
 #include "window/charts_text.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QThread>
 
@@ -57,13 +56,6 @@ QString CsvProblem(EFileResult result, const QString &strPath, const CCsvLogFile
     return strMessage + u'\n' + strPath + QStringLiteral(": ") + csv.ErrorText();
 }
 
-// The CSV row of a per-second reading, timed in local time.
-QByteArray CsvRowOf(const SReadResult &result)
-{
-    const int nOffset = QDateTime::fromMSecsSinceEpoch(result.nMsecs).offsetFromUtc();
-    return CsvRow(result.nMsecs, nOffset, result.reading.raw);
-}
-
 bool WriteStdout(const QByteArray &bytes)
 {
     const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
@@ -107,8 +99,8 @@ int RunRead(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opt
     return 1;
 }
 
-int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
-              const QString &strCsv, int nIntervalSec, int nCount)
+int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+              const QString &strFile, const QString &strCsv, int nIntervalSec, int nCount)
 {
     // A record is only ever appended to a file that exists already.
     if (!strFile.isEmpty() && !QFile::exists(strFile)) {
@@ -119,7 +111,7 @@ int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &o
     // before the signals below are taken over, so a signal still ends that wait.
     CCsvLogFile csv;
     if (!strCsv.isEmpty()) {
-        const EFileResult result = csv.Open(strCsv);
+        const EFileResult result = csv.Open(strCsv, set);
         if (result != EFileResult::Ok) {
             op.Fail(CsvProblem(result, strCsv, csv));
             return 1;
@@ -138,12 +130,12 @@ int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &o
         // CSV log gets no row, and the exit status tells a script that not
         // every record is fresh.
         SReadResult result;
-        const bool bRead = ReadInto(session, op, opts, EDataSet::Second, result);
+        const bool bRead = ReadInto(session, op, opts, set, result);
         if (bRead)
             rows = std::move(result.reading.rows);
         else
             nStatus = 1;
-        const QByteArray csvRow = bRead && csv.IsOpen() ? CsvRowOf(result) : QByteArray();
+        const QByteArray csvRow = bRead && csv.IsOpen() ? ReadingCsvRow(result) : QByteArray();
 
         if (!strFile.isEmpty()) {
             const EFileResult result = AppendToExistingFile(strFile, RecordBytes(rows));

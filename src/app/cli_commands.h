@@ -24,9 +24,10 @@ int RunCheck(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &op
 int RunRead(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
             const QString &strOutput, bool bUtf8);
 
-// Per-second reads every nIntervalSec seconds; nCount reads, or until
-// SIGINT/SIGTERM when 0. Each read is appended as one record to the existing
-// file strFile, and each successful one as a row to the CSV log strCsv
-// (created when missing); either name may be empty, not both.
-int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, const QString &strFile,
-              const QString &strCsv, int nIntervalSec, int nCount);
+// Reads of one data set every nIntervalSec seconds; nCount reads, or until
+// SIGINT/SIGTERM when 0. Each successful read is appended as a row to the
+// CSV log strCsv (created when missing) and, for the per-second set alone,
+// each read as one record to the existing file strFile; either name may be
+// empty, not both.
+int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &opts, EDataSet set,
+              const QString &strFile, const QString &strCsv, int nIntervalSec, int nCount);

@@ -1,7 +1,8 @@
 // varik-cli: the meter from the command line, with the window's link.
 //   varik-cli [options] check
 //   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
-//   varik-cli [options] record [--file FILE] [--csv FILE] [--interval SECONDS] [--count N]
+//   varik-cli [options] record [--set second|minute|day] [--file FILE] [--csv FILE]
+//             [--interval SECONDS] [--count N]
 #include "app/cli_commands.h"
 #include "app/cli_operator.h"
 #include "session/meter_session.h"
@@ -16,7 +17,8 @@ namespace {
 const char *const kUsage =
     "usage: varik-cli --port PATH [--baud RATE] [--device N] [--feeder 1|2] [--level 1|2]\n"
     "                 [--password TEXT] check | read second|minute|day\n"
-    "                 | record [--file FILE] [--csv FILE] (one of them at least)";
+    "                 | record [--set second|minute|day] [--file FILE] [--csv FILE]\n"
+    "                   (--file or --csv at least; --file for second alone)";
 
 const QStringList kBaudRates = {"110", "300", "600", "1200", "2400", "4800",
                                 "9600", "19200", "38400", "57600", "115200"};
@@ -25,6 +27,20 @@ int Usage(const QString &strProblem)
 {
     std::fprintf(stderr, "varik-cli: %s\n%s\n", strProblem.toUtf8().constData(), kUsage);
     return 2;
+}
+
+// "second", "minute" or "day", as the read command and --set name them.
+bool ParseSet(const QString &strText, EDataSet &eOut)
+{
+    if (strText == QStringLiteral("second"))
+        eOut = EDataSet::Second;
+    else if (strText == QStringLiteral("minute"))
+        eOut = EDataSet::Minute;
+    else if (strText == QStringLiteral("day"))
+        eOut = EDataSet::Day;
+    else
+        return false;
+    return true;
 }
 
 bool ParseCount(const QString &strText, int nMin, int &nOut)
@@ -58,19 +74,24 @@ int main(int argc, char *argv[])
         "  record --file FILE    read the per-second values every interval and append\n"
         "                        one record (rows 0 to 6, tab after each, two line\n"
         "                        feeds) to FILE, which must exist\n"
-        "  record --csv FILE     read the per-second values every interval and append\n"
-        "                        one CSV row per successful read to FILE, which is\n"
-        "                        created when missing; --file and --csv may be given\n"
-        "                        together\n"
+        "  record --csv FILE     read a data set (--set, default second) every interval\n"
+        "                        and append one CSV row per successful read to FILE,\n"
+        "                        which is created when missing; --file and --csv may\n"
+        "                        be given together for the per-second values\n"
         "\n"
         "The CSV log is UTF-8 with LF line ends. A new or empty file first gets a\n"
-        "header row: \"time\", then the names of the 259 values of the per-second\n"
-        "list (\"Секунда\") in list order. Each row holds the local time of the read\n"
-        "in ISO 8601 with its UTC offset (2026-12-10T14:03:07+03:00), then every value\n"
-        "exactly as the meter sent it, with three decimals and a dot whatever the\n"
-        "locale (-1.234). Each row is on the disk before the next read. A failed read\n"
-        "writes no row (a --file record keeps the values held); a CSV write error\n"
-        "ends the command with exit 1, keeping the rows written.\n"
+        "header row: \"time\", then the names of the set's values in list order (the\n"
+        "259 of \"Секунда\", the 250 of \"Минута\" or the 1074 of \"Сутки\"). Each\n"
+        "row holds the local time of the read in ISO 8601 with its UTC offset\n"
+        "(2026-12-10T14:03:07+03:00), then every value exactly as the meter sent it,\n"
+        "with a dot whatever the locale: per-second values with three decimals\n"
+        "(-1.234), the others with two (-0.05; the day's Tprov and Tper counts\n"
+        "divided by 50 exactly, 2.50), the day's work and idle times in seconds\n"
+        "(3661). Each row is on the disk before the next read. A failed read writes\n"
+        "no row (a --file record keeps the values held); a CSV write error ends the\n"
+        "command with exit 1, keeping the rows written. A file that already holds\n"
+        "rows is only appended to when its first line is the header of the same\n"
+        "set; any other is refused (exit 1) and left as it was.\n"
         "\n"
         "The access level is unlocked with --level and --password before the first\n"
         "read, as the window's access dialog would. Every failure message prints on\n"
@@ -101,11 +122,16 @@ int main(int argc, char *argv[])
         {QStringLiteral("encoding"), QStringLiteral("read: windows-1251 (default, the format of every saved "
                                                     "list) or utf-8 (for terminals and pipes)."),
          QStringLiteral("NAME"), QStringLiteral("windows-1251")},
-        {QStringLiteral("file"), QStringLiteral("record: the recording file; it must exist and is only "
-                                                "appended to. Needed unless --csv is given."),
+        {QStringLiteral("set"), QStringLiteral("record: the data set read and logged: second (default), "
+                                               "minute or day."),
+         QStringLiteral("second|minute|day"), QStringLiteral("second")},
+        {QStringLiteral("file"), QStringLiteral("record: the recording file of the per-second values; it must "
+                                                "exist and is only appended to. Needed unless --csv is "
+                                                "given; not with --set minute or day."),
          QStringLiteral("FILE")},
-        {QStringLiteral("csv"), QStringLiteral("record: the CSV log; created when missing, else appended "
-                                               "to (the header only goes into an empty file)."),
+        {QStringLiteral("csv"), QStringLiteral("record: the CSV log of the set; created when missing, else "
+                                               "appended to when it starts with the set's header (the header "
+                                               "only goes into an empty file)."),
          QStringLiteral("FILE")},
         {QStringLiteral("interval"), QStringLiteral("record: seconds between reads (default 1)."),
          QStringLiteral("SECONDS"), QStringLiteral("1")},
@@ -150,15 +176,8 @@ int main(int argc, char *argv[])
         return RunCheck(session, op, opts);
 
     if (strCommand == QStringLiteral("read") && words.size() == 2) {
-        const QString strSet = words.at(1);
         EDataSet set;
-        if (strSet == QStringLiteral("second"))
-            set = EDataSet::Second;
-        else if (strSet == QStringLiteral("minute"))
-            set = EDataSet::Minute;
-        else if (strSet == QStringLiteral("day"))
-            set = EDataSet::Day;
-        else
+        if (!ParseSet(words.at(1), set))
             return Usage(QStringLiteral("read takes second, minute or day"));
         const QString strEncoding = parser.value(QStringLiteral("encoding")).toLower();
         if (strEncoding != QStringLiteral("windows-1251") && strEncoding != QStringLiteral("utf-8"))
@@ -173,15 +192,22 @@ int main(int argc, char *argv[])
     if (strCommand == QStringLiteral("record") && words.size() == 1) {
         const QString strFile = parser.value(QStringLiteral("file"));
         const QString strCsv = parser.value(QStringLiteral("csv"));
+        EDataSet set;
+        if (!ParseSet(parser.value(QStringLiteral("set")), set))
+            return Usage(QStringLiteral("--set takes second, minute or day"));
         if (strFile.isEmpty() && strCsv.isEmpty())
             return Usage(QStringLiteral("record needs --file FILE or --csv FILE"));
+        // A record is the window's: the first rows of the per-second list.
+        if (!strFile.isEmpty() && set != EDataSet::Second)
+            return Usage(QStringLiteral("--file records the per-second values only; "
+                                        "use --csv with --set minute or day"));
         int nInterval = 1;
         int nCount = 0;
         if (!ParseCount(parser.value(QStringLiteral("interval")), 0, nInterval))
             return Usage(QStringLiteral("--interval takes a whole number of seconds"));
         if (!ParseCount(parser.value(QStringLiteral("count")), 0, nCount))
             return Usage(QStringLiteral("--count takes a whole number"));
-        return RunRecord(session, op, opts, strFile, strCsv, nInterval, nCount);
+        return RunRecord(session, op, opts, set, strFile, strCsv, nInterval, nCount);
     }
 
     return Usage(strCommand.isEmpty() ? QStringLiteral("no command given")

@@ -2,8 +2,7 @@
 // printing, so that the user's LC_NUMERIC (a decimal comma) never shows.
 #include "data/csv_log.h"
 
-#include "data/catalogue.h"
-#include "data/decoders.h"
+#include "data/value_text.h"
 
 #include <chrono>
 
@@ -17,25 +16,14 @@ QByteArray Digits(qint64 n, int nWidth)
 
 } // namespace
 
-QByteArray CsvHeader()
+QByteArray CsvHeader(EDataSet set)
 {
     QByteArray header("time");
-    for (const SListRow &row : SecondListRows()) {
+    for (const SListRow &row : DataSetOf(set).pRows()) {
         if (!row.strName.isEmpty())
             header += ',' + row.strName.toUtf8();
     }
     return header + '\n';
-}
-
-QByteArray MilliText(std::int32_t nRaw)
-{
-    // Widened before the sign goes, so that INT32_MIN keeps its magnitude.
-    const qint64 nWide = nRaw;
-    const qint64 nAbs = nWide < 0 ? -nWide : nWide;
-    QByteArray text;
-    if (nWide < 0)
-        text += '-';
-    return text + QByteArray::number(nAbs / 1000) + '.' + Digits(nAbs % 1000, 3);
 }
 
 QByteArray CsvTime(qint64 nMsecsSinceEpoch, int nOffsetSeconds)
@@ -62,11 +50,25 @@ QByteArray CsvTime(qint64 nMsecsSinceEpoch, int nOffsetSeconds)
     return text;
 }
 
-QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<std::int32_t> &raw)
+QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<QByteArray> &values)
 {
     QByteArray row = CsvTime(nMsecsSinceEpoch, nOffsetSeconds);
-    row.reserve(row.size() + qsizetype(raw.size()) * 9 + 1);
-    for (const std::int32_t nRaw : raw)
-        row += ',' + MilliText(nRaw);
+    qsizetype nSize = row.size() + 1;
+    for (const QByteArray &value : values)
+        nSize += 1 + value.size();
+    row.reserve(nSize);
+    for (const QByteArray &value : values) {
+        row += ',';
+        row += value;
+    }
     return row + '\n';
+}
+
+QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<std::int32_t> &raw)
+{
+    std::vector<QByteArray> values;
+    values.reserve(raw.size());
+    for (const std::int32_t nRaw : raw)
+        values.push_back(ExactMilli(nRaw));
+    return CsvRow(nMsecsSinceEpoch, nOffsetSeconds, values);
 }

@@ -1,28 +1,25 @@
-// The timestamped log of per-second readings: a CSV text, UTF-8, LF line
-// ends. A header row once, then one row per successful reading with the
-// local time and every value at the meter's resolution.
+// The timestamped log of readings of one data set: a CSV text, UTF-8, LF
+// line ends. A header row once, then one row per successful reading with
+// the local time and every value exactly, at the meter's resolution.
 #pragma once
 
-#include "data/list_rows.h"
+#include "data/data_set.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QtGlobal>
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// "time,<the 259 value names of the Секунда list in list order>\n".
-QByteArray CsvHeader();
-
-// raw / 1000 in decimal with three decimals and a dot: -1234 gives "-1.234",
-// 5 gives "0.005". Exact, no floating point.
-QByteArray MilliText(std::int32_t nRaw);
+// "time,<the names of the set's named rows in list order>\n"; for the
+// Секунда list its 259 value names.
+QByteArray CsvHeader(EDataSet set = EDataSet::Second);
 
 // ISO 8601 local time with seconds and the UTC offset:
 // "2026-12-10T14:03:07+03:00" (nOffsetSeconds east of UTC).
 QByteArray CsvTime(qint64 nMsecsSinceEpoch, int nOffsetSeconds);
 
-// One row: the time, then each value, then "\n".
+// One row: the time, then each value (the exact texts of decoders.h), then "\n".
+QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<QByteArray> &values);
+// The same for per-second values as the meter sent them (ExactMilli of each).
 QByteArray CsvRow(qint64 nMsecsSinceEpoch, int nOffsetSeconds, const std::vector<std::int32_t> &raw);

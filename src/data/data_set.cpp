@@ -6,9 +6,11 @@
 
 const SDataSet &DataSetOf(EDataSet set)
 {
-    static const SDataSet second{CMD_READ_SECOND, SECOND_DATA_SIZE, SecondListRows, DecodeSecond};
-    static const SDataSet minute{CMD_READ_MINUTE, MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute};
-    static const SDataSet day{CMD_READ_DAY, DAY_DATA_SIZE, DayListRows, DecodeDay};
+    static const SDataSet second{CMD_READ_SECOND, SECOND_DATA_SIZE, SecondListRows, DecodeSecond,
+                                   SecondExactValues};
+    static const SDataSet minute{CMD_READ_MINUTE, MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute,
+                                   MinuteExactValues};
+    static const SDataSet day{CMD_READ_DAY, DAY_DATA_SIZE, DayListRows, DecodeDay, DayExactValues};
     switch (set) {
     case EDataSet::Minute:
         return minute;

@@ -1,13 +1,15 @@
 // The three data sets a meter gives: which command reads each, how many
-// bytes its reply carries, the list it fills and how.
+// bytes its reply carries, the list it fills and how, and its exact values.
 #pragma once
 
 #include "data/list_rows.h"
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 enum class EDataSet { Second, Minute, Day };
 
@@ -16,6 +18,8 @@ struct SDataSet {
     int nSize; // data bytes of a full reply
     CListRows (*pRows)();
     bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &);
+    // The exact texts of the named rows, in list order (decoders.h).
+    bool (*pExactValues)(const std::uint8_t *, std::size_t, std::vector<QByteArray> &);
 };
 
 const SDataSet &DataSetOf(EDataSet set);

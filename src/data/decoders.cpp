@@ -1,6 +1,7 @@
 // Each reply is described by a table of fields (where a field lies, how it
 // is read and shown, which row it fills), built once from the runs of the
-// layout. One decoding routine walks the tables.
+// layout. One walk over a table gives the texts the list shows or the exact
+// ones the logs write.
 #include "data/catalogue.h"
 #include "data/decoders.h"
 #include "data/value_text.h"
@@ -154,45 +155,81 @@ bool ReadU32(const std::uint8_t *pData, std::size_t nSize, std::size_t nOffset,
     return true;
 }
 
-bool FieldText(const std::uint8_t *pData, std::size_t nSize, const SField &field,
-               QString &strOut)
+// The field's value as the meter sent it, sign-extended where its kind is
+// signed.
+bool FieldRaw(const std::uint8_t *pData, std::size_t nSize, const SField &field, qint64 &nOut)
 {
     if (field.eKind == EFieldKind::Centi16) {
         std::uint16_t n = 0;
         if (!ReadU16(pData, nSize, field.nOffset, n))
             return false;
-        strOut = FormatCenti(std::int16_t(n));
+        nOut = std::int16_t(n);
         return true;
     }
     std::uint32_t n = 0;
     if (!ReadU32(pData, nSize, field.nOffset, n))
         return false;
-    switch (field.eKind) {
+    nOut = field.eKind == EFieldKind::Milli32 ? qint64(std::int32_t(n)) : qint64(n);
+    return true;
+}
+
+QString ShownText(EFieldKind eKind, qint64 nRaw)
+{
+    switch (eKind) {
     case EFieldKind::Milli32:
-        strOut = FormatMilli(std::int32_t(n));
-        return true;
-    case EFieldKind::Fiftieths32:
-        strOut = FormatFiftieths(n);
-        return true;
-    case EFieldKind::Duration32:
-        strOut = FormatDuration(n);
-        return true;
+        return FormatMilli(std::int32_t(nRaw));
     case EFieldKind::Centi16:
-        break;
+        return FormatCenti(std::int16_t(nRaw));
+    case EFieldKind::Fiftieths32:
+        return FormatFiftieths(std::uint32_t(nRaw));
+    case EFieldKind::Duration32:
+        return FormatDuration(std::uint32_t(nRaw));
     }
-    return false;
+    return QString();
+}
+
+QByteArray ExactText(EFieldKind eKind, qint64 nRaw)
+{
+    switch (eKind) {
+    case EFieldKind::Milli32:
+        return ExactMilli(std::int32_t(nRaw));
+    case EFieldKind::Centi16:
+        return ExactCenti(std::int16_t(nRaw));
+    case EFieldKind::Fiftieths32:
+        return ExactFiftieths(std::uint32_t(nRaw));
+    case EFieldKind::Duration32:
+        return ExactSeconds(std::uint32_t(nRaw));
+    }
+    return QByteArray();
+}
+
+// The text of every field in row order, shown or exact; false (out
+// unchanged) for a buffer shorter than the data set.
+template <typename Text>
+bool FieldTexts(const SLayout &layout, const std::uint8_t *pData, std::size_t nSize,
+                Text (*pText)(EFieldKind, qint64), std::vector<Text> &out)
+{
+    if (pData == nullptr || nSize < layout.nDataSize)
+        return false;
+    std::vector<Text> texts;
+    texts.reserve(layout.fields.size());
+    for (const SField &field : layout.fields) {
+        qint64 nRaw = 0;
+        if (!FieldRaw(pData, layout.nDataSize, field, nRaw))
+            return false;
+        texts.push_back(pText(field.eKind, nRaw));
+    }
+    out = std::move(texts);
+    return true;
 }
 
 // All texts are made first and only then written, so that any refusal
 // leaves the rows as they were.
 bool Decode(const SLayout &layout, const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
 {
-    if (pData == nullptr || nSize < layout.nDataSize || rows.size() != std::size_t(layout.nRowCount))
+    std::vector<QString> texts;
+    if (rows.size() != std::size_t(layout.nRowCount) || !FieldTexts(layout, pData, nSize, ShownText, texts))
         return false;
-    std::vector<QString> texts(layout.fields.size());
-    for (std::size_t i = 0; i < layout.fields.size(); ++i)
-        if (!FieldText(pData, layout.nDataSize, layout.fields[i], texts[i]))
-            return false;
     for (std::size_t i = 0; i < layout.fields.size(); ++i)
         rows[std::size_t(layout.fields[i].nRow)].strValue = texts[i];
     return true;
@@ -215,6 +252,23 @@ bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows)
     return Decode(DayLayout(), pData, nSize, rows);
 }
 
+// Every named row has exactly one field, so the fields in row order are the
+// named rows in list order.
+bool SecondExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out)
+{
+    return FieldTexts(SecondLayout(), pData, nSize, ExactText, out);
+}
+
+bool MinuteExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out)
+{
+    return FieldTexts(MinuteLayout(), pData, nSize, ExactText, out);
+}
+
+bool DayExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out)
+{
+    return FieldTexts(DayLayout(), pData, nSize, ExactText, out);
+}
+
 // Every field of the second layout is a signed 32-bit value.
 bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<SRawValue> &out)
 {
@@ -224,10 +278,10 @@ bool SecondRawFields(const std::uint8_t *pData, std::size_t nSize, std::vector<S
     std::vector<SRawValue> values;
     values.reserve(layout.fields.size());
     for (const SField &field : layout.fields) {
-        std::uint32_t n = 0;
-        if (!ReadU32(pData, layout.nDataSize, field.nOffset, n))
+        qint64 nRaw = 0;
+        if (!FieldRaw(pData, layout.nDataSize, field, nRaw))
             return false;
-        values.push_back(SRawValue{field.nRow, std::int32_t(n)});
+        values.push_back(SRawValue{field.nRow, std::int32_t(nRaw)});
     }
     out = std::move(values);
     return true;

@@ -6,6 +6,8 @@
 
 #include "data/list_rows.h"
 
+#include <QByteArray>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,6 +19,14 @@ inline constexpr int DAY_DATA_SIZE = 2204;
 bool DecodeSecond(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
 bool DecodeMinute(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
 bool DecodeDay(const std::uint8_t *pData, std::size_t nSize, CListRows &rows);
+
+// The exact value texts of a reply (value_text.h: ExactMilli and the
+// others, by the field's kind), one per named row in list order; false (out
+// unchanged) for a buffer shorter than the data set. The lists' own texts
+// stay as DecodeSecond and the others write them.
+bool SecondExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out);
+bool MinuteExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out);
+bool DayExactValues(const std::uint8_t *pData, std::size_t nSize, std::vector<QByteArray> &out);
 
 // The per-second reply's signed 32-bit values as the meter sent them, each
 // with the row it fills, in row order (the reply's own order differs at its

@@ -21,6 +21,19 @@ QString FixedTwoDecimals(double dValue)
     return QString::fromLatin1(buf, int(r.ptr - buf));
 }
 
+// nScaled / 10^nDecimals written out in full. The sign is taken off a wide
+// value, so the most negative raw value keeps its magnitude.
+QByteArray Decimal(qint64 nScaled, int nDecimals)
+{
+    qint64 nUnit = 1;
+    for (int i = 0; i < nDecimals; ++i)
+        nUnit *= 10;
+    const qint64 nAbs = nScaled < 0 ? -nScaled : nScaled;
+    QByteArray text = nScaled < 0 ? QByteArray("-") : QByteArray();
+    return text + QByteArray::number(nAbs / nUnit) + '.'
+           + QByteArray::number(nAbs % nUnit).rightJustified(nDecimals, '0');
+}
+
 } // namespace
 
 QString FormatMilli(std::int32_t nRaw)
@@ -46,4 +59,25 @@ QString FormatDuration(std::uint32_t nSeconds)
     const std::uint32_t nMinutes = nSeconds / 60u % 60u;
     const std::uint32_t nSecs = nSeconds % 60u;
     return QString::asprintf("%02u:%02u:%02u", nHours, nMinutes, nSecs);
+}
+
+QByteArray ExactMilli(std::int32_t nRaw)
+{
+    return Decimal(nRaw, 3);
+}
+
+QByteArray ExactCenti(std::int16_t nRaw)
+{
+    return Decimal(nRaw, 2);
+}
+
+QByteArray ExactFiftieths(std::uint32_t nRaw)
+{
+    // A fiftieth is two hundredths, and the doubled count still fits.
+    return Decimal(2 * qint64(nRaw), 2);
+}
+
+QByteArray ExactSeconds(std::uint32_t nSeconds)
+{
+    return QByteArray::number(nSeconds);
 }

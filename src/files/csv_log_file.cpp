@@ -2,10 +2,12 @@
 
 #include "data/csv_log.h"
 #include "files/descriptor_io.h"
+#include "files/file_text.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,11 +90,13 @@ CCsvLogFile::~CCsvLogFile()
     Close();
 }
 
-EFileResult CCsvLogFile::Open(const QString &strPath)
+EFileResult CCsvLogFile::Open(const QString &strPath, EDataSet set)
 {
     Close();
     m_nErrno = 0;
     m_nCut = 0;
+    m_bOtherHeader = false;
+    m_eSet = set;
     if (strPath.isEmpty()) {
         m_nErrno = ENOENT;
         return EFileResult::OpenFailed;
@@ -108,13 +112,14 @@ EFileResult CCsvLogFile::Open(const QString &strPath)
     }
     m_bRegular = S_ISREG(st.st_mode);
     m_bSyncs = m_bRegular || S_ISBLK(st.st_mode);
+    const QByteArray header = CsvHeader(set);
     if (m_bRegular && st.st_size > 0) {
-        if (!CutTornRow(st.st_size))
+        if (!HasHeader(header, st.st_size) || !CutTornRow(st.st_size))
             return EFileResult::OpenFailed;
         if (st.st_size > m_nCut)
             return EFileResult::Ok;
     }
-    if (!Write(CsvHeader()))
+    if (!Write(header))
         return EFileResult::WriteFailed;
     if (m_bRegular)
         SyncFolderOf(strPath);
@@ -139,6 +144,8 @@ void CCsvLogFile::Close()
 
 QString CCsvLogFile::ErrorText() const
 {
+    if (m_bOtherHeader)
+        return FileText::CsvOtherHeader(m_eSet);
     return m_nErrno == 0 ? QString() : qt_error_string(m_nErrno);
 }
 
@@ -159,6 +166,31 @@ bool CCsvLogFile::Write(const QByteArray &bytes)
     if (nEnd >= 0)
         TruncateTo(m_fd, nEnd);
     Fail(nError);
+    return false;
+}
+
+bool CCsvLogFile::HasHeader(const QByteArray &header, off_t nSize)
+{
+    // Rows of one set under another's header (or under any other first
+    // line) would be columns that mean something else. A torn first line
+    // alone, the header cut short, is still this log's.
+    if (!m_bReadable)
+        return true;
+    QByteArray start(qsizetype(std::min<off_t>(nSize, off_t(header.size()))), '\0');
+    for (qsizetype nDone = 0; nDone < start.size();) {
+        const ssize_t n = ::pread(m_fd, start.data() + nDone, size_t(start.size() - nDone), off_t(nDone));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Fail(n == 0 ? EIO : errno);
+            return false;
+        }
+        nDone += n;
+    }
+    if (header.startsWith(start))
+        return true;
+    Fail(0);
+    m_bOtherHeader = true;
     return false;
 }
 

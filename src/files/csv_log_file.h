@@ -5,6 +5,7 @@
 // written as it is.
 #pragma once
 
+#include "data/data_set.h"
 #include "files/file_output.h"
 
 #include <QByteArray>
@@ -19,14 +20,18 @@ public:
     CCsvLogFile(const CCsvLogFile &) = delete;
     CCsvLogFile &operator=(const CCsvLogFile &) = delete;
 
-    // Opens the name for appending, creating a missing file; opening a FIFO
-    // waits for its reader. A new or empty file gets the header row first
-    // (so does a FIFO or a device, whose readers start afresh); a file that
-    // already holds rows is only appended to. A regular file whose last row
-    // is torn (no line feed at its end) is first cut back to just after its
-    // last line feed; CutBytes() says how much went. On failure the log stays
-    // closed and Errno() says why.
-    EFileResult Open(const QString &strPath);
+    // Opens the name for appending the rows of one data set, creating a
+    // missing file; opening a FIFO waits for its reader. A new or empty file
+    // gets the set's header row first (so does a FIFO or a device, whose
+    // readers start afresh); a file that already holds rows is only appended
+    // to, and only when it starts with that same header: any other first line
+    // (another set's log, a file not ours) is refused as OpenFailed with
+    // OtherHeader() true and the file left as it was. A regular file whose
+    // last row is torn (no line feed at its end) is first cut back to just
+    // after its last line feed; CutBytes() says how much went. On failure the
+    // log stays closed and ErrorText() says why. A file this user may write
+    // but not read is appended to unchecked.
+    EFileResult Open(const QString &strPath, EDataSet set = EDataSet::Second);
 
     // Writes one row with a single write and puts it on the disk. A failure
     // takes a partly written row back out of a regular file, so the file
@@ -36,9 +41,12 @@ public:
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
 
-    // The error of the last failure (0 when there was none) and its text.
+    // The error of the last failure (0 when there was none, or when the
+    // file's header was another) and its text.
     int Errno() const { return m_nErrno; }
     QString ErrorText() const;
+    // The last Open refused a file whose first line is not the set's header.
+    bool OtherHeader() const { return m_bOtherHeader; }
 
     // The bytes of a torn last row that Open took off the file; 0 when the
     // file ended with a whole row.
@@ -46,6 +54,7 @@ public:
 
 private:
     bool Write(const QByteArray &bytes);
+    bool HasHeader(const QByteArray &header, off_t nSize);
     bool CutTornRow(off_t nSize);
     void Fail(int nErrno);
 
@@ -55,4 +64,6 @@ private:
     bool m_bReadable = false; // its last row can be looked at
     int m_nErrno = 0;
     qint64 m_nCut = 0;
+    bool m_bOtherHeader = false;
+    EDataSet m_eSet = EDataSet::Second;
 };

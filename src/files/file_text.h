@@ -2,6 +2,8 @@
 // by the window and the command line.
 #pragma once
 
+#include "data/data_set.h"
+
 #include <QDir>
 #include <QString>
 
@@ -20,6 +22,18 @@ inline QString LimitsTooLong(const QString &strFileName, int nFirstUnread, qint6
     return QStringLiteral("Файл пределов %1, строка %2: файл длиннее %3 байт; эта строка и все "
                           "следующие не прочитаны.")
         .arg(strFileName, QString::number(nFirstUnread), QString::number(nMaxBytes));
+}
+
+// Why a CSV log was not opened: its first line is not the header of the
+// list it would log.
+inline QString CsvOtherHeader(EDataSet set)
+{
+    const QString strList = set == EDataSet::Minute ? QStringLiteral("Минута")
+                            : set == EDataSet::Day  ? QStringLiteral("Сутки")
+                                                    : QStringLiteral("Секунда");
+    return QStringLiteral("первая строка файла не заголовок журнала списка «%1»; строки "
+                          "дописываются только в журнал того же списка")
+        .arg(strList);
 }
 
 } // namespace FileText

@@ -103,7 +103,8 @@ SReadResult CMeterSession::Read(const SLinkSettings &settings, EDataSet eSet)
     SReading &reading = result.reading;
     reading.eSet = eSet;
     reading.rows = set.pRows();
-    if (!set.pDecode(reply.data(), nLength, reading.rows)) {
+    if (!set.pDecode(reply.data(), nLength, reading.rows)
+        || !set.pExactValues(reply.data(), nLength, reading.values)) {
         reading = SReading();
         return finish(Failure(ESessionFailure::Undecodable, SessionText::ReadFailed()));
     }

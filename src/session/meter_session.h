@@ -9,6 +9,7 @@
 #include "link/meter_link.h"
 #include "link/operator.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -44,6 +45,9 @@ struct SReading {
     EDataSet eSet = EDataSet::Second;
     CListRows rows;                // the set's list with the values read
     std::vector<std::int32_t> raw; // per-second values as sent, in list order; empty for the others
+    // Every named row's value exactly, in list order, for any set: what the
+    // CSV logs and anything else outside the window write.
+    std::vector<QByteArray> values;
 };
 
 struct SReadResult : SSessionOutcome {

@@ -4,7 +4,9 @@
 
 #include "data/catalogue.h"
 #include "data/csv_log.h"
+#include "data/data_set.h"
 #include "data/decoders.h"
+#include "files/file_text.h"
 #include "link/frame.h"
 #include "link/link_messages.h"
 #include "data/list_file.h"
@@ -519,6 +521,90 @@ TEST_F(CliTest, RecordCsvFailureEndsTheCommand)
     EXPECT_FALSE(QFileInfo::exists(Path("no")));
 }
 
+// ",v1,...,vn\n" of a set's pattern, its exact values.
+QByteArray PatternCsvValues(EDataSet eSet)
+{
+    const QByteArray data = Pattern(DataSetOf(eSet).nSize);
+    std::vector<QByteArray> values;
+    DataSetOf(eSet).pExactValues(reinterpret_cast<const std::uint8_t *>(data.constData()), size_t(data.size()),
+                                 values);
+    return CsvRow(0, 0, values).mid(int(sizeof "1970-01-01T00:00:00+00:00") - 1);
+}
+
+int ReadsOf(const QList<QByteArray> &requests, quint8 nCommand)
+{
+    int n = 0;
+    for (const QByteArray &frame : requests)
+        n += quint8(frame.at(6)) == nCommand;
+    return n;
+}
+
+// --set minute and day read that set and log it under its own header.
+TEST_F(CliTest, RecordCsvOfTheMinuteAndDaySets)
+{
+    const struct {
+        const char *pSet;
+        EDataSet eSet;
+        quint8 nCommand;
+        const char *pFirstValues; // of the pattern, worked out from its bytes
+    } cases[] = {
+        {"minute", EDataSet::Minute, CMD_READ_MINUTE, ",122.99,313.17,-152.01,"}, // 0B 30, 55 7A, 9F C4
+        {"day", EDataSet::Day, CMD_READ_DAY, ",122.99,313.17,-152.01,"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pSet);
+        m_sim.ClearRequests();
+        const QString strCsv = Path(QString::fromLatin1(c.pSet) + QStringLiteral(".csv"));
+        const SRun r = Run({"record", "--set", c.pSet, "--csv", strCsv, "--interval", "0", "--count", "2"});
+        EXPECT_EQ(r.nExit, 0) << r.err.constData();
+        EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
+        EXPECT_EQ(ReadsOf(m_sim.Requests(), c.nCommand), 2);
+        EXPECT_EQ(SecondReads(m_sim.Requests()), 0);
+
+        QFile file(strCsv);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        ASSERT_TRUE(content.startsWith(CsvHeader(c.eSet)));
+        QList<QByteArray> rows = content.mid(CsvHeader(c.eSet).size()).split('\n');
+        EXPECT_TRUE(rows.takeLast().isEmpty());
+        ASSERT_EQ(rows.size(), 2);
+        const QByteArray values = PatternCsvValues(c.eSet).chopped(1);
+        EXPECT_TRUE(values.startsWith(c.pFirstValues)) << values.left(40).constData();
+        for (const QByteArray &row : rows) {
+            EXPECT_EQ(row.mid(row.indexOf(',')), values);
+            EXPECT_EQ(row.count(','), CsvHeader(c.eSet).count(','));
+        }
+    }
+}
+
+// A log of one set is never continued with rows of another: the command
+// ends before any read, says why, and leaves the file as it was.
+TEST_F(CliTest, RecordCsvRefusesTheLogOfAnotherSet)
+{
+    const QString strCsv = Path("second.csv");
+    SRun r = Run({"record", "--csv", strCsv, "--interval", "0", "--count", "1"});
+    ASSERT_EQ(r.nExit, 0) << r.err.constData();
+    const QByteArray before = [&] {
+        QFile file(strCsv);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_TRUE(before.startsWith(CsvHeader()));
+
+    for (const char *pSet : {"minute", "day"}) {
+        SCOPED_TRACE(pSet);
+        m_sim.ClearRequests();
+        r = Run({"record", "--set", pSet, "--csv", strCsv, "--interval", "0", "--count", "1"});
+        EXPECT_EQ(r.nExit, 1);
+        const EDataSet eSet = QByteArray(pSet) == "day" ? EDataSet::Day : EDataSet::Minute;
+        EXPECT_EQ(QString::fromUtf8(r.err), QStringLiteral("Не удалось открыть файл.\n") + strCsv + QStringLiteral(": ")
+                                                + FileText::CsvOtherHeader(eSet) + u'\n');
+        EXPECT_TRUE(m_sim.Requests().isEmpty());
+        QFile file(strCsv);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), before);
+    }
+}
+
 TEST_F(CliTest, RecordEndsCleanlyOnSigterm)
 {
     const QString strFile = Path("record.txt");
@@ -583,12 +669,19 @@ TEST_F(CliTest, BadUsageExitsTwo)
     for (const QStringList &args : {QStringList{"--baud", "9601", "check"}, QStringList{"--feeder", "3", "check"},
                                     QStringList{"--level", "0", "check"}, QStringList{"--password", "123456789", "check"},
                                     QStringList{"read", "hour"}, QStringList{"read"}, QStringList{"record"},
+                                    QStringList{"record", "--set", "hour", "--csv", Path("x.csv")},
+                                    QStringList{"record", "--set", "minute", "--file", Path("x.txt")},
+                                    QStringList{"record", "--set", "day", "--file", Path("x.txt"), "--csv", Path("x.csv")},
                                     QStringList{"fly"}, QStringList{}}) {
         SRun r = Run(args);
         EXPECT_EQ(r.nExit, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("usage: varik-cli")) << args.join(' ').toStdString();
     }
     EXPECT_TRUE(Run({"read"}).err.startsWith("varik-cli: read needs a data set: second, minute or day\n"));
+    EXPECT_TRUE(Run({"record", "--set", "minute", "--file", Path("x.txt")})
+                    .err.startsWith("varik-cli: --file records the per-second values only; "
+                                    "use --csv with --set minute or day\n"));
+    EXPECT_FALSE(QFileInfo::exists(Path("x.csv")));
     EXPECT_TRUE(m_sim.Requests().isEmpty());
     SRun help = Run({"--help"}, false);
     EXPECT_EQ(help.nExit, 0);

@@ -129,10 +129,12 @@ std::optional<SExpectedField> DayField(const QString &strName)
 }
 
 // A buffer in which every field holds a value of its own, and the text that
-// value must show. Signs alternate so that sign extension is exercised too.
+// value must show and its exact text. Signs alternate so that sign
+// extension is exercised too.
 struct SStampedData {
     CBytes data;
-    std::vector<QString> texts; // by byte offset; empty where no field starts
+    std::vector<QString> texts;    // by byte offset; empty where no field starts
+    std::vector<QByteArray> exact; // by byte offset
 };
 
 QString Hundredths(int nRaw)
@@ -152,50 +154,60 @@ int AlternatingSign(std::size_t nIndex)
 
 SStampedData StampSecond()
 {
-    SStampedData s{CBytes(SECOND_DATA_SIZE), std::vector<QString>(SECOND_DATA_SIZE)};
+    SStampedData s{CBytes(SECOND_DATA_SIZE), std::vector<QString>(SECOND_DATA_SIZE),
+                   std::vector<QByteArray>(SECOND_DATA_SIZE)};
     for (std::size_t i = 0; i < SECOND_DATA_SIZE / 4; ++i) {
         const int nWhole = AlternatingSign(i); // raw nWhole * 1000 shows nWhole.00
         PutLe32(s.data, 4 * i, std::uint32_t(nWhole * 1000));
         s.texts[4 * i] = Hundredths(nWhole * 100);
+        s.exact[4 * i] = QByteArray::number(nWhole) + ".000";
     }
     return s;
 }
 
 SStampedData StampMinute()
 {
-    SStampedData s{CBytes(MINUTE_DATA_SIZE), std::vector<QString>(MINUTE_DATA_SIZE)};
+    SStampedData s{CBytes(MINUTE_DATA_SIZE), std::vector<QString>(MINUTE_DATA_SIZE),
+                   std::vector<QByteArray>(MINUTE_DATA_SIZE)};
     for (std::size_t i = 0; i < MINUTE_DATA_SIZE / 2; ++i) {
         PutLe16(s.data, 2 * i, std::uint16_t(AlternatingSign(i)));
         s.texts[2 * i] = Hundredths(AlternatingSign(i));
+        s.exact[2 * i] = s.texts[2 * i].toLatin1();
     }
     return s;
 }
 
 SStampedData StampDay()
 {
-    SStampedData s{CBytes(DAY_DATA_SIZE), std::vector<QString>(DAY_DATA_SIZE)};
+    SStampedData s{CBytes(DAY_DATA_SIZE), std::vector<QString>(DAY_DATA_SIZE),
+                   std::vector<QByteArray>(DAY_DATA_SIZE)};
     for (std::size_t i = 0; i < 2092 / 2; ++i) {
         PutLe16(s.data, 2 * i, std::uint16_t(AlternatingSign(i)));
         s.texts[2 * i] = Hundredths(AlternatingSign(i));
+        s.exact[2 * i] = s.texts[2 * i].toLatin1();
     }
     for (std::size_t nOffset = 2092; nOffset < 2188; nOffset += 4) {
         PutLe32(s.data, nOffset, std::uint32_t(50 * nOffset + 49)); // shows the offset
         s.texts[nOffset] = QString::number(nOffset);
+        s.exact[nOffset] = QByteArray::number(qulonglong(nOffset)) + ".98";
     }
     for (std::size_t nOffset = 2188; nOffset < DAY_DATA_SIZE; nOffset += 4) {
         PutLe32(s.data, nOffset, std::uint32_t(3600 * nOffset + 61)); // offset:01:01
         s.texts[nOffset] = QString::number(nOffset) + QStringLiteral(":01:01");
+        s.exact[nOffset] = QByteArray::number(qulonglong(3600 * nOffset + 61));
     }
     return s;
 }
 
 using CDecoder = bool (*)(const std::uint8_t *, std::size_t, CListRows &);
+using CExactValues = bool (*)(const std::uint8_t *, std::size_t, std::vector<QByteArray> &);
 using CRowsMaker = CListRows (*)();
 using COracle = std::optional<SExpectedField> (*)(const QString &);
 
 struct SListCase {
     const char *pTitle;
     CDecoder decode;
+    CExactValues exactValues;
     CRowsMaker makeRows;
     std::size_t nDataSize;
     std::size_t nNamedRows;
@@ -204,11 +216,11 @@ struct SListCase {
 };
 
 const SListCase LIST_CASES[] = {
-    {"second", DecodeSecond, SecondListRows, SECOND_DATA_SIZE, 259, StampSecond,
+    {"second", DecodeSecond, SecondExactValues, SecondListRows, SECOND_DATA_SIZE, 259, StampSecond,
      [](const QString &s) { return SecondOrMinuteField(s, true); }},
-    {"minute", DecodeMinute, MinuteListRows, MINUTE_DATA_SIZE, 250, StampMinute,
+    {"minute", DecodeMinute, MinuteExactValues, MinuteListRows, MINUTE_DATA_SIZE, 250, StampMinute,
      [](const QString &s) { return SecondOrMinuteField(s, false); }},
-    {"day", DecodeDay, DayListRows, DAY_DATA_SIZE, 1074, StampDay, DayField},
+    {"day", DecodeDay, DayExactValues, DayListRows, DAY_DATA_SIZE, 1074, StampDay, DayField},
 };
 
 // Every named row shows the value of the field its name stands for, every
@@ -298,8 +310,90 @@ TEST(Decoders, SingleFieldLandsInItsRow)
     }
 }
 
+// The exact values come one per named row in list order, each from the
+// field the row's name stands for.
+TEST(Decoders, ExactValuesFollowTheNamedRows)
+{
+    for (const SListCase &c : LIST_CASES) {
+        SCOPED_TRACE(c.pTitle);
+        const SStampedData stamped = c.stamp();
+        std::vector<QByteArray> values;
+        ASSERT_TRUE(c.exactValues(stamped.data.data(), stamped.data.size(), values));
+        ASSERT_EQ(values.size(), c.nNamedRows);
+        std::size_t nValue = 0;
+        for (const SListRow &row : c.makeRows()) {
+            if (row.strName.isEmpty())
+                continue;
+            const std::optional<SExpectedField> field = c.oracle(row.strName);
+            ASSERT_TRUE(field.has_value()) << row.strName.toStdString();
+            EXPECT_EQ(values[nValue], stamped.exact.at(field->nOffset)) << row.strName.toStdString();
+            ++nValue;
+        }
+    }
+}
+
+// One field set in an otherwise zero reply, for each kind of field: the
+// exact text, at the meter's resolution, in the named row's place.
+TEST(Decoders, ExactTextOfEachFieldKind)
+{
+    enum EWidth { W16 = 2, W32 = 4 };
+    const struct {
+        const SListCase &list;
+        std::size_t nOffset;
+        EWidth eWidth;
+        std::uint32_t nRaw;
+        int nRow;
+        const char *pText;
+    } cases[] = {
+        {LIST_CASES[0], 0, W32, std::uint32_t(-1234), 1, "-1.234"},
+        {LIST_CASES[0], 24 + 156 + 4 * 8, W32, 15, 56, "0.015"},              // Ku10B
+        {LIST_CASES[0], 1020, W32, 0x80000000u, 270, "-2147483.648"},        // UCA, INT32_MIN
+        {LIST_CASES[0], 1024, W32, 0x7FFFFFFFu, 258, "2147483.647"},         // U0
+        {LIST_CASES[0], 1032, W32, std::uint32_t(-5), 263, "-0.005"},        // dF
+        {LIST_CASES[1], 498, W16, 0x8000, 260, "-327.68"},                   // dF, INT16_MIN
+        {LIST_CASES[1], 494, W16, 0x7FFF, 256, "327.67"},                    // K2
+        {LIST_CASES[1], 0, W16, 0xFFFF, 1, "-0.01"},
+        {LIST_CASES[1], 2, W16, std::uint16_t(-5), 2, "-0.05"},
+        {LIST_CASES[1], 12, W16, 1234, 8, "12.34"},                          // Ku2A
+        {LIST_CASES[1], 496, W16, std::uint16_t(-100), 258, "-1.00"},        // dU1
+        {LIST_CASES[2], 156, W16, 0x8000, 92, "-327.68"},                    // Ku2 A max
+        {LIST_CASES[2], 2026, W16, std::uint16_t(-7), 1260, "-0.07"},        // Ku40 CA T2
+        {LIST_CASES[2], 2116, W32, 125, 1305, "2.50"},                       // Tprov AB, day
+        {LIST_CASES[2], 2120, W32, 49, 1312, "0.98"},                        // Tprov AB, interval
+        {LIST_CASES[2], 2092, W32, 0xFFFFFFFFu, 1302, "85899345.90"},
+        {LIST_CASES[2], 2184, W32, 0x80000000u, 1328, "42949672.96"},        // Tper CA, interval
+        {LIST_CASES[2], 2188, W32, 86400, 1330, "86400"},
+        {LIST_CASES[2], 2196, W32, 921600, 1333, "921600"},
+        {LIST_CASES[2], 2200, W32, 0xFFFFFFFFu, 1334, "4294967295"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.list.pTitle) + " offset " + std::to_string(c.nOffset));
+        CBytes data(c.list.nDataSize);
+        if (c.eWidth == W16)
+            PutLe16(data, c.nOffset, std::uint16_t(c.nRaw));
+        else
+            PutLe32(data, c.nOffset, c.nRaw);
+        std::vector<QByteArray> values;
+        ASSERT_TRUE(c.list.exactValues(data.data(), data.size(), values));
+        const CListRows rows = c.list.makeRows();
+        ASSERT_EQ(values.size(), c.list.nNamedRows);
+        std::size_t nValue = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].strName.isEmpty())
+                continue;
+            const QByteArray &v = values[nValue++];
+            if (int(i) == c.nRow) {
+                EXPECT_EQ(v, QByteArray(c.pText)) << rows[i].strName.toStdString();
+                continue;
+            }
+            EXPECT_TRUE(v == "0.000" || v == "0.00" || v == "0")
+                << "row " << i << " " << rows[i].strName.toStdString() << " gives " << v.constData();
+        }
+    }
+}
+
 // A short reply, a missing buffer or a list of the wrong size leaves every
-// row as it was.
+// row as it was, and gives no exact values.
 TEST(Decoders, RefusedInputChangesNothing)
 {
     for (const SListCase &c : LIST_CASES) {
@@ -315,6 +409,11 @@ TEST(Decoders, RefusedInputChangesNothing)
         EXPECT_FALSE(c.decode(nullptr, c.nDataSize, rows));
         for (std::size_t i = 0; i < rows.size(); ++i)
             ASSERT_EQ(rows[i].strValue, QStringLiteral("old")) << "row " << i;
+
+        std::vector<QByteArray> values{"old"};
+        EXPECT_FALSE(c.exactValues(stamped.data.data(), c.nDataSize - 1, values));
+        EXPECT_FALSE(c.exactValues(nullptr, c.nDataSize, values));
+        EXPECT_EQ(values, std::vector<QByteArray>{"old"});
 
         for (std::ptrdiff_t nDelta : {-1, 1}) {
             CListRows wrongSize = before;

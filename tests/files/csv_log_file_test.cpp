@@ -3,6 +3,7 @@
 #include "files/csv_log_file.h"
 
 #include "data/csv_log.h"
+#include "files/file_text.h"
 #include "test_files.h"
 
 #include <QDir>
@@ -38,7 +39,7 @@ protected:
 TEST_F(CsvLogFileTest, HeaderOnlyWhenTheFileHoldsNothing)
 {
     const QByteArray empty;
-    const QByteArray earlier = "time,x\n2026-12-09T10:00:00+03:00,1.000\n";
+    const QByteArray earlier = CsvHeader() + "2026-12-09T10:00:00+03:00,1.000\n";
     const struct {
         const char *pName;    // what the log is opened as
         const char *pTarget;  // where the bytes land
@@ -105,6 +106,63 @@ TEST_F(CsvLogFileTest, TornLastRowIsCutOffBeforeAppending)
         EXPECT_EQ(log.CutBytes(), c.nCut);
         EXPECT_EQ(log.Append(kRow2), EFileResult::Ok);
         EXPECT_EQ(FileBytes(strPath), c.after);
+    }
+}
+
+// Each data set's log starts with that set's header and goes on under it.
+TEST_F(CsvLogFileTest, EachSetGetsItsOwnHeaderAndKeepsToIt)
+{
+    for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
+        SCOPED_TRACE(int(eSet));
+        const QString strPath = m_dir.filePath(QStringLiteral("set%1.csv").arg(int(eSet)));
+        {
+            CCsvLogFile log;
+            ASSERT_EQ(log.Open(strPath, eSet), EFileResult::Ok) << qPrintable(log.ErrorText());
+            EXPECT_EQ(log.Append(kRow1), EFileResult::Ok);
+        }
+        EXPECT_EQ(FileBytes(strPath), CsvHeader(eSet) + kRow1);
+        CCsvLogFile log;
+        ASSERT_EQ(log.Open(strPath, eSet), EFileResult::Ok) << qPrintable(log.ErrorText());
+        EXPECT_FALSE(log.OtherHeader());
+        EXPECT_EQ(log.Append(kRow2), EFileResult::Ok);
+        EXPECT_EQ(FileBytes(strPath), CsvHeader(eSet) + kRow1 + kRow2);
+    }
+}
+
+// A file whose first line is not the header of the set to be logged would
+// get rows whose columns mean something else: it is refused, with the
+// reason, and left exactly as it was, a torn last row included.
+TEST_F(CsvLogFileTest, OtherHeaderIsRefusedAndTheFileLeftAsItWas)
+{
+    const QByteArray torn = "2026-12-10T14:03:08+03:00,1.0";
+    const struct {
+        const char *pName;
+        QByteArray before;
+        EDataSet eSet; // what the log is opened for
+    } cases[] = {
+        {"a minute log", CsvHeader(EDataSet::Minute) + kRow1, EDataSet::Second},
+        {"a minute log with a torn row", CsvHeader(EDataSet::Minute) + kRow1 + torn, EDataSet::Second},
+        {"a per-second log", CsvHeader() + kRow1, EDataSet::Day},
+        {"a day log's header alone", CsvHeader(EDataSet::Day), EDataSet::Minute},
+        {"a day log's header cut short", CsvHeader(EDataSet::Day).left(40), EDataSet::Second},
+        {"the header with a carriage return", CsvHeader().chopped(1) + "\r\n" + kRow1, EDataSet::Second},
+        {"the header with a column more", CsvHeader().chopped(1) + ",x\n", EDataSet::Second},
+        {"a header of another program", "time,x\n2026-12-09T10:00:00+03:00,1.000\n", EDataSet::Second},
+        {"one line without a line feed", "notes", EDataSet::Second},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const QString strPath = Path("other.csv");
+        ASSERT_TRUE(PutFile(strPath, c.before));
+        CCsvLogFile log;
+        EXPECT_EQ(log.Open(strPath, c.eSet), EFileResult::OpenFailed);
+        EXPECT_TRUE(log.OtherHeader());
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_EQ(log.Errno(), 0);
+        EXPECT_EQ(log.ErrorText(), FileText::CsvOtherHeader(c.eSet));
+        EXPECT_EQ(log.CutBytes(), 0);
+        EXPECT_EQ(log.Append(kRow2), EFileResult::WriteFailed);
+        EXPECT_EQ(FileBytes(strPath), c.before);
     }
 }
 

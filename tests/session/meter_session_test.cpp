@@ -8,6 +8,7 @@
 #include "link/frame.h"
 #include "link/link_messages.h"
 #include "link/scripted_operator.h"
+#include "session/reading_csv.h"
 #include "session/session_text.h"
 #include "sim/meter_sim.h"
 #include "sim/meter_values.h"
@@ -40,6 +41,14 @@ QStringList Texts(const CListRows &rows)
     for (const SListRow &row : rows)
         texts.append(row.strName + u'=' + row.strValue);
     return texts;
+}
+
+std::vector<QByteArray> ExactValues(EDataSet set, const QByteArray &data)
+{
+    std::vector<QByteArray> values;
+    EXPECT_TRUE(DataSetOf(set).pExactValues(reinterpret_cast<const std::uint8_t *>(data.constData()),
+                                            size_t(data.size()), values));
+    return values;
 }
 
 QStringList Decoded(EDataSet set, const QByteArray &data)
@@ -77,6 +86,7 @@ struct SMeter {
         EXPECT_EQ(result.reading.eSet, set);
         const QByteArray data = sim.Behaviour().aFixedData[nDataIndex];
         EXPECT_EQ(Texts(result.reading.rows), Decoded(set, data));
+        EXPECT_EQ(result.reading.values, ExactValues(set, data));
     }
 
     // Every frame on this meter's wire names its device and feeder and
@@ -138,8 +148,30 @@ TEST(MeterSession, SecondReadingHoldsTheRawValuesAndTheHostTime)
     EXPECT_GE(result.nMsecs, nBefore);
     EXPECT_LE(result.nMsecs, nAfter);
 
+    EXPECT_EQ(result.reading.values.size(), raw.size());
+
     // The other sets carry no raw values.
     EXPECT_TRUE(m.session.Read(m.settings, EDataSet::Day).reading.raw.empty());
+}
+
+// The CSV row of a reading: the local time of the read to the second with
+// its UTC offset, then the exact values.
+TEST(MeterSession, ReadingCsvRowIsTheExactValuesAtTheReadsLocalTime)
+{
+    SMeter m;
+    m.Start(QStringLiteral("1"), 7.0);
+    m.op.accessAnswers = {{1, "2222"}};
+    const SReadResult result = m.session.Read(m.settings, EDataSet::Day);
+    ASSERT_TRUE(result.bOk);
+
+    const QByteArray row = ReadingCsvRow(result);
+    ASSERT_TRUE(row.endsWith('\n'));
+    QList<QByteArray> fields = row.chopped(1).split(',');
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(fields.takeFirst()), Qt::ISODate);
+    EXPECT_EQ(time.toMSecsSinceEpoch(), result.nMsecs / 1000 * 1000);
+    EXPECT_EQ(time.offsetFromUtc(), QDateTime::fromMSecsSinceEpoch(result.nMsecs).offsetFromUtc());
+    EXPECT_EQ(std::vector<QByteArray>(fields.begin(), fields.end()), result.reading.values);
+    EXPECT_EQ(fields.size(), 1074);
 }
 
 TEST(MeterSession, BadDeviceNumberSendsNothing)

@@ -55,8 +55,9 @@ TEST_F(CsvLogFileTest, HeaderOnlyWhenTheFileHoldsNothing)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pName);
-        if (c.pBefore)
+        if (c.pBefore) {
             ASSERT_TRUE(PutFile(Path(c.pTarget), *c.pBefore));
+        }
         if (c.pLinkTo) {
             ASSERT_EQ(::symlink(c.pLinkTo, Native(Path(c.pName)).constData()), 0);
         }

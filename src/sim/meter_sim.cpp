@@ -274,7 +274,9 @@ int CMeterSim::BadChecksums() const
 int CMeterSim::UnlockedLevel() const
 {
     std::lock_guard lock(m_p->mutex);
-    int nLevel = m_p->anyDevice.nUnlockedLevel;
+    if (m_p->devices.empty())
+        return m_p->anyDevice.nUnlockedLevel;
+    int nLevel = 0;
     for (const auto &[nNumber, device] : m_p->devices)
         nLevel = std::max(nLevel, device.nUnlockedLevel);
     return nLevel;

@@ -22,19 +22,6 @@ namespace {
 // How often the main thread looks whether the meter has hung up its line.
 constexpr long WATCH_NS = 200L * 1000 * 1000;
 
-struct SIntOption {
-    const char *pName;
-    const char *pHelp;
-    int SMeterBehaviour::*pField;
-};
-
-const SIntOption g_aIntOptions[] = {
-    {"status", "Answer every data read with status <n> and no data.", &SMeterBehaviour::nForcedStatus},
-    {"locked", "Answer the next <n> data reads with status 15 (locked).", &SMeterBehaviour::nLockedReplies},
-    {"reply-bytes", "Cut every reply after <n> bytes.", &SMeterBehaviour::nReplyBytes},
-    {"hangup-after", "Close the line after <n> bytes of the next reply.", &SMeterBehaviour::nHangupAfter},
-};
-
 void Fail(const QString &strText)
 {
     std::fprintf(stderr, "varik-meter: %s\n", strText.toLocal8Bit().constData());
@@ -42,13 +29,140 @@ void Fail(const QString &strText)
 }
 
 // Passwords go to the meter in the code page of the program's texts.
-QByteArray WirePassword(const QString &strPassword)
+bool ToWirePassword(const QString &strPassword, QByteArray *pBytes)
 {
     QStringEncoder encoder("windows-1251");
-    QByteArray bytes = encoder.encode(strPassword);
-    if (encoder.hasError())
-        Fail(QStringLiteral("password \"%1\" has characters outside Windows-1251").arg(strPassword));
-    return bytes;
+    *pBytes = encoder.encode(strPassword);
+    return !encoder.hasError();
+}
+
+bool ToCount(const QString &strValue, int *pCount)
+{
+    bool bOk = false;
+    const int n = strValue.toInt(&bOk);
+    if (bOk && n >= 0)
+        *pCount = n;
+    return bOk && n >= 0;
+}
+
+// A switch of the meter's behaviour: given on its own it applies to every
+// meter on the line, given with --fault to one of them.
+struct SSwitch {
+    const char *pName;
+    const char *pValueName; // null for a switch that takes no value
+    const char *pHelp;
+    bool (*pApply)(SMeterBehaviour &b, const QString &strValue); // false: the value is not acceptable
+};
+
+const SSwitch g_aSwitches[] = {
+    {"tail", nullptr, "Send one extra byte after the checksum of replies without data.",
+     [](SMeterBehaviour &b, const QString &) {
+         b.bTailByte = true;
+         return true;
+     }},
+    {"paced", nullptr, "Send replies at the line's baud rate, 10 bits a byte.",
+     [](SMeterBehaviour &b, const QString &) {
+         b.bPaced = true;
+         return true;
+     }},
+    {"silent", nullptr, "Take requests, answer nothing.",
+     [](SMeterBehaviour &b, const QString &) {
+         b.bSilent = true;
+         return true;
+     }},
+    {"wrong-echo", nullptr, "Echo the connection check with one byte changed.",
+     [](SMeterBehaviour &b, const QString &) {
+         b.bWrongEcho = true;
+         return true;
+     }},
+    {"busy", nullptr, "Answer every data read with status 7 (busy).",
+     [](SMeterBehaviour &b, const QString &) {
+         b.nForcedStatus = 7;
+         return true;
+     }},
+    {"password1", "text", "Password of access level 1 (default: empty).",
+     [](SMeterBehaviour &b, const QString &v) { return ToWirePassword(v, &b.aPasswords[0]); }},
+    {"password2", "text", "Password of access level 2 (default: 2222).",
+     [](SMeterBehaviour &b, const QString &v) { return ToWirePassword(v, &b.aPasswords[1]); }},
+    {"no-unlock-needed", nullptr, "Serve data reads without an unlocked access level.",
+     [](SMeterBehaviour &b, const QString &) {
+         b.bRequireUnlock = false;
+         return true;
+     }},
+    {"status", "n", "Answer every data read with status <n> and no data.",
+     [](SMeterBehaviour &b, const QString &v) { return ToCount(v, &b.nForcedStatus); }},
+    {"locked", "n", "Answer the next <n> data reads with status 15 (locked).",
+     [](SMeterBehaviour &b, const QString &v) { return ToCount(v, &b.nLockedReplies); }},
+    {"reply-bytes", "n", "Cut every reply after <n> bytes.",
+     [](SMeterBehaviour &b, const QString &v) { return ToCount(v, &b.nReplyBytes); }},
+    {"hangup-after", "n", "Close the line after <n> bytes of the next reply.",
+     [](SMeterBehaviour &b, const QString &v) { return ToCount(v, &b.nHangupAfter); }},
+};
+
+const SSwitch *FindSwitch(const QString &strName)
+{
+    for (const SSwitch &sw : g_aSwitches)
+        if (strName == QLatin1String(sw.pName))
+            return &sw;
+    return nullptr;
+}
+
+// Applies a switch, or ends the program saying what was wrong with its value.
+// strWhere names it as the user wrote it (--status, --fault 3=status:x: status).
+void Apply(const SSwitch &sw, SMeterBehaviour &b, const QString &strValue, const QString &strWhere)
+{
+    if (sw.pApply(b, strValue))
+        return;
+    if (QLatin1String(sw.pValueName) == QLatin1String("n"))
+        Fail(QStringLiteral("%1 needs a number of 0 or more").arg(strWhere));
+    Fail(QStringLiteral("password \"%1\" has characters outside Windows-1251").arg(strValue));
+}
+
+// "1,2,7": the device numbers on the line.
+QList<quint16> ParseDevices(const QString &strList)
+{
+    QList<quint16> devices;
+    for (const QString &strNumber : strList.split(u',')) {
+        bool bOk = false;
+        const uint n = strNumber.trimmed().toUInt(&bOk);
+        if (!bOk || n < 1 || n > 65535)
+            Fail(QStringLiteral("--devices needs device numbers from 1 to 65535 separated by commas, "
+                                "such as 1,2,7; not \"%1\"")
+                     .arg(strList));
+        devices.append(quint16(n));
+    }
+    return devices;
+}
+
+// "7=silent", "3=status:9", "4=password1:abc": a switch for one listed meter.
+void ApplyFault(CMeterSim &sim, const QString &strFault)
+{
+    const QString strWhere = QStringLiteral("--fault ") + strFault;
+    const qsizetype nEquals = strFault.indexOf(u'=');
+    bool bOk = false;
+    const uint nDevice = strFault.left(nEquals).toUInt(&bOk);
+    if (nEquals < 0 || !bOk)
+        Fail(QStringLiteral("%1: write it as <device>=<switch>, such as 7=silent or 3=status:9").arg(strWhere));
+    if (!sim.Devices().contains(nDevice))
+        Fail(QStringLiteral("%1: device %2 is not in --devices").arg(strWhere).arg(nDevice));
+
+    const QString strSwitch = strFault.mid(nEquals + 1);
+    const qsizetype nColon = strSwitch.indexOf(u':');
+    const QString strName = strSwitch.left(nColon);
+    const SSwitch *pSwitch = FindSwitch(strName);
+    if (!pSwitch)
+        Fail(QStringLiteral("%1: no switch \"%2\"; see --help").arg(strWhere, strName));
+    if ((nColon >= 0) != (pSwitch->pValueName != nullptr))
+        Fail(pSwitch->pValueName
+                 ? QStringLiteral("%1: %2 needs a value, as in %3=%2:<%4>")
+                       .arg(strWhere, strName)
+                       .arg(nDevice)
+                       .arg(QLatin1String(pSwitch->pValueName))
+                 : QStringLiteral("%1: %2 takes no value").arg(strWhere, strName));
+    SMeterBehaviour b = sim.DeviceBehaviour(quint16(nDevice));
+    Apply(*pSwitch, b, nColon < 0 ? QString() : strSwitch.mid(nColon + 1),
+          QStringLiteral("%1: %2").arg(strWhere, strName));
+    sim.ChangeDeviceBehaviour(quint16(nDevice), [&b](SMeterBehaviour &device) { device = b; });
 }
 
 // Points strLink at the slave device, replacing an old link but nothing else.
@@ -89,56 +203,41 @@ int main(int argc, char **argv)
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Make <path> a symbolic link to the device (removed on exit)."),
                                   QStringLiteral("path"));
-    const QCommandLineOption tail(QStringLiteral("tail"),
-                                  QStringLiteral("Send one extra byte after the checksum of replies without data."));
-    const QCommandLineOption paced(QStringLiteral("paced"),
-                                   QStringLiteral("Send replies at the line's baud rate, 10 bits a byte."));
-    const QCommandLineOption silent(QStringLiteral("silent"), QStringLiteral("Take requests, answer nothing."));
-    const QCommandLineOption wrongEcho(QStringLiteral("wrong-echo"),
-                                       QStringLiteral("Echo the connection check with one byte changed."));
-    const QCommandLineOption busy(QStringLiteral("busy"),
-                                  QStringLiteral("Answer every data read with status 7 (busy)."));
-    const QCommandLineOption password1(QStringLiteral("password1"),
-                                       QStringLiteral("Password of access level 1 (default: empty)."),
-                                       QStringLiteral("text"));
-    const QCommandLineOption password2(QStringLiteral("password2"),
-                                       QStringLiteral("Password of access level 2 (default: 2222)."),
-                                       QStringLiteral("text"));
-    const QCommandLineOption noUnlock(QStringLiteral("no-unlock-needed"),
-                                      QStringLiteral("Serve data reads without an unlocked access level."));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Write every frame in (<-) and out (->) as hex to standard error."));
-    parser.addOptions({link, tail, paced, silent, wrongEcho, busy, password1, password2, noUnlock, log});
-    QList<QCommandLineOption> intOptions;
-    for (const auto &o : g_aIntOptions)
-        intOptions.append(QCommandLineOption(QLatin1String(o.pName), QLatin1String(o.pHelp), QStringLiteral("n")));
-    parser.addOptions(intOptions);
+    const QCommandLineOption devices(
+        QStringLiteral("devices"),
+        QStringLiteral("Be a bus of meters with these device numbers, such as 1,2,7, each with its own values, "
+                       "access level and faults. A request to any other number gets no answer. Without it, one "
+                       "meter answers every number."),
+        QStringLiteral("list"));
+    const QCommandLineOption fault(
+        QStringLiteral("fault"),
+        QStringLiteral("Play one of the switches below on the listed device <n> only, written <n>=<switch> or "
+                       "<n>=<switch>:<value>, such as 7=silent, 2=busy, 3=status:9 or 4=password1:abc. May be "
+                       "given again. The switches given on their own apply to every device."),
+        QStringLiteral("n=switch"));
+    parser.addOptions({link, log, devices, fault});
+    QList<QCommandLineOption> switchOptions;
+    for (const SSwitch &sw : g_aSwitches)
+        switchOptions.append(sw.pValueName ? QCommandLineOption(QLatin1String(sw.pName), QLatin1String(sw.pHelp),
+                                                                QLatin1String(sw.pValueName))
+                                           : QCommandLineOption(QLatin1String(sw.pName), QLatin1String(sw.pHelp)));
+    parser.addOptions(switchOptions);
     parser.process(app);
 
     SMeterBehaviour behaviour;
-    behaviour.bTailByte = parser.isSet(tail);
-    behaviour.bPaced = parser.isSet(paced);
-    behaviour.bSilent = parser.isSet(silent);
-    behaviour.bWrongEcho = parser.isSet(wrongEcho);
-    behaviour.bRequireUnlock = !parser.isSet(noUnlock);
-    if (parser.isSet(busy))
-        behaviour.nForcedStatus = 7;
-    for (int i = 0; i < intOptions.size(); ++i) {
-        if (!parser.isSet(intOptions[i]))
-            continue;
-        bool bOk = false;
-        const int n = parser.value(intOptions[i]).toInt(&bOk);
-        if (!bOk || n < 0)
-            Fail(QStringLiteral("--%1 needs a number of 0 or more").arg(QLatin1String(g_aIntOptions[i].pName)));
-        behaviour.*g_aIntOptions[i].pField = n;
-    }
-    if (parser.isSet(password1))
-        behaviour.aPasswords[0] = WirePassword(parser.value(password1));
-    if (parser.isSet(password2))
-        behaviour.aPasswords[1] = WirePassword(parser.value(password2));
+    for (int i = 0; i < switchOptions.size(); ++i)
+        if (parser.isSet(switchOptions[i]))
+            Apply(g_aSwitches[i], behaviour, parser.value(switchOptions[i]),
+                  QStringLiteral("--") + QLatin1String(g_aSwitches[i].pName));
 
     CMeterSim sim;
     sim.SetBehaviour(behaviour);
+    if (parser.isSet(devices))
+        sim.SetDevices(ParseDevices(parser.value(devices)));
+    for (const QString &strFault : parser.values(fault))
+        ApplyFault(sim, strFault);
     sim.SetLogFrames(parser.isSet(log));
     QString strError;
     if (!sim.Start(&strError))

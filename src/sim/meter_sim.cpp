@@ -3,10 +3,12 @@
 
 #include "link/frame.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -74,12 +76,21 @@ void LogFrame(const char *pDirection, const QByteArray &frame)
 
 } // namespace
 
+// One meter on the line: how it behaves and what it has let the client do.
+struct SDevice {
+    SMeterBehaviour behaviour;
+    int nUnlockedLevel = 0;
+};
+
 struct CMeterSim::SImpl {
     mutable std::mutex mutex; // guards everything below but the fds and the thread
-    SMeterBehaviour behaviour;
+    // The lone meter that answers every device number while no list is set,
+    // and the state each listed meter starts from.
+    SDevice anyDevice;
+    // When not empty, the meters on the bus; no other number is answered.
+    std::map<quint16, SDevice> devices;
     QList<QByteArray> requests;
     int nBadChecksums = 0;
-    int nUnlockedLevel = 0;
     bool bLogFrames = false;
     QString strSlavePath;
 
@@ -95,7 +106,7 @@ struct CMeterSim::SImpl {
     void Serve();
     void CloseLine();
     void Answer(const QByteArray &request);
-    QByteArray BuildReply(const QByteArray &request);
+    QByteArray BuildReply(const QByteArray &request, SDevice &device);
     void WaitForClientToRead();
     // Sends the reply honouring the cut, the hang-up and the pacing.
     void Send(QByteArray reply, const SMeterBehaviour &b);
@@ -104,6 +115,24 @@ struct CMeterSim::SImpl {
     {
         std::lock_guard lock(mutex);
         return bLogFrames;
+    }
+
+    // The meter that answers nDevice, or null when none does. Under the mutex.
+    SDevice *Addressed(quint16 nDevice)
+    {
+        if (devices.empty())
+            return &anyDevice;
+        const auto it = devices.find(nDevice);
+        return it == devices.end() ? nullptr : &it->second;
+    }
+    const SDevice *Addressed(quint16 nDevice) const { return const_cast<SImpl *>(this)->Addressed(nDevice); }
+
+    // Runs fn on the lone meter and on every listed one. Under the mutex.
+    template <typename F> void ForEveryDevice(F fn)
+    {
+        fn(anyDevice);
+        for (auto &[nNumber, device] : devices)
+            fn(device);
     }
 };
 
@@ -172,22 +201,56 @@ QString CMeterSim::SlavePath() const
     return m_p->strSlavePath;
 }
 
+void CMeterSim::SetDevices(const QList<quint16> &devices)
+{
+    std::lock_guard lock(m_p->mutex);
+    m_p->devices.clear();
+    for (quint16 nDevice : devices)
+        m_p->devices[nDevice] = {m_p->anyDevice.behaviour, 0};
+}
+
+QList<quint16> CMeterSim::Devices() const
+{
+    std::lock_guard lock(m_p->mutex);
+    QList<quint16> numbers;
+    for (const auto &[nNumber, device] : m_p->devices)
+        numbers.append(nNumber);
+    return numbers;
+}
+
 SMeterBehaviour CMeterSim::Behaviour() const
 {
     std::lock_guard lock(m_p->mutex);
-    return m_p->behaviour;
+    return m_p->anyDevice.behaviour;
 }
 
 void CMeterSim::SetBehaviour(const SMeterBehaviour &behaviour)
 {
     std::lock_guard lock(m_p->mutex);
-    m_p->behaviour = behaviour;
+    m_p->ForEveryDevice([&](SDevice &device) { device.behaviour = behaviour; });
 }
 
 void CMeterSim::ChangeBehaviour(const std::function<void(SMeterBehaviour &)> &fnChange)
 {
     std::lock_guard lock(m_p->mutex);
-    fnChange(m_p->behaviour);
+    m_p->ForEveryDevice([&](SDevice &device) { fnChange(device.behaviour); });
+}
+
+bool CMeterSim::ChangeDeviceBehaviour(quint16 nDevice, const std::function<void(SMeterBehaviour &)> &fnChange)
+{
+    std::lock_guard lock(m_p->mutex);
+    const auto it = m_p->devices.find(nDevice);
+    if (it == m_p->devices.end())
+        return false;
+    fnChange(it->second.behaviour);
+    return true;
+}
+
+SMeterBehaviour CMeterSim::DeviceBehaviour(quint16 nDevice) const
+{
+    std::lock_guard lock(m_p->mutex);
+    const SDevice *pDevice = m_p->Addressed(nDevice);
+    return (pDevice ? pDevice : &m_p->anyDevice)->behaviour;
 }
 
 QList<QByteArray> CMeterSim::Requests() const
@@ -211,13 +274,25 @@ int CMeterSim::BadChecksums() const
 int CMeterSim::UnlockedLevel() const
 {
     std::lock_guard lock(m_p->mutex);
-    return m_p->nUnlockedLevel;
+    if (m_p->devices.empty())
+        return m_p->anyDevice.nUnlockedLevel;
+    int nLevel = 0;
+    for (const auto &[nNumber, device] : m_p->devices)
+        nLevel = std::max(nLevel, device.nUnlockedLevel);
+    return nLevel;
 }
 
 void CMeterSim::SetUnlockedLevel(int nLevel)
 {
     std::lock_guard lock(m_p->mutex);
-    m_p->nUnlockedLevel = nLevel;
+    m_p->ForEveryDevice([nLevel](SDevice &device) { device.nUnlockedLevel = nLevel; });
+}
+
+int CMeterSim::DeviceUnlockedLevel(quint16 nDevice) const
+{
+    std::lock_guard lock(m_p->mutex);
+    const SDevice *pDevice = m_p->Addressed(nDevice);
+    return pDevice ? pDevice->nUnlockedLevel : -1;
 }
 
 void CMeterSim::SetLogFrames(bool bLog)
@@ -298,20 +373,22 @@ void CMeterSim::SImpl::Answer(const QByteArray &request)
             ++nBadChecksums; // a meter stays silent on a damaged frame
             return;
         }
-        if (behaviour.bSilent)
+        // A frame for a number no meter here has is another meter's business.
+        SDevice *pDevice = Addressed(RequestHeader::FromBytes(p).DeviceNumber);
+        if (!pDevice || pDevice->behaviour.bSilent)
             return;
-        reply = BuildReply(request);
-        b = behaviour;
-        if (behaviour.nHangupAfter >= 0)
-            behaviour.nHangupAfter = -1; // applies to one reply; the line is gone after it
+        reply = BuildReply(request, *pDevice);
+        b = pDevice->behaviour;
+        if (b.nHangupAfter >= 0)
+            pDevice->behaviour.nHangupAfter = -1; // applies to one reply; the line is gone after it
     }
     Send(reply, b);
 }
 
 // Called under the mutex: it reads and changes the meter's state.
-QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request)
+QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request, SDevice &device)
 {
-    const SMeterBehaviour &b = behaviour;
+    SMeterBehaviour &b = device.behaviour;
     const auto *p = reinterpret_cast<const quint8 *>(request.constData());
     RequestHeader header = RequestHeader::FromBytes(p);
 
@@ -333,22 +410,24 @@ QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request)
         if (nLevel == 0) {
             nStatus = STATUS_UNKNOWN_COMMAND;
         } else if (payload == b.aPasswords[nLevel - 1] + QByteArray(1, '\0')) {
-            nUnlockedLevel = nLevel;
+            device.nUnlockedLevel = nLevel;
         } else {
             nStatus = STATUS_BAD_PASSWORD;
         }
     } else if (nDataSize < 0) {
         nStatus = STATUS_UNKNOWN_COMMAND;
-    } else if (b.bRequireUnlock && nUnlockedLevel == 0) {
+    } else if (b.bRequireUnlock && device.nUnlockedLevel == 0) {
         nStatus = STATUS_LOCKED;
     } else if (b.nLockedReplies > 0) {
-        --behaviour.nLockedReplies;
+        --b.nLockedReplies;
         nStatus = STATUS_LOCKED;
     } else if (b.nForcedStatus >= 0) {
         nStatus = quint16(b.nForcedStatus);
     } else {
         const int nSet = header.Command - CMD_READ_SECOND;
-        const double t = std::chrono::duration<double>(Clock::now() - started).count();
+        const double dNow = b.dFixedMoment >= 0 ? b.dFixedMoment
+                                                 : std::chrono::duration<double>(Clock::now() - started).count();
+        const double t = dNow + (devices.empty() ? 0.0 : SimHistoryOffset(header.DeviceNumber, header.Feeder));
         data = !b.aFixedData[nSet].isEmpty()         ? b.aFixedData[nSet]
              : header.Command == CMD_READ_SECOND ? SimSecondData(t)
              : header.Command == CMD_READ_MINUTE ? SimMinuteData(t)

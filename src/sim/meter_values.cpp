@@ -254,3 +254,12 @@ QByteArray SimDayData(double t)
     block.PutU32(DAY_IDLE_INTERVAL, 0.1 * dInterval);
     return block.Bytes();
 }
+
+double SimHistoryOffset(quint16 nDevice, quint8 nFeeder)
+{
+    // A whole number of seconds, so that every meter's noise ticks on the
+    // same second; a prime step, so that the slow waves of neighbouring
+    // devices stand at unrelated points rather than in step.
+    constexpr double STEP_SECONDS = 100003.0;
+    return (double(nDevice) * 256.0 + nFeeder + 1.0) * STEP_SECONDS;
+}

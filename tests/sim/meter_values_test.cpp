@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 double Second(const QByteArray &d, int nOffset)
@@ -23,8 +25,10 @@ quint32 U32(const QByteArray &d, int nOffset)
     return qFromLittleEndian<quint32>(d.constData() + nOffset);
 }
 
-// Moments over a few hours, so the slow waves are seen at several points.
-const double g_aMoments[] = {0.0, 37.5, 600.0, 2500.0, 9999.0};
+// Moments over a few hours, so the slow waves are seen at several points,
+// and as far along as the meters of a bus read.
+const double g_aMoments[] = {0.0,    37.5,   600.0, 2500.0, 9999.0, 600.0 + SimHistoryOffset(7, 1),
+                             9999.0 + SimHistoryOffset(65535, 255)};
 
 TEST(MeterValuesTest, SecondDataLooksLikeA230VoltNetwork)
 {
@@ -131,6 +135,25 @@ TEST(MeterValuesTest, DayStatisticsAreOrderedAndTimesFitTheDay)
         EXPECT_LE(nWorkDay + nIdleDay, 86400u);
         EXPECT_LT(nWorkInterval, nWorkDay);
         EXPECT_LT(nIdleInterval, nIdleDay);
+    }
+}
+
+TEST(MeterValuesTest, EveryDeviceAndFeederOfABusReadsValuesOfItsOwn)
+{
+    const struct {
+        quint16 nDevice;
+        quint8 nFeeder;
+    } sources[] = {{1, 0}, {1, 1}, {2, 0}, {2, 1}, {7, 0}, {256, 0}, {300, 1}, {65535, 0}, {65535, 255}};
+    std::set<double> offsets;
+    std::set<QByteArray> seconds;
+    std::set<QByteArray> days;
+    for (const auto &s : sources) {
+        SCOPED_TRACE(std::to_string(s.nDevice) + " feeder " + std::to_string(s.nFeeder));
+        const double dOffset = SimHistoryOffset(s.nDevice, s.nFeeder);
+        EXPECT_GT(dOffset, 0.0); // 0 is the lone meter's
+        EXPECT_TRUE(offsets.insert(dOffset).second);
+        EXPECT_TRUE(seconds.insert(SimSecondData(100.0 + dOffset)).second);
+        EXPECT_TRUE(days.insert(SimDayData(100.0 + dOffset)).second);
     }
 }
 

@@ -81,11 +81,13 @@ bool CPtyClient::HungUp(int nMs)
 
 QByteArray RequestFrame(quint8 nCommand, quint8 nArgument, const QByteArray &payload)
 {
-    RequestHeader header;
-    header.Command = nCommand;
-    header.Argument = nArgument;
-    header.DeviceNumber = 1;
-    header.PayloadLength = quint16(payload.size());
+    return RequestFrameTo(1, 0, nCommand, nArgument, payload);
+}
+
+QByteArray RequestFrameTo(quint16 nDevice, quint8 nFeeder, quint8 nCommand, quint8 nArgument,
+                          const QByteArray &payload)
+{
+    const auto header = RequestHeader::Request(nCommand, nArgument, nDevice, nFeeder, quint16(payload.size()));
     QByteArray frame = header.ToBytes() + payload;
     const auto *p = reinterpret_cast<const quint8 *>(frame.constData());
     frame.append(char(FrameChecksum(p, HEADER_SIZE, p + HEADER_SIZE, int(payload.size()))));

@@ -26,7 +26,10 @@ private:
     int m_fd = -1;
 };
 
-// A request frame: header, payload, checksum.
+// A request frame to device 1, first feeder: header, payload, checksum.
 QByteArray RequestFrame(quint8 nCommand, quint8 nArgument, const QByteArray &payload = QByteArray());
+// The same to the device and feeder given.
+QByteArray RequestFrameTo(quint16 nDevice, quint8 nFeeder, quint8 nCommand, quint8 nArgument,
+                          const QByteArray &payload = QByteArray());
 // The reply's 16-bit status (bytes 22 and 23).
 int ReplyStatus(const QByteArray &reply);

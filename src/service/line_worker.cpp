@@ -81,7 +81,8 @@ void CLineWorker::SetMeters(const std::vector<SMeterConfig> &meters, const SLine
 
 void CLineWorker::Start()
 {
-    m_thread = std::thread([this] { Run(); });
+    m_pThread.reset(QThread::create([this] { Run(); }));
+    m_pThread->start();
 }
 
 void CLineWorker::RequestStop()
@@ -95,8 +96,8 @@ void CLineWorker::RequestStop()
 
 void CLineWorker::Join()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_pThread)
+        m_pThread->wait();
 }
 
 std::vector<std::pair<QString, SMeterStatus>> CLineWorker::Statuses() const

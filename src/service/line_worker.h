@@ -13,13 +13,13 @@
 #include "session/meter_session.h"
 
 #include <QString>
+#include <QThread>
 
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 // What a line needs besides its port: where the logs go, how long a
@@ -85,5 +85,6 @@ private:
     SLineSettings m_settings;
     CPollSchedule m_schedule;
 
-    std::thread m_thread;
+    // A QThread, not a std::thread: the serial port's notifiers want one.
+    std::unique_ptr<QThread> m_pThread;
 };

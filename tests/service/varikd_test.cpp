@@ -3,6 +3,7 @@
 // and its CSV logs.
 #include "test_files.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
@@ -139,6 +140,7 @@ public:
 
     QStringList Journal()
     {
+        QCoreApplication::processEvents(); // what the program wrote meanwhile
         m_journal += QString::fromUtf8(m_process.readAllStandardError());
         return m_journal.split(u'\n', Qt::SkipEmptyParts);
     }

@@ -48,10 +48,12 @@ QString Summary(const SServiceConfig &config)
     int nMeters = 0;
     for (const SLineConfig &line : config.lines)
         nMeters += int(line.meters.size());
-    return QStringLiteral("%1 meters on %2 lines, logs in %3")
-        .arg(nMeters)
-        .arg(config.lines.size())
-        .arg(config.strDataDir);
+    const auto count = [](qsizetype n, const char *pOne, const char *pMany) {
+        return QString::number(n) + u' ' + QLatin1String(n == 1 ? pOne : pMany);
+    };
+    return QStringLiteral("%1 on %2, logs in %3")
+        .arg(count(nMeters, "meter", "meters"), count(qsizetype(config.lines.size()), "line", "lines"),
+             config.strDataDir);
 }
 
 // Reads the file again and applies it; a broken file changes nothing.

@@ -155,8 +155,10 @@ void CPollSchedule::Done(const SPollJob &job, bool bOk, SPollClock now)
         times.nDue = now.nSteadyMs + nInterval;
         return;
     }
-    // The next tick of the same phase after now: ticks that passed while the
-    // read ran (or while the line was busy) are skipped.
+    // The next tick of the same phase. When ticks passed while the read ran
+    // (or while the line was busy), the latest of them is read at once and
+    // the others are skipped, so a read slower than its interval runs back
+    // to back without a backlog.
     const qint64 nLate = now.nSteadyMs - times.nDue;
-    times.nDue += nInterval * (nLate / nInterval + 1);
+    times.nDue += nLate < nInterval ? nInterval : nInterval * (nLate / nInterval);
 }

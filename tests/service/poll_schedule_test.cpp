@@ -76,10 +76,23 @@ TEST(PollSchedule, KeepsThePhaseAndSkipsTicksThatPassedWhileTheLineWasBusy)
     schedule.NextJob(At(700), &nWait);
     EXPECT_EQ(nWait, 10 * S - 700) << "the next tick keeps the phase of the first";
 
-    // The line was held up for 35 s: ticks 10, 20 and 30 are not replayed.
+    // The line was held up for 35 s: the tick at 30 s is read at once,
+    // those at 10 and 20 s are not replayed.
     schedule.Done({0, EDataSet::Second}, true, At(35 * S));
     schedule.NextJob(At(35 * S), &nWait);
-    EXPECT_EQ(nWait, 5 * S);
+    EXPECT_EQ(nWait, 0);
+    schedule.Done({0, EDataSet::Second}, true, At(35 * S + 300));
+    schedule.NextJob(At(35 * S + 300), &nWait);
+    EXPECT_EQ(nWait, 5 * S - 300) << "back on the phase of the first";
+}
+
+TEST(PollSchedule, AReadSlowerThanItsIntervalRunsBackToBack)
+{
+    CPollSchedule schedule;
+    schedule.SetMeters({Meter("a", 1)}, 300, At(0));
+    const auto reads = RunLine(
+        schedule, 60 * S, [](SPollJob) { return 1230; }, [](SPollJob) { return false; });
+    EXPECT_EQ(reads.at(0), 49); // 60 s / 1.23 s, rounded up: the line never idles
 }
 
 TEST(PollSchedule, AFailingMeterWaitsTwiceAsLongEachTimeUpToTheLongestBackOff)

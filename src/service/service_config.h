@@ -29,11 +29,28 @@ struct SLineConfig {
     bool operator==(const SLineConfig &) const = default;
 };
 
+// The broker the readings are published to; no [mqtt] table: no publishing.
+struct SMqttConfig {
+    bool bEnabled = false;
+    QString strUrl;             // tcp://host:1883, ssl://host:8883 (mqtt:// and mqtts:// alike)
+    QString strTopic;           // prefix; default "varik/<site>"
+    int nQos = 1;               // 0, 1 or 2
+    QString strUsername;        // empty: none
+    QString strPassword;        // the first line of password_file
+    QString strCaFile;          // TLS: the broker's CA; cert_file and key_file for a client certificate
+    QString strCertFile;
+    QString strKeyFile;
+    qint64 nOutboxMaxBytes = 256LL * 1024 * 1024; // outbox_max_mb
+
+    bool operator==(const SMqttConfig &) const = default;
+};
+
 struct SServiceConfig {
     QString strSite;                          // default: the host name
     QString strDataDir = QStringLiteral("/var/lib/varik");
     int nMaxBackoffSec = 300;                 // longest wait between tries of a failing meter, 1 s to a day
     std::vector<SLineConfig> lines;
+    SMqttConfig mqtt;
 
     bool operator==(const SServiceConfig &) const = default;
 };

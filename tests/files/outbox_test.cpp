@@ -303,6 +303,11 @@ const SDamage DAMAGES[] = {
      Range(3, 20)},
 };
 
+void PrintTo(const SDamage &damage, std::ostream *pOut)
+{
+    *pOut << damage.pName;
+}
+
 class OutboxDamageTest : public OutboxTest, public ::testing::WithParamInterface<SDamage> {};
 
 TEST_P(OutboxDamageTest, DeliversWhatIsWholeInOrderAndNothingTwiceAfterwards)

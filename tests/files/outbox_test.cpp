@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -356,6 +355,15 @@ INSTANTIATE_TEST_SUITE_P(Damages, OutboxDamageTest, ::testing::ValuesIn(DAMAGES)
                              return strName;
                          });
 
+quint64 SlotSequence(const QByteArray &position, int nSlot)
+{
+    const QByteArray sequence = position.mid(nSlot * 32 + 4, 8);
+    quint64 n = 0;
+    for (int i = sequence.size() - 1; i >= 0; --i)
+        n = n << 8 | quint8(sequence[i]);
+    return n;
+}
+
 // The newer slot of the position torn by a power cut: the older one holds,
 // and what was delivered since comes again rather than anything being lost.
 TEST_F(OutboxTest, APositionSlotTornFallsBackToTheOlderOne)
@@ -370,9 +378,7 @@ TEST_F(OutboxTest, APositionSlotTornFallsBackToTheOlderOne)
     }
     const QByteArray position = FileBytes(Path(QStringLiteral("position")));
     ASSERT_EQ(position.size(), 64);
-    const quint64 nFirst = qFromLittleEndian<quint64>(position.constData() + 4);
-    const quint64 nSecond = qFromLittleEndian<quint64>(position.constData() + 32 + 4);
-    FlipByte(Path(QStringLiteral("position")), nFirst > nSecond ? 20 : 52);
+    FlipByte(Path(QStringLiteral("position")), SlotSequence(position, 0) > SlotSequence(position, 1) ? 20 : 52);
 
     COutbox outbox;
     ASSERT_EQ(outbox.Open(Folder(), BOUND), EOutboxResult::Ok);

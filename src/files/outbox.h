@@ -1,14 +1,15 @@
 // Messages that wait on disk, in order, until they are delivered: a folder
 // of append-only segment files and the position of the first message not
 // yet delivered. What was pushed survives a restart of the program. The disk
-// is synced in groups, not at every push: a Push, Ack or Sync syncs when the
-// last sync is 200 ms old or more, so a push after a pause is on the disk
-// when Push returns, and of a burst at most the pushes since the last sync
-// (its last 200 ms) wait for the next Push, Ack or Sync; the owner calls
-// Sync() when it goes idle. A power cut loses no more than those; a record it
-// tears is never delivered. Delivery is at least once: the position is
-// synced in the same groups, so after a crash (or with a lost position file)
-// messages delivered since the last sync are delivered again. The folder is
+// is synced in groups, not at every push: a Push or Ack syncs when the last
+// sync is 200 ms old or more, so a push after a pause is on the disk when
+// Push returns, and of a burst at most the pushes since the last sync (its
+// last 200 ms) wait for the next Push, Ack or Sync(); the owner calls Sync()
+// when it goes idle. A power cut loses no more than those; a record it tears
+// is never delivered. Delivery is at least once: the position is synced in
+// the same groups, so after a crash messages delivered since the last sync
+// are delivered again (with the position file lost or spoiled, all from the
+// oldest segment on). The folder is
 // bounded: when it is full, the oldest messages go first, a whole segment
 // at a time, and the outbox counts them.
 //

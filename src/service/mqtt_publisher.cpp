@@ -259,6 +259,11 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
         cv.notify_all();
     }
 
+    // The status and the states replace what the broker retains, so a
+    // duplicate does no harm, and outside the readings' window they must not
+    // take places of the broker's QoS 2 quota.
+    int RetainedQos() const { return std::min(config.nQos, 1); }
+
     bool Stopping()
     {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -314,7 +319,7 @@ mqtt::connect_options CMqttPublisher::SImpl::ConnectOptions() const
     // acknowledgements make room, and the delivery stalls.
     options.set_max_inflight(kPahoInflight);
     options.set_automatic_reconnect(false);
-    options.set_will(mqtt::will_options(statusTopic, std::string("offline"), config.nQos, true));
+    options.set_will(mqtt::will_options(statusTopic, std::string("offline"), RetainedQos(), true));
     if (!config.strUsername.isEmpty()) {
         options.set_user_name(Std(config.strUsername));
         options.set_password(Std(config.strPassword));
@@ -471,7 +476,7 @@ void CMqttPublisher::SImpl::Run()
 bool CMqttPublisher::SImpl::Deliver(mqtt::async_client &client)
 {
     try {
-        client.publish(statusTopic, "online", 6, config.nQos, true);
+        client.publish(statusTopic, "online", 6, RetainedQos(), true);
     } catch (const mqtt::exception &error) {
         ConnectionLost(error.get_error_str());
     }
@@ -529,11 +534,14 @@ size_t CMqttPublisher::SImpl::AckDelivered()
     return nDelivered;
 }
 
-// Tops the flight up from the outbox once half of it is answered: the
+// Tops the flight up from the outbox once a tenth of it is answered: the
 // broker's acknowledgements then always have readings of ours to ride back
 // with, where a window sent whole and waited for whole would wait at each
-// end for the broker's TCP to let the last ones go (Nagle). True when the
-// outbox has nothing beyond the flight.
+// end for the TCP of either side to let the last small packets go (Nagle
+// against delayed ACKs: 3,000 readings/s instead of 15,000 at QoS 1, 400
+// instead of 6,000 at QoS 2). A tenth, not one: every top-up reads the
+// flight again from the outbox. True when the outbox has nothing beyond the
+// flight.
 bool CMqttPublisher::SImpl::Refill(mqtt::async_client &client, int nWindow)
 {
     {
@@ -541,7 +549,7 @@ bool CMqttPublisher::SImpl::Refill(mqtt::async_client &client, int nWindow)
         size_t nAnswered = 0;
         while (nAnswered < flight.size() && flight[nAnswered] == 1)
             ++nAnswered;
-        if (bLost || flight.size() - nAnswered > size_t(nWindow / 2))
+        if (bLost || flight.size() - nAnswered > size_t(nWindow - std::max(1, nWindow / 10)))
             return false;
     }
     AckDelivered();
@@ -586,7 +594,7 @@ bool CMqttPublisher::SImpl::PublishStates(mqtt::async_client &client)
     }
     try {
         for (const auto &[topic, json] : toSend)
-            client.publish(topic, json.constData(), size_t(json.size()), config.nQos, true);
+            client.publish(topic, json.constData(), size_t(json.size()), RetainedQos(), true);
     } catch (const mqtt::exception &error) {
         ConnectionLost(error.get_error_str());
         return false;
@@ -603,7 +611,7 @@ void CMqttPublisher::SImpl::SayOffline(mqtt::async_client &client)
         return std::chrono::duration_cast<std::chrono::milliseconds>(stopDeadline - Clock::now());
     };
     try {
-        client.publish(statusTopic, "offline", 7, config.nQos, true);
+        client.publish(statusTopic, "offline", 7, RetainedQos(), true);
         // Paho lets what is in flight finish within the timeout first.
         const auto wait = std::max(left() - 100ms, 10ms);
         client.disconnect(int(wait.count()))->wait_for(wait);

@@ -309,6 +309,22 @@ TEST_F(MqttPublisherTest, StatesAndStatusAreRetainedAndSentAgainAfterAReconnect)
     expectRetained("offline");
 }
 
+// More states at once than a broker lets QoS 2 messages be in flight
+// (mosquitto: 20): none of them may be lost to its quota.
+TEST_F(MqttPublisherTest, TheStatesOfManyMetersAllArriveAtQos2)
+{
+    ASSERT_TRUE(m_broker.Start());
+    CMqttPublisher publisher(Config(m_broker.Url(), 2), Outbox(), m_journal);
+    for (int n = 0; n < 60; ++n)
+        publisher.PublishState(QStringLiteral("m%1").arg(n), "{\"state\": \"ok\"}");
+    ASSERT_TRUE(publisher.Start());
+    ASSERT_TRUE(Connected(publisher));
+    Push(publisher, 0, 60); // readings in flight beside them
+    CMqttSubscriber subscriber(m_broker.Url(), "varik/test/+/state");
+    ASSERT_TRUE(subscriber.Start());
+    EXPECT_TRUE(subscriber.WaitFor(60)) << subscriber.Received().size();
+}
+
 // A twin with the publisher's client id takes its session: the broker drops
 // the publisher's connection as if it had died and publishes its last will.
 TEST_F(MqttPublisherTest, LastWillSaysOfflineWhenTheConnectionDies)

@@ -12,6 +12,7 @@
 namespace {
 
 using namespace VarikdTest;
+using namespace MqttTest;
 
 // mosquitto_sub -v on the site's topics: "<topic> <payload>" a line.
 class CSubscription {
@@ -106,8 +107,7 @@ TEST(VarikdMqtt, ARestartWhileTheBrokerIsAwayLosesNothing)
     QTemporaryDir dir;
     const QString strBroker = dir.filePath(QStringLiteral("broker"));
     CMosquittoBroker broker(strBroker);
-    ASSERT_TRUE(broker.Start("allow_anonymous true\npersistence true\npersistence_location " + strBroker.toUtf8()
-                             + "/\n"));
+    ASSERT_TRUE(broker.Start("allow_anonymous true\npersistence true\n")); // kept in its folder
     {
         // A subscriber that will be back: the broker keeps what it misses.
         CSubscription early(broker.Port(), QStringLiteral("varik/ps12/vvod1/second"), QStringLiteral("archive"));

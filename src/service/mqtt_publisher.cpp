@@ -670,7 +670,8 @@ bool CMqttPublisher::Start()
         return true;
     {
         const std::lock_guard<std::mutex> lock(m_p->outboxMutex);
-        if (m_p->outbox.Open(m_p->strFolder, m_p->config.nOutboxMaxBytes) != EOutboxResult::Ok) {
+        if (!m_p->outbox.IsOpen()
+            && m_p->outbox.Open(m_p->strFolder, m_p->config.nOutboxMaxBytes) != EOutboxResult::Ok) {
             m_p->journal.Write(EPriority::Error, QStringLiteral("cannot open the outbox %1: %2; readings are not "
                                                                 "published")
                                                      .arg(m_p->strFolder, m_p->outbox.ErrorText()));

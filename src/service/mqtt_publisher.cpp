@@ -526,12 +526,20 @@ size_t CMqttPublisher::SImpl::AckDelivered()
         flight.erase(flight.begin(), flight.begin() + std::ptrdiff_t(nDelivered));
         nFlightFirst += nDelivered;
     }
+    QString strBurst;
     if (nDelivered > 0) {
         const std::lock_guard<std::mutex> lock(outboxMutex);
         outbox.Ack(int(nDelivered));
         nWaiting = outbox.Count();
         bOutboxChanged = true;
+        // The outbox drops a part of itself at a time, so a burst of drops
+        // ends not at a push that dropped nothing but once the broker has
+        // taken the outbox down to half its bound.
+        if (outbox.Bytes() < config.nOutboxMaxBytes / 2)
+            strBurst = DroppedBurstLine();
     }
+    if (!strBurst.isEmpty())
+        journal.Write(EPriority::Warning, strBurst);
     return nDelivered;
 }
 
@@ -755,8 +763,6 @@ void CMqttPublisher::PublishReading(const QString &strMeter, const QByteArray &s
             }
             m_p->nDroppedSeen = nDropped;
             m_p->nDropped = nDropped;
-        } else if (strLine.isEmpty()) {
-            strLine = m_p->DroppedBurstLine();
         }
         m_p->nWaiting = m_p->outbox.Count();
     }

@@ -178,6 +178,7 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
     std::mutex outboxMutex;
     COutbox outbox;
     qint64 nDroppedSeen = 0;   // DroppedSinceOpen when last looked at
+    qint64 nDroppedAtPeek = 0; // DroppedSinceOpen at the last Peek
     qint64 nBurstFirst = -1;   // nDroppedSeen when the running burst of drops began; -1: none
     bool bPushFailing = false; // said once until a push succeeds again
     bool bOutboxChanged = false;
@@ -203,7 +204,7 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
     // connection and the reading's number on it.
     std::deque<char> flight;
     std::uint64_t nFlightFirst = 0;   // the number of flight.front() on this connection
-    std::uint64_t nConnection = 0;
+    std::uint64_t nGeneration = 0;    // a new one for each connection and each flight given up
     std::uint64_t nAnswers = 0;       // callbacks so far: the thread waits for the next
     enum class EConnect { Waiting, Done, Failed } eConnect = EConnect::Waiting;
     int nConnectRc = 0;
@@ -229,21 +230,21 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
         cv.notify_all();
     }
 
-    // A reading's delivery token: its context says which connection (the
-    // top 16 bits) and which reading on it.
+    // A reading's delivery token: its context says which flight (the top 16
+    // bits) and which reading on it.
     static constexpr int kNumberBits = 48;
     void *Context(std::uint64_t nNumber) const
     {
-        return reinterpret_cast<void *>(std::uintptr_t((nConnection << kNumberBits) | nNumber));
+        return reinterpret_cast<void *>(std::uintptr_t((nGeneration << kNumberBits) | nNumber));
     }
     void Delivered(const mqtt::token &token, char result)
     {
         const auto context = std::uint64_t(reinterpret_cast<std::uintptr_t>(token.get_user_context()));
         const std::lock_guard<std::mutex> lock(mutex);
         const std::uint64_t nNumber = context & ((std::uint64_t(1) << kNumberBits) - 1);
-        if ((context >> kNumberBits) != (nConnection & 0xffff) || nNumber < nFlightFirst
+        if ((context >> kNumberBits) != (nGeneration & 0xffff) || nNumber < nFlightFirst
             || nNumber - nFlightFirst >= flight.size())
-            return; // of a connection given up on
+            return; // of a flight given up on
         flight[size_t(nNumber - nFlightFirst)] = result;
         ++nAnswers;
         cv.notify_all();
@@ -485,8 +486,8 @@ bool CMqttPublisher::SImpl::Deliver(mqtt::async_client &client)
         const std::lock_guard<std::mutex> lock(mutex);
         for (const auto &state : states)
             unsentStates.insert(state.first);
-        ++nConnection;
-        nConnection &= 0xffff;
+        ++nGeneration;
+        nGeneration &= 0xffff;
         flight.clear();
         nFlightFirst = 0;
     }
@@ -525,12 +526,20 @@ size_t CMqttPublisher::SImpl::AckDelivered()
         flight.erase(flight.begin(), flight.begin() + std::ptrdiff_t(nDelivered));
         nFlightFirst += nDelivered;
     }
+    QString strBurst;
     if (nDelivered > 0) {
         const std::lock_guard<std::mutex> lock(outboxMutex);
         outbox.Ack(int(nDelivered));
         nWaiting = outbox.Count();
         bOutboxChanged = true;
+        // The outbox drops a part of itself at a time, so a burst of drops
+        // ends not at a push that dropped nothing but once the broker has
+        // taken the outbox down to half its bound.
+        if (outbox.Bytes() < config.nOutboxMaxBytes / 2)
+            strBurst = DroppedBurstLine();
     }
+    if (!strBurst.isEmpty())
+        journal.Write(EPriority::Warning, strBurst);
     return nDelivered;
 }
 
@@ -554,14 +563,25 @@ bool CMqttPublisher::SImpl::Refill(mqtt::async_client &client, int nWindow)
     }
     AckDelivered();
     std::vector<SOutboxMessage> ahead;
+    bool bFlightDropped = false;
     {
         const std::lock_guard<std::mutex> lock(outboxMutex);
         ahead = outbox.Peek(nWindow); // from the head: the flight first, then what follows it
+        bFlightDropped = outbox.DroppedSinceOpen() != nDroppedAtPeek;
+        nDroppedAtPeek = outbox.DroppedSinceOpen();
     }
     size_t nFlying = 0;
     std::uint64_t nNext = 0;
     {
         const std::lock_guard<std::mutex> lock(mutex);
+        if (bFlightDropped) {
+            // A full outbox dropped its oldest, perhaps some of the flight: the
+            // head is no longer where the flight began, so the flight starts
+            // afresh there (what of it was not dropped goes again).
+            nGeneration = (nGeneration + 1) & 0xffff;
+            flight.clear();
+            nFlightFirst = 0;
+        }
         nFlying = flight.size();
         nNext = nFlightFirst + nFlying;
         for (size_t i = nFlying; i < ahead.size(); ++i)
@@ -670,7 +690,8 @@ bool CMqttPublisher::Start()
         return true;
     {
         const std::lock_guard<std::mutex> lock(m_p->outboxMutex);
-        if (m_p->outbox.Open(m_p->strFolder, m_p->config.nOutboxMaxBytes) != EOutboxResult::Ok) {
+        if (!m_p->outbox.IsOpen()
+            && m_p->outbox.Open(m_p->strFolder, m_p->config.nOutboxMaxBytes) != EOutboxResult::Ok) {
             m_p->journal.Write(EPriority::Error, QStringLiteral("cannot open the outbox %1: %2; readings are not "
                                                                 "published")
                                                      .arg(m_p->strFolder, m_p->outbox.ErrorText()));
@@ -742,8 +763,6 @@ void CMqttPublisher::PublishReading(const QString &strMeter, const QByteArray &s
             }
             m_p->nDroppedSeen = nDropped;
             m_p->nDropped = nDropped;
-        } else if (strLine.isEmpty()) {
-            strLine = m_p->DroppedBurstLine();
         }
         m_p->nWaiting = m_p->outbox.Count();
     }

@@ -21,3 +21,16 @@ const SDataSet &DataSetOf(EDataSet set)
     }
     return second;
 }
+
+const char *DataSetName(EDataSet set)
+{
+    switch (set) {
+    case EDataSet::Minute:
+        return "minute";
+    case EDataSet::Day:
+        return "day";
+    case EDataSet::Second:
+        break;
+    }
+    return "second";
+}

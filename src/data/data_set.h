@@ -23,3 +23,5 @@ struct SDataSet {
 };
 
 const SDataSet &DataSetOf(EDataSet set);
+// "second", "minute" or "day": the set in folder names and topics.
+const char *DataSetName(EDataSet set);

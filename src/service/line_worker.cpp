@@ -13,19 +13,6 @@ namespace {
 // change of the wall clock moves a day read by no more than this.
 constexpr qint64 MAX_SLEEP_MS = 1000;
 
-const char *SetFolder(EDataSet eSet)
-{
-    switch (eSet) {
-    case EDataSet::Minute:
-        return "minute";
-    case EDataSet::Day:
-        return "day";
-    case EDataSet::Second:
-        break;
-    }
-    return "second";
-}
-
 SPollClock Now()
 {
     using namespace std::chrono;
@@ -45,7 +32,7 @@ struct CLineWorker::SMeterWork {
     void MakeLogs(const QString &strDataDir)
     {
         for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
-            const QString strFolder = strDataDir + u'/' + config.strName + u'/' + QLatin1String(SetFolder(eSet));
+            const QString strFolder = strDataDir + u'/' + config.strName + u'/' + QLatin1String(DataSetName(eSet));
             logs[int(eSet)] = std::make_unique<CDailyCsv>(strFolder, eSet);
             bLogFailing[int(eSet)] = false;
         }
@@ -169,7 +156,7 @@ void CLineWorker::RunJob(const SPollJob &job)
     if (result)
         Succeeded(meter, job.eSet, result);
     else
-        Failed(meter, result.strMessage);
+        Failed(meter, result);
     m_schedule.Done(job, result.bOk, Now());
     PublishStatuses();
 }
@@ -211,8 +198,9 @@ void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &wr
     bFailing = !write.bOk;
 }
 
-void CLineWorker::Failed(SMeterWork &meter, const QString &strMessage)
+void CLineWorker::Failed(SMeterWork &meter, const SReadResult &result)
 {
+    const QString &strMessage = result.strMessage;
     SMeterStatus &status = meter.status;
     ++status.nFailures;
     status.strMessage = strMessage;
@@ -220,7 +208,7 @@ void CLineWorker::Failed(SMeterWork &meter, const QString &strMessage)
     if (eState == status.eState)
         return; // said once already
     status.eState = eState;
-    status.nSinceMs = QDateTime::currentMSecsSinceEpoch();
+    status.nSinceMs = result.nMsecs;
     m_journal.Write(EPriority::Warning,
                     QStringLiteral("%1: %2: %3 (tried again after a growing pause of at most %4 s)")
                         .arg(meter.config.strName, QLatin1String(StateName(eState)), strMessage)

@@ -32,15 +32,13 @@ int Usage(const QString &strProblem)
 // "second", "minute" or "day", as the read command and --set name them.
 bool ParseSet(const QString &strText, EDataSet &eOut)
 {
-    if (strText == QStringLiteral("second"))
-        eOut = EDataSet::Second;
-    else if (strText == QStringLiteral("minute"))
-        eOut = EDataSet::Minute;
-    else if (strText == QStringLiteral("day"))
-        eOut = EDataSet::Day;
-    else
-        return false;
-    return true;
+    for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
+        if (strText == QLatin1String(DataSetName(eSet))) {
+            eOut = eSet;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseCount(const QString &strText, int nMin, int &nOut)

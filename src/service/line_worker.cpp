@@ -156,7 +156,7 @@ void CLineWorker::RunJob(const SPollJob &job)
     if (result)
         Succeeded(meter, job.eSet, result);
     else
-        Failed(meter, result.strMessage);
+        Failed(meter, result);
     m_schedule.Done(job, result.bOk, Now());
     PublishStatuses();
 }
@@ -201,8 +201,9 @@ void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &wr
     bFailing = !write.bOk;
 }
 
-void CLineWorker::Failed(SMeterWork &meter, const QString &strMessage)
+void CLineWorker::Failed(SMeterWork &meter, const SReadResult &result)
 {
+    const QString &strMessage = result.strMessage;
     SMeterStatus &status = meter.status;
     ++status.nFailures;
     status.strMessage = strMessage;
@@ -210,7 +211,7 @@ void CLineWorker::Failed(SMeterWork &meter, const QString &strMessage)
     if (eState == status.eState)
         return; // said once already
     status.eState = eState;
-    status.nSinceMs = QDateTime::currentMSecsSinceEpoch();
+    status.nSinceMs = result.nMsecs;
     m_journal.Write(EPriority::Warning,
                     QStringLiteral("%1: %2: %3 (tried again after a growing pause of at most %4 s)")
                         .arg(meter.config.strName, QLatin1String(StateName(eState)), strMessage)

@@ -76,7 +76,7 @@ private:
     void WaitFor(qint64 nMs);
     void RunJob(const SPollJob &job);
     void Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult &result);
-    void Failed(SMeterWork &meter, const QString &strMessage);
+    void Failed(SMeterWork &meter, const SReadResult &result);
     void LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write);
     void Tell(const SMeterWork &meter);
     void PublishStatuses();

@@ -3,10 +3,10 @@
 //
 // The per-second and per-minute reads keep their phase on the monotonic
 // clock: of the ticks that passed while the line was busy only the latest
-// is read (at once); the others are skipped, not replayed. The day read falls at a local wall-clock time once a day. A
-// meter that fails waits twice as long after each failure (up to the
-// longest back-off) for all its reads, and the first success brings its
-// schedule back.
+// is read (at once); the others are skipped, not replayed. The day read
+// falls at a local wall-clock time once a day. A meter that fails waits
+// twice as long after each failure (up to the longest back-off) for all
+// its reads, and the first success brings its schedule back.
 #pragma once
 
 #include "data/data_set.h"

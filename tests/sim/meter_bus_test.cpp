@@ -50,9 +50,7 @@ protected:
 
     QByteArray Ask(const QByteArray &request, int nExpected, int nQuietMs = EXTRA_MS)
     {
-        EXPECT_TRUE(m_client.Write(request));
-        const QByteArray reply = m_client.Read(nExpected, REPLY_MS);
-        return reply + m_client.Read(8192, nQuietMs);
+        return m_client.Ask(request, nExpected, REPLY_MS, nQuietMs);
     }
 
     // The status a device answers with, SILENCE when it says nothing; a

@@ -35,9 +35,7 @@ protected:
     // whatever follows them within nQuietMs.
     QByteArray Ask(const QByteArray &request, int nExpected, int nQuietMs = EXTRA_MS)
     {
-        EXPECT_TRUE(m_client.Write(request));
-        const QByteArray reply = m_client.Read(nExpected, REPLY_MS);
-        return reply + m_client.Read(8192, nQuietMs);
+        return m_client.Ask(request, nExpected, REPLY_MS, nQuietMs);
     }
 
     CMeterSim m_sim;

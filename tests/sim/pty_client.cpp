@@ -100,3 +100,11 @@ int ReplyStatus(const QByteArray &reply)
         return -1;
     return quint8(reply[22]) | (quint8(reply[23]) << 8);
 }
+
+QByteArray CPtyClient::Ask(const QByteArray &request, int nExpected, int nReplyMs, int nQuietMs)
+{
+    if (!Write(request))
+        return {};
+    const QByteArray reply = Read(nExpected, nReplyMs);
+    return reply + Read(8192, nQuietMs);
+}

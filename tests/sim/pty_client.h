@@ -19,6 +19,9 @@ public:
     bool Write(const QByteArray &bytes);
     // Whatever arrives until nMax bytes are in or nMs have passed.
     QByteArray Read(int nMax, int nMs);
+    // Sends a frame and collects the nExpected bytes of the answer (waiting
+    // up to nReplyMs for them), and whatever follows within nQuietMs.
+    QByteArray Ask(const QByteArray &request, int nExpected, int nReplyMs, int nQuietMs);
     // True when the line has gone (the meter hung up).
     bool HungUp(int nMs);
 

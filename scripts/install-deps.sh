@@ -17,6 +17,8 @@ packages=(
     systemd # systemd-analyze checks the service's unit (scripts/test-package.sh)
     lintian devscripts # lintian and hardening-check on the .deb
     libtomlplusplus-dev libsystemd-dev # varikd: its configuration, its notifications to systemd
+    libpaho-mqttpp-dev # varikd: publishing the readings to an MQTT broker
+    mosquitto mosquitto-clients openssl # the publisher's tests: a real broker, with TLS certificates made on the spot
 )
 
 missing=()

@@ -161,13 +161,14 @@ exposure=$(systemd-analyze security --offline=true "$work/unit/varikd.service" 2
     | sed -n 's/.*Overall exposure level for varikd.service: \([0-9.]*\).*/\1/p')
 echo "systemd-analyze security: exposure ${exposure:-unknown} of 10"
 awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "varikd.service's exposure is ${exposure:-unknown}, above 2.0"
-# The example is a good configuration as installed, and so are the meters it
-# shows once their lines are taken out of comments (the password file it names
-# is made here).
+# The example is a good configuration as installed, and so are the meters and
+# the broker it shows once their lines are taken out of comments (the password,
+# certificate and key files it names are made here).
 out=$("$dest/usr/bin/varikd" --check-config "$dest$config" 2>&1) || fail "varikd --check-config $config: $out"
-sed -E 's/^#([a-z_]+ =|\[\[)/\1/' "$dest$config" | sed "s|\"/etc/varik/|\"$work/|" >"$work/enabled.toml"
+sed -E 's/^#([a-z_]+ =|\[)/\1/' "$dest$config" | sed "s|\"/etc/varik/|\"$work/|" >"$work/enabled.toml"
 grep -q '^\[\[line\.meter\]\]' "$work/enabled.toml" || fail "$config shows no meter to take out of comments"
-for file in $(sed -n 's/^password_file = "\(.*\)"/\1/p' "$work/enabled.toml"); do echo 2222 >"$file"; done
+grep -q '^\[mqtt\]' "$work/enabled.toml" || fail "$config shows no broker to take out of comments"
+for file in $(sed -n 's/^[a-z]*_file = "\(.*\)"/\1/p' "$work/enabled.toml"); do echo 2222 >"$file"; done
 out=$("$dest/usr/bin/varikd" --check-config "$work/enabled.toml" 2>&1) || fail "varikd --check-config on $config's meters: $out"
 
 if [ $failures -gt 0 ]; then

@@ -1,9 +1,20 @@
 // Messages that wait on disk, in order, until they are delivered: a folder
 // of append-only segment files and the position of the first message not
-// yet delivered. What was pushed survives a restart of the program; a power
-// cut loses at most the pushes of the last moment (the disk is synced in
-// groups, not at every push). The folder is bounded: when it is full, the
-// oldest messages go first, and the outbox counts them.
+// yet delivered. What was pushed survives a restart of the program. The disk
+// is synced in groups, not at every push: a Push or Ack syncs when the last
+// sync is 200 ms old or more, so a push after a pause is on the disk when
+// Push returns, and of a burst at most the pushes since the last sync (its
+// last 200 ms) wait for the next Push, Ack or Sync(); the owner calls Sync()
+// when it goes idle. A power cut loses no more than those; a record it tears
+// is never delivered. Delivery is at least once: the position is synced in
+// the same groups, so after a crash messages delivered since the last sync
+// are delivered again (with the position file lost or spoiled, all from the
+// oldest segment on). The folder is
+// bounded: when it is full, the oldest messages go first, a whole segment
+// at a time, and the outbox counts them.
+//
+// Every member locks the outbox: pushes may come from any thread while
+// another peeks and acknowledges.
 #pragma once
 
 #include <QByteArray>
@@ -32,13 +43,18 @@ public:
     EOutboxResult Open(const QString &strFolder, std::int64_t nMaxBytes);
     bool IsOpen() const;
 
-    // Appends a message; when the folder would grow past its bound, the
-    // oldest messages are dropped first (DroppedSinceOpen counts them).
+    // Appends a message with one write; when the folder would grow past its
+    // bound, the oldest messages are dropped first (DroppedSinceOpen counts
+    // them, acknowledged or not). Fails, with the outbox as it was, when the
+    // write fails (a full disk) or the message is larger than the bound, its
+    // topic longer than 65535 bytes or its payload than 16 MiB.
     EOutboxResult Push(const SOutboxMessage &message);
     // Up to nMax messages from the first not yet delivered, in order; they
     // stay in the outbox until Ack.
     std::vector<SOutboxMessage> Peek(int nMax);
-    // The first n messages of the last Peek are delivered: they go.
+    // The first n messages of the last Peek are delivered: they go. Saying
+    // so again, or of messages dropped since the Peek, changes nothing; more
+    // than the Peek gave fails.
     EOutboxResult Ack(int n);
     // Puts on the disk what was pushed and acknowledged so far.
     EOutboxResult Sync();

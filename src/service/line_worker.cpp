@@ -46,8 +46,8 @@ struct CLineWorker::SMeterWork {
     bool bLogFailing[3] = {};
 };
 
-CLineWorker::CLineWorker(const QString &strPort, int nBaudRate, CJournal &journal)
-    : m_strPort(strPort), m_nBaudRate(nBaudRate), m_journal(journal)
+CLineWorker::CLineWorker(const QString &strPort, int nBaudRate, CJournal &journal, IReadingSink *pSink)
+    : m_strPort(strPort), m_nBaudRate(nBaudRate), m_journal(journal), m_pSink(pSink)
 {
 }
 
@@ -87,7 +87,7 @@ void CLineWorker::Join()
         m_pThread->wait();
 }
 
-std::vector<std::pair<QString, SMeterStatus>> CLineWorker::Statuses() const
+std::vector<std::pair<SMeterConfig, SMeterStatus>> CLineWorker::Statuses() const
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_statuses;
@@ -176,9 +176,12 @@ void CLineWorker::Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult 
             m_journal.Write(EPriority::Notice, QStringLiteral("%1: answers again").arg(meter.config.strName));
         status.eState = EMeterState::Ok;
         status.nSinceMs = result.nMsecs;
+        Tell(meter);
     }
     const SCsvWrite write = meter.logs[int(eSet)]->Append(result.nMsecs, ReadingCsvRow(result));
     LogWrite(meter, eSet, write);
+    if (m_pSink)
+        m_pSink->OnReading(meter.config, eSet, result);
 }
 
 void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write)
@@ -213,14 +216,21 @@ void CLineWorker::Failed(SMeterWork &meter, const SReadResult &result)
                     QStringLiteral("%1: %2: %3 (tried again after a growing pause of at most %4 s)")
                         .arg(meter.config.strName, QLatin1String(StateName(eState)), strMessage)
                         .arg(m_settings.nMaxBackoffSec));
+    Tell(meter);
+}
+
+void CLineWorker::Tell(const SMeterWork &meter)
+{
+    if (m_pSink)
+        m_pSink->OnState(meter.config, meter.status);
 }
 
 void CLineWorker::PublishStatuses()
 {
-    std::vector<std::pair<QString, SMeterStatus>> statuses;
+    std::vector<std::pair<SMeterConfig, SMeterStatus>> statuses;
     statuses.reserve(m_meters.size());
     for (const auto &meter : m_meters)
-        statuses.emplace_back(meter->config.strName, meter->status);
+        statuses.emplace_back(meter->config, meter->status);
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_statuses = std::move(statuses);
 }

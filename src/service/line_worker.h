@@ -22,6 +22,16 @@
 #include <optional>
 #include <vector>
 
+// Who hears of every reading and every change of a meter's state, besides
+// the logs and the journal (the publisher). Called on the worker's thread;
+// must return at once.
+class IReadingSink {
+public:
+    virtual ~IReadingSink() = default;
+    virtual void OnReading(const SMeterConfig &meter, EDataSet eSet, const SReadResult &result) = 0;
+    virtual void OnState(const SMeterConfig &meter, const SMeterStatus &status) = 0;
+};
+
 // What a line needs besides its port: where the logs go, how long a
 // failing meter may wait at most.
 struct SLineSettings {
@@ -33,7 +43,7 @@ struct SLineSettings {
 
 class CLineWorker {
 public:
-    CLineWorker(const QString &strPort, int nBaudRate, CJournal &journal);
+    CLineWorker(const QString &strPort, int nBaudRate, CJournal &journal, IReadingSink *pSink = nullptr);
     ~CLineWorker(); // stops the thread and waits for it
     CLineWorker(const CLineWorker &) = delete;
     CLineWorker &operator=(const CLineWorker &) = delete;
@@ -51,8 +61,8 @@ public:
     void RequestStop();
     void Join();
 
-    // The state of each meter, in the order of the configuration.
-    std::vector<std::pair<QString, SMeterStatus>> Statuses() const;
+    // The settings and state of each meter, in the order of the configuration.
+    std::vector<std::pair<SMeterConfig, SMeterStatus>> Statuses() const;
 
 private:
     struct SMeterWork;
@@ -68,17 +78,19 @@ private:
     void Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult &result);
     void Failed(SMeterWork &meter, const SReadResult &result);
     void LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write);
+    void Tell(const SMeterWork &meter);
     void PublishStatuses();
 
     const QString m_strPort;
     const int m_nBaudRate;
     CJournal &m_journal;
+    IReadingSink *m_pSink;
     std::atomic<bool> m_bStop{false};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<SPending> m_pending;                          // guarded by m_mutex
-    std::vector<std::pair<QString, SMeterStatus>> m_statuses;   // guarded by m_mutex
+    std::vector<std::pair<SMeterConfig, SMeterStatus>> m_statuses; // guarded by m_mutex
 
     // Only the worker's thread touches these.
     std::vector<std::unique_ptr<SMeterWork>> m_meters;

@@ -42,6 +42,10 @@ public:
     qint64 Waiting() const;
     bool IsConnected() const;
 
+    // "varikd-" and the topic prefix, '/' and anything a broker might refuse
+    // made '-': the same on every run.
+    static QString ClientId(const SMqttConfig &config);
+
 private:
     struct SImpl;
     std::unique_ptr<SImpl> m_p;

@@ -1,6 +1,20 @@
 #include "service/service.h"
 
+#include "data/reading_json.h"
+#include "session/reading_csv.h"
+
 #include <algorithm>
+
+namespace {
+
+// Where readings wait for the broker: beside the meters' folders, under a
+// name no meter may have.
+QString OutboxFolder(const QString &strDataDir)
+{
+    return strDataDir + QStringLiteral("/.outbox");
+}
+
+} // namespace
 
 CService::~CService()
 {
@@ -9,6 +23,7 @@ CService::~CService()
 
 void CService::Apply(const SServiceConfig &config)
 {
+    ApplyPublisher(config);
     const SLineSettings settings{config.strDataDir, config.nMaxBackoffSec};
     std::vector<std::unique_ptr<CLineWorker>> next(config.lines.size());
     for (size_t i = 0; i < config.lines.size(); ++i) {
@@ -32,13 +47,63 @@ void CService::Apply(const SServiceConfig &config)
             next[i]->SetMeters(line.meters, settings);
             continue;
         }
-        next[i] = std::make_unique<CLineWorker>(line.strPort, line.nBaudRate, m_journal);
+        next[i] = std::make_unique<CLineWorker>(line.strPort, line.nBaudRate, m_journal,
+                                                 static_cast<IReadingSink *>(this));
         next[i]->SetMeters(line.meters, settings);
         next[i]->Start();
     }
     m_workers = std::move(next);
     if (m_workers.empty())
         m_journal.Write(EPriority::Notice, QStringLiteral("no meter is configured; nothing to read"));
+}
+
+void CService::ApplyPublisher(const SServiceConfig &config)
+{
+    const QString strOutbox = OutboxFolder(config.strDataDir);
+    if (config.mqtt == m_mqtt && strOutbox == m_strOutbox)
+        return;
+    std::unique_ptr<CMqttPublisher> pOld;
+    {
+        const std::lock_guard<std::mutex> lock(m_publisherMutex);
+        pOld = std::move(m_pPublisher);
+    }
+    if (pOld)
+        pOld->Stop();
+    pOld.reset();
+    m_mqtt = config.mqtt;
+    m_strOutbox = strOutbox;
+    if (!m_mqtt.bEnabled)
+        return;
+    auto pNew = std::make_unique<CMqttPublisher>(m_mqtt, strOutbox, m_journal);
+    if (!pNew->Start())
+        return; // said why; the meters are read and logged all the same
+    // The states known so far, so the broker's retained ones are current.
+    for (const auto &[meter, status] : Statuses())
+        if (status.eState != EMeterState::Unknown)
+            pNew->PublishState(meter.strName, StateJson({StateName(status.eState), LocalCsvTime(status.nSinceMs),
+                                                         status.strMessage, status.nReads, status.nFailures,
+                                                         pNew->Dropped()}));
+    const std::lock_guard<std::mutex> lock(m_publisherMutex);
+    m_pPublisher = std::move(pNew);
+}
+
+void CService::OnReading(const SMeterConfig &meter, EDataSet eSet, const SReadResult &result)
+{
+    const QByteArray json = ReadingJson(LocalCsvTime(result.nMsecs), meter.strName, meter.nDevice, meter.nFeeder,
+                                        eSet, result.reading.values);
+    const std::lock_guard<std::mutex> lock(m_publisherMutex);
+    if (m_pPublisher)
+        m_pPublisher->PublishReading(meter.strName, DataSetName(eSet), json);
+}
+
+void CService::OnState(const SMeterConfig &meter, const SMeterStatus &status)
+{
+    const std::lock_guard<std::mutex> lock(m_publisherMutex);
+    if (m_pPublisher)
+        m_pPublisher->PublishState(meter.strName,
+                                   StateJson({StateName(status.eState), LocalCsvTime(status.nSinceMs),
+                                              status.strMessage, status.nReads, status.nFailures,
+                                              m_pPublisher->Dropped()}));
 }
 
 void CService::Stop()
@@ -48,11 +113,20 @@ void CService::Stop()
     for (const auto &worker : m_workers)
         worker->Join();
     m_workers.clear();
+    std::unique_ptr<CMqttPublisher> pPublisher;
+    {
+        const std::lock_guard<std::mutex> lock(m_publisherMutex);
+        pPublisher = std::move(m_pPublisher);
+    }
+    if (pPublisher)
+        pPublisher->Stop();
+    m_mqtt = SMqttConfig();
+    m_strOutbox.clear();
 }
 
-std::vector<std::pair<QString, SMeterStatus>> CService::Statuses() const
+std::vector<std::pair<SMeterConfig, SMeterStatus>> CService::Statuses() const
 {
-    std::vector<std::pair<QString, SMeterStatus>> all;
+    std::vector<std::pair<SMeterConfig, SMeterStatus>> all;
     for (const auto &worker : m_workers) {
         auto statuses = worker->Statuses();
         all.insert(all.end(), statuses.begin(), statuses.end());

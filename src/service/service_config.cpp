@@ -6,12 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSysInfo>
 
 #include <toml++/toml.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -21,6 +23,24 @@ const QList<qint64> kBaudRates = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 
 constexpr int kMaxSeconds = 24 * 60 * 60;
 // The longest name one folder may have on the file systems data_dir lives on.
 constexpr int kMaxNameBytes = 255;
+// The outbox is bounded in MiB; a mebibyte short of a tebibyte is past any
+// disk it is meant for and keeps the bytes well inside a qint64.
+constexpr int kMaxOutboxMb = 1024 * 1024;
+// MQTT carries a password as at most 65 535 bytes.
+constexpr int kMaxMqttPasswordBytes = 65535;
+
+// The forms of a broker's url, and the scheme and port Paho takes for each.
+struct SBrokerScheme {
+    const char *pGiven;
+    const char *pPaho;
+    int nDefaultPort;
+};
+constexpr SBrokerScheme kBrokerSchemes[] = {
+    {"tcp", "tcp", 1883},
+    {"mqtt", "tcp", 1883},
+    {"ssl", "ssl", 8883},
+    {"mqtts", "ssl", 8883},
+};
 
 int LineOf(const toml::node &node)
 {
@@ -129,6 +149,19 @@ public:
         return nullptr;
     }
 
+    // A string that names a file, found beside the configuration when relative.
+    bool ReadPath(const toml::key &key, const toml::node &node, QString &strGiven, QString &strPath)
+    {
+        if (!ReadString(key, node, strGiven))
+            return false;
+        if (strGiven.isEmpty()) {
+            Problem(LineOf(key), QStringLiteral("%1 must not be empty").arg(Name(key)));
+            return false;
+        }
+        strPath = QDir::cleanPath(m_baseDir.filePath(strGiven));
+        return true;
+    }
+
     void ReadFile(const toml::table &file, SServiceConfig &config);
 
     std::vector<SConfigProblem> TakeProblems()
@@ -143,6 +176,14 @@ private:
     void ReadMeter(const toml::table &table, SMeterConfig &meter);
     void ReadDay(const toml::key &key, const toml::node &node, SMeterConfig &meter);
     void ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter);
+    bool ReadFirstLine(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
+                       QByteArray &line);
+    void ReadMqtt(const toml::table &table, SMqttConfig &mqtt);
+    void ReadMqttPasswordFile(const toml::key &key, const toml::node &node, SMqttConfig &mqtt);
+    bool ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath);
+    void ReadBrokerUrl(int nLine, const QString &strUrl, QString &strPahoUrl);
+    void CheckTopic(int nLine, const QString &strWhat, const QString &strTopic);
+    void CheckMqtt(SServiceConfig &config);
     void CheckPassword(int nLine, const QString &strWhose, const QString &strPassword);
     void CheckName(int nLine, const QString &strName);
     void NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat);
@@ -151,6 +192,8 @@ private:
     std::vector<SConfigProblem> m_problems;
     std::vector<SFirstUse> m_names;
     std::vector<SFirstUse> m_ports;
+    int m_nMqttLine = 0;
+    bool m_bMqttTopic = false; // given in the file, and checked there
 };
 
 void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
@@ -172,10 +215,18 @@ void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
                     ReadLine(*lineNode.as_table(), config.lines.back());
                 }
             }
+        } else if (key == "mqtt") {
+            if (const toml::table *pMqtt = node.as_table())
+                ReadMqtt(*pMqtt, config.mqtt);
+            else
+                Problem(LineOf(key),
+                        QStringLiteral("mqtt must be a table under an [mqtt] header, not %1").arg(KindOf(node)));
         } else {
             UnknownKey(key);
         }
     }
+    if (config.mqtt.bEnabled)
+        CheckMqtt(config);
 }
 
 void CConfigReader::ReadLine(const toml::table &table, SLineConfig &line)
@@ -312,23 +363,205 @@ void CConfigReader::ReadDay(const toml::key &key, const toml::node &node, SMeter
 // does not stop a running service.
 void CConfigReader::ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter)
 {
-    QString strPath;
-    if (!ReadString(key, node, strPath))
+    QString strGiven;
+    QByteArray firstLine;
+    // A line longer than any password is refused below; no need to read more.
+    if (!ReadFirstLine(key, node, 4 * MAX_PASSWORD_LENGTH + 2, strGiven, firstLine))
         return;
-    QFile file(m_baseDir.filePath(strPath));
+    meter.strPassword = QString::fromUtf8(firstLine);
+    CheckPassword(LineOf(key), QStringLiteral("password in %1").arg(Quoted(strGiven)), meter.strPassword);
+}
+
+// The first line of the file the key names, without its line end; at most
+// nMaxBytes of it are read.
+bool CConfigReader::ReadFirstLine(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
+                                  QByteArray &line)
+{
+    if (!ReadString(key, node, strGiven))
+        return false;
+    QFile file(m_baseDir.filePath(strGiven));
     if (!file.open(QIODevice::ReadOnly)) {
         Problem(LineOf(key),
-                QStringLiteral("cannot read password_file %1: %2").arg(Quoted(strPath), file.errorString()));
+                QStringLiteral("cannot read %1 %2: %3").arg(Name(key), Quoted(strGiven), file.errorString()));
+        return false;
+    }
+    line = file.readLine(nMaxBytes);
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return true;
+}
+
+// The broker's password is taken from a file of its own only, which can be
+// kept from the users who may read the configuration.
+void CConfigReader::ReadMqtt(const toml::table &table, SMqttConfig &mqtt)
+{
+    m_nMqttLine = LineOf(table);
+    mqtt.bEnabled = true;
+    bool bHasUrl = false;
+    int nUsernameLine = 0;
+    int nPasswordFileLine = 0;
+    int nCertLine = 0;
+    int nKeyLine = 0;
+    std::vector<const toml::key *> tlsKeys; // given, whether readable or not
+    for (auto &&[key, node] : table) {
+        if (key == "url") {
+            bHasUrl = true;
+            QString strUrl;
+            if (ReadString(key, node, strUrl))
+                ReadBrokerUrl(LineOf(key), strUrl, mqtt.strUrl);
+        } else if (key == "topic") {
+            m_bMqttTopic = true;
+            if (ReadString(key, node, mqtt.strTopic))
+                CheckTopic(LineOf(key), QStringLiteral("topic %1").arg(Quoted(mqtt.strTopic)), mqtt.strTopic);
+        } else if (key == "qos") {
+            ReadInt(key, node, 0, 2, mqtt.nQos);
+        } else if (key == "username") {
+            nUsernameLine = LineOf(key);
+            if (ReadString(key, node, mqtt.strUsername) && mqtt.strUsername.isEmpty())
+                Problem(LineOf(key), QStringLiteral("username must not be empty"));
+        } else if (key == "password_file") {
+            nPasswordFileLine = LineOf(key);
+            ReadMqttPasswordFile(key, node, mqtt);
+        } else if (key == "password") {
+            Problem(LineOf(key), QStringLiteral("password is not taken in [mqtt]: put it in a file of its own and "
+                                                "give password_file"));
+        } else if (key == "ca_file") {
+            tlsKeys.push_back(&key);
+            ReadTlsFile(key, node, mqtt.strCaFile);
+        } else if (key == "cert_file") {
+            tlsKeys.push_back(&key);
+            nCertLine = LineOf(key);
+            ReadTlsFile(key, node, mqtt.strCertFile);
+        } else if (key == "key_file") {
+            tlsKeys.push_back(&key);
+            nKeyLine = LineOf(key);
+            ReadTlsFile(key, node, mqtt.strKeyFile);
+        } else if (key == "outbox_max_mb") {
+            int nMb = 0;
+            if (ReadInt(key, node, 1, kMaxOutboxMb, nMb))
+                mqtt.nOutboxMaxBytes = qint64(nMb) * 1024 * 1024;
+        } else {
+            UnknownKey(key);
+        }
+    }
+    if (!bHasUrl)
+        Problem(m_nMqttLine, QStringLiteral("mqtt has no url"));
+    // MQTT sends no password without a user name.
+    if (nPasswordFileLine && !nUsernameLine)
+        Problem(nPasswordFileLine, QStringLiteral("password_file needs a username"));
+    if (nCertLine && !nKeyLine)
+        Problem(nCertLine, QStringLiteral("cert_file needs key_file"));
+    if (nKeyLine && !nCertLine)
+        Problem(nKeyLine, QStringLiteral("key_file needs cert_file"));
+    if (mqtt.strUrl.startsWith(QLatin1String("tcp://"))) {
+        for (const toml::key *pKey : tlsKeys)
+            Problem(LineOf(*pKey), QStringLiteral("%1 needs an ssl:// or mqtts:// url").arg(Name(*pKey)));
+    }
+}
+
+void CConfigReader::ReadMqttPasswordFile(const toml::key &key, const toml::node &node, SMqttConfig &mqtt)
+{
+    QString strGiven;
+    QByteArray firstLine;
+    if (!ReadFirstLine(key, node, kMaxMqttPasswordBytes + 3, strGiven, firstLine))
+        return;
+    mqtt.strPassword = QString::fromUtf8(firstLine);
+    if (firstLine.size() > kMaxMqttPasswordBytes)
+        Problem(LineOf(key), QStringLiteral("password in %1 is longer than %2 bytes")
+                                 .arg(Quoted(strGiven), QString::number(kMaxMqttPasswordBytes)));
+    // Kept as text, so bytes that are not UTF-8 would reach the broker changed.
+    else if (mqtt.strPassword.toUtf8() != firstLine)
+        Problem(LineOf(key), QStringLiteral("password in %1 is not UTF-8 text").arg(Quoted(strGiven)));
+}
+
+// The TLS files are read by the library at every connect; reading them once
+// here finds a wrong path or a missing permission before the service starts.
+bool CConfigReader::ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath)
+{
+    QString strGiven;
+    if (!ReadPath(key, node, strGiven, strPath))
+        return false;
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Problem(LineOf(key),
+                QStringLiteral("cannot read %1 %2: %3").arg(Name(key), Quoted(strGiven), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+// scheme://host[:port], the host a name, an IPv4 address or an IPv6 one in
+// brackets; nothing before the host (a user) or after the port (a path).
+void CConfigReader::ReadBrokerUrl(int nLine, const QString &strUrl, QString &strPahoUrl)
+{
+    const qsizetype nSchemeEnd = strUrl.indexOf(QLatin1String("://"));
+    const QString strScheme = strUrl.left(nSchemeEnd);
+    const auto it = std::find_if(std::begin(kBrokerSchemes), std::end(kBrokerSchemes), [&](const SBrokerScheme &s) {
+        return strScheme == QLatin1String(s.pGiven);
+    });
+    if (nSchemeEnd < 0 || it == std::end(kBrokerSchemes)) {
+        Problem(nLine,
+                QStringLiteral("url must begin with tcp://, mqtt://, ssl:// or mqtts://, not %1").arg(Quoted(strUrl)));
         return;
     }
-    // A line longer than any password is refused below; no need to read more.
-    QByteArray firstLine = file.readLine(4 * MAX_PASSWORD_LENGTH + 2);
-    if (firstLine.endsWith('\n'))
-        firstLine.chop(1);
-    if (firstLine.endsWith('\r'))
-        firstLine.chop(1);
-    meter.strPassword = QString::fromUtf8(firstLine);
-    CheckPassword(LineOf(key), QStringLiteral("password in %1").arg(Quoted(strPath)), meter.strPassword);
+    static const QRegularExpression kHostAndPort(
+        QStringLiteral(R"(^(\[[0-9A-Fa-f:.]+\]|[A-Za-z0-9._-]+)(:(.*))?$)"));
+    const QRegularExpressionMatch match = kHostAndPort.match(strUrl.mid(nSchemeEnd + 3));
+    if (!match.hasMatch()) {
+        Problem(nLine,
+                QStringLiteral("url must be %1://host or %1://host:port, not %2").arg(strScheme, Quoted(strUrl)));
+        return;
+    }
+    int nPort = it->nDefaultPort;
+    if (match.hasCaptured(2)) {
+        static const QRegularExpression kPort(QStringLiteral("^[0-9]{1,5}$"));
+        const QString strPort = match.captured(3);
+        nPort = kPort.match(strPort).hasMatch() ? strPort.toInt() : 0;
+        if (nPort < 1 || nPort > 65535) {
+            Problem(nLine, QStringLiteral("url port must be 1 to 65535, not %1").arg(Quoted(strPort)));
+            return;
+        }
+    }
+    strPahoUrl = QStringLiteral("%1://%2:%3").arg(QLatin1String(it->pPaho), match.captured(1), QString::number(nPort));
+}
+
+// The readings go to <topic>/<meter>/<set>: a name to publish to, never a
+// filter, and no level of it empty.
+void CConfigReader::CheckTopic(int nLine, const QString &strWhat, const QString &strTopic)
+{
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    if (strTopic.isEmpty())
+        Problem(nLine, QStringLiteral("topic must not be empty"));
+    else if (strTopic.contains(QLatin1Char('+')) || strTopic.contains(QLatin1Char('#')))
+        Problem(nLine, QStringLiteral("%1 must not hold the wildcards + or #").arg(strWhat));
+    else if (strTopic.startsWith(QLatin1Char('$')))
+        Problem(nLine, QStringLiteral("%1 must not begin with \"$\", which brokers keep for themselves").arg(strWhat));
+    else if (strTopic.startsWith(QLatin1Char('/')) || strTopic.endsWith(QLatin1Char('/')))
+        Problem(nLine, QStringLiteral("%1 must not begin or end with \"/\"").arg(strWhat));
+    else if (strTopic.contains(QLatin1String("//")))
+        Problem(nLine, QStringLiteral("%1 must not have an empty level \"//\"").arg(strWhat));
+    else if (std::any_of(strTopic.begin(), strTopic.end(), control))
+        Problem(nLine, QStringLiteral("%1 must not hold control characters").arg(strWhat));
+}
+
+// What [mqtt] needs of the rest of the file, which may come before or after it.
+void CConfigReader::CheckMqtt(SServiceConfig &config)
+{
+    if (!m_bMqttTopic) {
+        config.mqtt.strTopic = QStringLiteral("varik/") + config.strSite;
+        // An empty site has its problem already.
+        if (!config.strSite.isEmpty())
+            CheckTopic(m_nMqttLine,
+                       QStringLiteral("the default topic %1 (from site)").arg(Quoted(config.mqtt.strTopic)),
+                       config.mqtt.strTopic);
+    }
+    for (const SFirstUse &name : m_names) {
+        if (name.str.contains(QLatin1Char('+')) || name.str.contains(QLatin1Char('#')))
+            Problem(name.nLine,
+                    QStringLiteral("meter name %1 cannot be a topic level: it holds + or #").arg(Quoted(name.str)));
+    }
 }
 
 // The meter compares at most 8 bytes in its own code page.
@@ -348,6 +581,9 @@ void CConfigReader::CheckName(int nLine, const QString &strName)
     if (strName.isEmpty() || strName == QLatin1String(".") || strName == QLatin1String("..")
         || strName.contains(QLatin1Char('/')) || strName.contains(QChar(0)) || strName.toUtf8().size() > kMaxNameBytes)
         Problem(nLine, QStringLiteral("meter name %1 cannot be a folder name").arg(Quoted(strName)));
+    // The service's own folders (the outbox) sit beside the meters' as hidden ones.
+    else if (strName.startsWith(QLatin1Char('.')))
+        Problem(nLine, QStringLiteral("meter name %1 must not begin with \".\"").arg(Quoted(strName)));
 }
 
 void CConfigReader::NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat)
@@ -371,6 +607,22 @@ QString Reads(const SMeterConfig &meter)
                      .arg(meter.nDayMinute / 60, 2, 10, QLatin1Char('0'))
                      .arg(meter.nDayMinute % 60, 2, 10, QLatin1Char('0'));
     return reads.join(QStringLiteral(", "));
+}
+
+QString DescribeMqtt(const SMqttConfig &mqtt)
+{
+    if (!mqtt.bEnabled)
+        return QStringLiteral("mqtt: none");
+    QStringList parts{QStringLiteral("mqtt %1").arg(mqtt.strUrl), QStringLiteral("topic %1").arg(mqtt.strTopic),
+                      QStringLiteral("qos %1").arg(mqtt.nQos)};
+    if (!mqtt.strUsername.isEmpty())
+        parts << QStringLiteral("user %1").arg(Quoted(mqtt.strUsername));
+    if (!mqtt.strCaFile.isEmpty())
+        parts << QStringLiteral("CA %1").arg(mqtt.strCaFile);
+    if (!mqtt.strCertFile.isEmpty())
+        parts << QStringLiteral("certificate %1").arg(mqtt.strCertFile);
+    parts << QStringLiteral("outbox up to %1 MiB").arg(mqtt.nOutboxMaxBytes / (1024 * 1024));
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -419,6 +671,7 @@ QStringList DescribeConfig(const SServiceConfig &config)
     QStringList lines;
     lines << QStringLiteral("site %1, data in %2, back-off up to %3 s")
                  .arg(Quoted(config.strSite), config.strDataDir, QString::number(config.nMaxBackoffSec));
+    lines << DescribeMqtt(config.mqtt);
     for (const SLineConfig &line : config.lines) {
         lines << QStringLiteral("line %1 at %2 baud: %3 %4")
                      .arg(line.strPort, QString::number(line.nBaudRate), QString::number(line.meters.size()),

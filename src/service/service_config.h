@@ -32,12 +32,13 @@ struct SLineConfig {
 // The broker the readings are published to; no [mqtt] table: no publishing.
 struct SMqttConfig {
     bool bEnabled = false;
-    QString strUrl;             // tcp://host:1883, ssl://host:8883 (mqtt:// and mqtts:// alike)
+    QString strUrl;             // as Paho takes it: tcp://host:port or ssl://host:port (from mqtt://, mqtts://)
     QString strTopic;           // prefix; default "varik/<site>"
     int nQos = 1;               // 0, 1 or 2
     QString strUsername;        // empty: none
     QString strPassword;        // the first line of password_file
-    QString strCaFile;          // TLS: the broker's CA; cert_file and key_file for a client certificate
+    QString strCaFile;          // TLS: the broker's CA; cert_file and key_file for a client certificate;
+                                // absolute paths, found beside the configuration when given relative
     QString strCertFile;
     QString strKeyFile;
     qint64 nOutboxMaxBytes = 256LL * 1024 * 1024; // outbox_max_mb
@@ -75,6 +76,8 @@ SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSourc
 // One line per problem: "<source>:<line>: <text>", or "<source>: <text>" for
 // a problem at line 0.
 QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProblem> &problems);
-// What --check-config prints for a good file: one line per line of meters,
-// then one per meter, each saying what will be read and how often.
+// What --check-config prints for a good file: the site, the broker ("mqtt:
+// none" when nothing is published; never its password), then one line per
+// line of meters, then one per meter, each saying what will be read and how
+// often.
 QStringList DescribeConfig(const SServiceConfig &config);

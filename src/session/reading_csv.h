@@ -9,3 +9,5 @@
 // The row of a successful read: its exact values, timed at result.nMsecs
 // in local time with the UTC offset in force then.
 QByteArray ReadingCsvRow(const SReadResult &result);
+// The time of a row: local time with the UTC offset in force at that moment.
+QByteArray LocalCsvTime(qint64 nMsecsSinceEpoch);

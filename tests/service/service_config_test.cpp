@@ -340,6 +340,105 @@ port = "/dev/ttyS0"
                       {10, QStringLiteral("port \"/dev/ttyS0\" is used twice (first on line 3)")},
                       {12, QStringLiteral("meter name \"vvod1\" is used twice (first on line 6)")},
                       {14, QStringLiteral("unknown key \"colour\"")}}},
+        SProblemCase{"NamesBeginningWithADotAreTheServicesOwn", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = ".outbox"
+  device = 1
+  [[line.meter]]
+  name = ".x"
+  device = 2
+  [[line.meter]]
+  name = "x."
+  device = 3
+)",
+                     {{4, QStringLiteral("meter name \".outbox\" must not begin with \".\"")},
+                      {7, QStringLiteral("meter name \".x\" must not begin with \".\"")}}},
+        SProblemCase{"MqttKeysOfTheWrongTypeOrRangeOrUnknown", R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+[mqtt]
+url = 1883
+topic = 5
+qos = 3
+username = ""
+password = "s3cret"
+outbox_max_mb = 0
+ca_file = ""
+retain = true
+)",
+                     {{6, QStringLiteral("url must be a string, not an integer")},
+                      {7, QStringLiteral("topic must be a string, not an integer")},
+                      {8, QStringLiteral("qos must be 0 to 2, not 3")},
+                      {9, QStringLiteral("username must not be empty")},
+                      {10, QStringLiteral("password is not taken in [mqtt]: put it in a file of its own and give "
+                                          "password_file")},
+                      {11, QStringLiteral("outbox_max_mb must be 1 to 1048576, not 0")},
+                      {12, QStringLiteral("ca_file must not be empty")},
+                      {13, QStringLiteral("unknown key \"retain\"")}}},
+        SProblemCase{"MqttWithNoUrl", R"(site = "ps12"
+[mqtt]
+qos = 0
+outbox_max_mb = 1048577
+)",
+                     {{2, QStringLiteral("mqtt has no url")},
+                      {4, QStringLiteral("outbox_max_mb must be 1 to 1048576, not 1048577")}}},
+        SProblemCase{"MqttThatIsNotATable", R"(mqtt = "tcp://broker"
+)",
+                     {{1, QStringLiteral("mqtt must be a table under an [mqtt] header, not a string")}}},
+        SProblemCase{"MqttUnderADoubleHeader", R"([[mqtt]]
+url = "tcp://broker"
+)",
+                     {{1, QStringLiteral("mqtt must be a table under an [mqtt] header, not an array")}}},
+        // [mqtt] comes first here: the names of the meters after it are checked too.
+        SProblemCase{"MeterNamesThatCannotBeTopicLevelsWhenPublishing", R"([mqtt]
+url = "tcp://broker"
+[[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = "a+b"
+  device = 1
+  [[line.meter]]
+  name = "#"
+  device = 2
+  [[line.meter]]
+  name = "a-b"
+  device = 3
+)",
+                     {{6, QStringLiteral("meter name \"a+b\" cannot be a topic level: it holds + or #")},
+                      {9, QStringLiteral("meter name \"#\" cannot be a topic level: it holds + or #")}}},
+        SProblemCase{"DefaultTopicMadeOfASiteThatCannotBeOne", R"(site = "ps+12"
+[[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+[mqtt]
+url = "tcp://broker"
+)",
+                     {{6, QStringLiteral("the default topic \"varik/ps+12\" (from site) must not hold the "
+                                         "wildcards + or #")}}},
+        SProblemCase{"TlsFilesWithAPlainUrlAndCertificateWithoutKey", R"([mqtt]
+url = "mqtt://broker"
+ca_file = "/nonexistent/ca.pem"
+cert_file = "/nonexistent/cert.pem"
+)",
+                     {{3, QStringLiteral("cannot read ca_file \"/nonexistent/ca.pem\": No such file or directory")},
+                      {3, QStringLiteral("ca_file needs an ssl:// or mqtts:// url")},
+                      {4, QStringLiteral("cannot read cert_file \"/nonexistent/cert.pem\": No such file or "
+                                         "directory")},
+                      {4, QStringLiteral("cert_file needs key_file")},
+                      {4, QStringLiteral("cert_file needs an ssl:// or mqtts:// url")}}},
+        SProblemCase{"KeyWithoutCertificateAndPasswordWithoutUser", R"([mqtt]
+url = "ssl://broker"
+key_file = "/nonexistent/key.pem"
+password_file = "/nonexistent/mqtt.pw"
+)",
+                     {{3, QStringLiteral("cannot read key_file \"/nonexistent/key.pem\": No such file or directory")},
+                      {3, QStringLiteral("key_file needs cert_file")},
+                      {4, QStringLiteral("cannot read password_file \"/nonexistent/mqtt.pw\": No such file or "
+                                         "directory")},
+                      {4, QStringLiteral("password_file needs a username")}}},
         SProblemCase{"TomlSyntaxError", R"(site = "ps12"
 [[line]]
 port = "/dev/ttyS0
@@ -355,6 +454,125 @@ port = "/dev/ttyS0"
                      {{5, QStringLiteral("Error while parsing key-value pair: cannot redefine existing integer "
                                          "'device'")}}}),
     [](const ::testing::TestParamInfo<SProblemCase> &info) { return std::string(info.param.pName); });
+
+// Each url alone in [mqtt]: the url Paho is given, or the one problem.
+TEST(ServiceConfigMqtt, UrlForms)
+{
+    const struct {
+        const char *pUrl;
+        const char *pPaho;    // nullptr: refused
+        const char *pProblem; // nullptr: taken
+    } cases[] = {
+        {"tcp://broker:1883", "tcp://broker:1883", nullptr},
+        {"tcp://broker", "tcp://broker:1883", nullptr},
+        {"mqtt://broker.example.org", "tcp://broker.example.org:1883", nullptr},
+        {"mqtt://10.0.0.5:11883", "tcp://10.0.0.5:11883", nullptr},
+        {"ssl://broker", "ssl://broker:8883", nullptr},
+        {"mqtts://broker", "ssl://broker:8883", nullptr},
+        {"mqtts://my_broker-1:443", "ssl://my_broker-1:443", nullptr},
+        {"tcp://[::1]", "tcp://[::1]:1883", nullptr},
+        {"mqtts://[fe80::1]:8884", "ssl://[fe80::1]:8884", nullptr},
+        {"tcp://broker:01883", "tcp://broker:1883", nullptr},
+        {"broker:1883", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"broker:1883\""},
+        {"ws://broker", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"ws://broker\""},
+        {"TCP://broker", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"TCP://broker\""},
+        {"", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"\""},
+        {"tcp://", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://\""},
+        {"tcp://:1883", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://:1883\""},
+        {"tcp://user@broker", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://user@broker\""},
+        {"mqtt://broker/varik", nullptr, "url must be mqtt://host or mqtt://host:port, not \"mqtt://broker/varik\""},
+        {"tcp://bro ker", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://bro ker\""},
+        {"tcp://[::1", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://[::1\""},
+        {"tcp://брокер", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://брокер\""},
+        {"tcp://broker:", nullptr, "url port must be 1 to 65535, not \"\""},
+        {"tcp://broker:0", nullptr, "url port must be 1 to 65535, not \"0\""},
+        {"tcp://broker:65536", nullptr, "url port must be 1 to 65535, not \"65536\""},
+        {"tcp://broker:1883/", nullptr, "url port must be 1 to 65535, not \"1883/\""},
+        {"tcp://broker:-1", nullptr, "url port must be 1 to 65535, not \"-1\""},
+        {"tcp://[::1]:x", nullptr, "url port must be 1 to 65535, not \"x\""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pUrl);
+        const SConfigResult result = ParseServiceConfig(
+            "site = \"ps12\"\n[mqtt]\nurl = \"" + QByteArray(c.pUrl) + "\"\n", QStringLiteral("test.toml"));
+        if (c.pPaho) {
+            ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+            EXPECT_EQ(result.config.mqtt.strUrl, QString::fromUtf8(c.pPaho));
+        } else {
+            EXPECT_EQ(result.problems, (std::vector<SConfigProblem>{{3, QString::fromUtf8(c.pProblem)}}));
+        }
+    }
+}
+
+// Each topic alone in [mqtt]: taken as given, or the one problem.
+TEST(ServiceConfigMqtt, TopicsAreNamesToPublishTo)
+{
+    const struct {
+        const char *pTopic;
+        const char *pProblem; // nullptr: taken
+    } cases[] = {
+        {"varik", nullptr},
+        {"site/ps12/varik", nullptr},
+        {"подстанция 12", nullptr},
+        {"", "topic must not be empty"},
+        {"varik/+", "topic \"varik/+\" must not hold the wildcards + or #"},
+        {"varik/#", "topic \"varik/#\" must not hold the wildcards + or #"},
+        {"a#b", "topic \"a#b\" must not hold the wildcards + or #"},
+        {"$SYS/varik", "topic \"$SYS/varik\" must not begin with \"$\", which brokers keep for themselves"},
+        {"/varik", "topic \"/varik\" must not begin or end with \"/\""},
+        {"varik/", "topic \"varik/\" must not begin or end with \"/\""},
+        {"/", "topic \"/\" must not begin or end with \"/\""},
+        {"varik//ps12", "topic \"varik//ps12\" must not have an empty level \"//\""},
+        {"varik\\u0000", "topic \"varik\\u0000\" must not hold control characters"},
+        {"var\\tik", "topic \"var\\u0009ik\" must not hold control characters"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pTopic);
+        const SConfigResult result = ParseServiceConfig(
+            "[mqtt]\nurl = \"tcp://broker\"\ntopic = \"" + QByteArray(c.pTopic) + "\"\n", QStringLiteral("t.toml"));
+        if (!c.pProblem) {
+            ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+            EXPECT_EQ(result.config.mqtt.strTopic, QString::fromUtf8(c.pTopic));
+        } else {
+            EXPECT_EQ(result.problems, (std::vector<SConfigProblem>{{3, QString::fromUtf8(c.pProblem)}}));
+        }
+    }
+}
+
+TEST(ServiceConfigMqtt, DefaultsAndTheDescription)
+{
+    const SConfigResult result = Parse(R"(site = "ps12"
+[mqtt]
+url = "tcp://broker"
+)");
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+    SMqttConfig expected;
+    expected.bEnabled = true;
+    expected.strUrl = QStringLiteral("tcp://broker:1883");
+    expected.strTopic = QStringLiteral("varik/ps12");
+    EXPECT_EQ(result.config.mqtt, expected);
+    EXPECT_EQ(result.config.mqtt.nQos, 1);
+    EXPECT_EQ(result.config.mqtt.nOutboxMaxBytes, 256LL * 1024 * 1024);
+    EXPECT_EQ(DescribeConfig(result.config).at(1),
+              QStringLiteral("mqtt tcp://broker:1883, topic varik/ps12, qos 1, outbox up to 256 MiB"));
+
+    // With no site the host name makes the topic.
+    const SConfigResult noSite = Parse("[mqtt]\nurl = \"tcp://broker\"\n");
+    ASSERT_TRUE(noSite.Ok()) << noSite.problems.front().strText.toStdString();
+    EXPECT_EQ(noSite.config.mqtt.strTopic, QStringLiteral("varik/") + QSysInfo::machineHostName());
+
+    // Without [mqtt] nothing is published, and names that are no topic level are fine.
+    const SConfigResult none = Parse(R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  name = "a+b"
+  device = 1
+)");
+    ASSERT_TRUE(none.Ok()) << none.problems.front().strText.toStdString();
+    EXPECT_EQ(none.config.mqtt, SMqttConfig());
+    EXPECT_FALSE(none.config.mqtt.bEnabled);
+    EXPECT_EQ(DescribeConfig(none.config).at(1), QStringLiteral("mqtt: none"));
+}
 
 class ServiceConfigFiles : public ::testing::Test {
 protected:
@@ -408,6 +626,69 @@ TEST_F(ServiceConfigFiles, PasswordFileThatCannotBeReadOrHoldsTooLongAPassword)
                                     {5, QStringLiteral("password in \"long.pw\" is longer than 8 characters")}}));
 }
 
+// Every key given: the files found beside the configuration and kept as
+// absolute paths, the password read and never described.
+TEST_F(ServiceConfigFiles, FullMqttTable)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("tls")));
+    for (const char *pName : {"tls/ca.pem", "tls/client.pem", "tls/client.key"})
+        ASSERT_TRUE(PutFile(Path(QString::fromLatin1(pName)), "-----BEGIN-----\n"));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("mqtt.pw")), "s3cret пароль\r\nsecond line\n"));
+    const QString strPath = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strPath, R"(site = "ps12"
+[mqtt]
+url = "mqtts://broker.example.org"
+topic = "energy/ps12"
+qos = 2
+username = "varik"
+password_file = "mqtt.pw"
+ca_file = "tls/ca.pem"
+cert_file = "tls/../tls/client.pem"
+key_file = ")" + Path(QStringLiteral("tls/client.key")).toUtf8()
+                                     + R"("
+outbox_max_mb = 1024
+)"));
+    const SConfigResult result = ReadServiceConfig(strPath);
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+
+    SMqttConfig expected;
+    expected.bEnabled = true;
+    expected.strUrl = QStringLiteral("ssl://broker.example.org:8883");
+    expected.strTopic = QStringLiteral("energy/ps12");
+    expected.nQos = 2;
+    expected.strUsername = QStringLiteral("varik");
+    expected.strPassword = QStringLiteral("s3cret пароль");
+    expected.strCaFile = Path(QStringLiteral("tls/ca.pem"));
+    expected.strCertFile = Path(QStringLiteral("tls/client.pem"));
+    expected.strKeyFile = Path(QStringLiteral("tls/client.key"));
+    expected.nOutboxMaxBytes = 1024LL * 1024 * 1024;
+    EXPECT_EQ(result.config.mqtt, expected);
+
+    const QStringList description = DescribeConfig(result.config);
+    EXPECT_EQ(description.at(1), QStringLiteral("mqtt ssl://broker.example.org:8883, topic energy/ps12, qos 2, "
+                                                "user \"varik\", CA %1, certificate %2, outbox up to 1024 MiB")
+                                     .arg(expected.strCaFile, expected.strCertFile));
+    EXPECT_FALSE(description.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));
+}
+
+TEST_F(ServiceConfigFiles, MqttPasswordFileThatTheBrokerCannotTake)
+{
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("long.pw")), QByteArray(65536, 'x') + '\n'));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("longest.pw")), QByteArray(65535, 'x') + '\n'));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("latin1.pw")), "pass\xe9\n"));
+    const auto problems = [&](const char *pFile) {
+        const QString strPath = Path(QStringLiteral("varikd.toml"));
+        EXPECT_TRUE(PutFile(strPath, "[mqtt]\nurl = \"tcp://broker\"\nusername = \"u\"\npassword_file = \""
+                                         + QByteArray(pFile) + "\"\n"));
+        return ReadServiceConfig(strPath).problems;
+    };
+    EXPECT_EQ(problems("long.pw"), (std::vector<SConfigProblem>{
+                                       {4, QStringLiteral("password in \"long.pw\" is longer than 65535 bytes")}}));
+    EXPECT_EQ(problems("longest.pw"), std::vector<SConfigProblem>{});
+    EXPECT_EQ(problems("latin1.pw"),
+              (std::vector<SConfigProblem>{{4, QStringLiteral("password in \"latin1.pw\" is not UTF-8 text")}}));
+}
+
 TEST_F(ServiceConfigFiles, UnreadableFileIsOneProblemWithNoLine)
 {
     const SConfigResult result = ReadServiceConfig(Path(QStringLiteral("absent.toml")));
@@ -447,6 +728,7 @@ port = "/dev/ttyUSB1"
 )";
 
 const char *const kGoodDescription = "site \"ps12\", data in /srv/varik, back-off up to 300 s\n"
+                                     "mqtt: none\n"
                                      "line /dev/ttyUSB0 at 19200 baud: 2 meters\n"
                                      "  vvod1: device 12, feeder 1, level 1; second every 10 s, minute every 60 s, "
                                      "day at 00:05\n"

@@ -149,13 +149,19 @@ bool CIntervalTally::IsValid(const SInterval &interval)
 double CIntervalTally::Value(const SInterval &interval, std::size_t nColumn) const
 {
     const double dMean = m_sums[interval.nSumsAt + nColumn] / interval.nReadings;
+    double dValue = dMean;
     switch (m_columns[nColumn]) {
     case EIntervalMean::Voltage:
-        return (std::sqrt(dMean) - 1.0) * 100.0;
+        dValue = (std::sqrt(dMean) - 1.0) * 100.0;
+        break;
     case EIntervalMean::Rms:
-        return std::sqrt(dMean);
+        dValue = std::sqrt(dMean);
+        break;
     case EIntervalMean::Mean:
         break;
     }
-    return dMean;
+    // Binary arithmetic makes a steady +10.000 % into 10.000000000000009,
+    // which a band ending at 10 would call beyond. The readings have three
+    // decimals at most: nine wipe out that noise and nothing of theirs.
+    return std::round(dValue * 1e9) / 1e9;
 }

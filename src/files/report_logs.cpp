@@ -213,11 +213,12 @@ public:
             const char *pEnd = pBuffer + nCarried + nRead;
             const char *pRest = TakeLines(pBuffer, pEnd);
             nCarried = pEnd - pRest;
-            if (nCarried >= MAX_LINE_BYTES) {
+            if (!m_bSkipping && nCarried >= MAX_LINE_BYTES) {
                 Count(CRowReader::ETaken::Bad);
                 m_bSkipping = true;
-                nCarried = 0;
             }
+            if (m_bSkipping)
+                nCarried = 0;
             std::memmove(pBuffer, pRest, std::size_t(nCarried));
             if (m_progress && !m_progress(m_nBytesRead, m_nTotalBytes))
                 return Failure(EReportFailure::Cancelled, QStringLiteral("Отчёт прерван."));

@@ -42,6 +42,10 @@ apt-get install --simulate -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.l
 # Exactly the four programs, and nothing of the tests.
 programs=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/bin/||p' | grep . | sort | tr '\n' ' ')
 [ "$programs" = "varik varik-cli varik-meter varikd " ] || fail "usr/bin holds: $programs"
+# varik-report, which varik-cli runs for a report's PDF, is no command of its own.
+helpers=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/libexec/||p' | grep -v '/$' | sort | tr '\n' ' ')
+[ "$helpers" = "varik/varik-report " ] || fail "usr/libexec holds: $helpers"
+grep -q '\bfonts-dejavu-core\b' <<<"$depends" || fail "Depends lacks fonts-dejavu-core (the report's font)"
 if dpkg-deb -c "$deb" | grep -Ei 'test|bench|fuzz'; then fail "the package holds test files"; fi
 
 # Lintian finds no error and no warning; its notes are shown for a reader.
@@ -54,10 +58,11 @@ dest=$work/root
 dpkg-deb -x "$deb" "$dest"
 
 # Every library a program links comes with Depends: its package is there
-# (varikd's libsystemd0 and libtomlplusplus3 beside Qt's).
+# (varikd's libsystemd0 and libtomlplusplus3 beside Qt's, varik-report's
+# libqcustomplot2.1 and Qt's print support).
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for program in varik varik-cli varik-meter varikd; do
-    for lib in $(readelf -d "$dest/usr/bin/$program" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
+for program in bin/varik bin/varik-cli bin/varik-meter bin/varikd libexec/varik/varik-report; do
+    for lib in $(readelf -d "$dest/usr/$program" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
         package=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -n 1 | cut -d: -f1)
         grep -q "\b${package:-?}\b" <<<"$depends" || fail "$program links $lib, but Depends lacks its package ${package:-(none found)}"
     done
@@ -67,9 +72,9 @@ done
 # full RELRO with immediate binding. Control-flow protection (IBT, SHSTK) is
 # left out of the check: Debian 12's C start files are built without it, so
 # no program linked here carries the mark.
-for program in varik varik-cli varik-meter varikd; do
-    hardening-check --nocfprotection "$dest/usr/bin/$program" || fail "hardening-check $program"
-    if readelf -S "$dest/usr/bin/$program" | grep -Eq '\s\.comment\s'; then fail "$program keeps its .comment section"; fi
+for program in bin/varik bin/varik-cli bin/varik-meter bin/varikd libexec/varik/varik-report; do
+    hardening-check --nocfprotection "$dest/usr/$program" || fail "hardening-check $program"
+    if readelf -S "$dest/usr/$program" | grep -Eq '\s\.comment\s'; then fail "$program keeps its .comment section"; fi
 done
 
 # The changelog, whose latest entry is this version by the package's maintainer

@@ -12,6 +12,7 @@ class QDateEdit;
 class QDialogButtonBox;
 
 class CReportPeriodDlg : public QDialog {
+    Q_OBJECT
 public:
     CReportPeriodDlg(QWidget *pParent, const SReportPeriod &period);
 

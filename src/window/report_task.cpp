@@ -99,12 +99,10 @@ QString ReportTitleOf(const QStringList &logs)
 {
     if (logs.isEmpty())
         return QString();
-    QDir folder = QFileInfo(logs.first()).absoluteDir();
+    QFileInfo folder(QFileInfo(logs.first()).absolutePath());
     for (const EDataSet set : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
-        if (folder.dirName() == QLatin1String(DataSetName(set))) {
-            folder.cdUp();
-            break;
-        }
+        if (folder.fileName() == QLatin1String(DataSetName(set)))
+            return QFileInfo(folder.absolutePath()).fileName();
     }
-    return folder.dirName();
+    return folder.fileName();
 }

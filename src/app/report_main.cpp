@@ -15,5 +15,5 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("varik-report"));
     QApplication::setApplicationVersion(QStringLiteral(VARIK_VERSION));
-    return RunReportCommand(QApplication::arguments().mid(1), WriteSupplyReportPdf);
+    return RunReportCommand(QApplication::arguments(), WriteSupplyReportPdf);
 }

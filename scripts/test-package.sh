@@ -103,7 +103,21 @@ for program in varik varik-cli varik-meter varikd; do
     [ "$out" = "$program $version" ] || fail "$program --version printed: $out"
 done
 
-# The menu entry and the AppStream data.
+# A report's PDF from the installed varik-cli, which hands it to varik-report
+# in /usr/libexec/varik, without a display: two Минута rows read by the
+# installed varik-cli from the installed simulator make the log.
+mkdir "$work/site"
+"$dest/usr/bin/varik-meter" --link "$work/meter" >"$work/meter.log" 2>&1 &
+meter=$!
+for _ in $(seq 50); do [ -e "$work/meter" ] && break; sleep 0.1; done
+"$dest/usr/bin/varik-cli" --port "$work/meter" --device 1 record --set minute --csv "$work/site/log.csv" \
+    --interval 1 --count 2 >"$work/record.log" 2>&1 || fail "varik-cli record --set minute: $(cat "$work/record.log")"
+kill "$meter" 2>/dev/null; wait "$meter" 2>/dev/null || true
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$dest/usr/bin/varik-cli" report --pdf "$work/report.pdf" \
+    "$work/site/log.csv" 2>&1) || fail "varik-cli report --pdf failed: $out"
+[ "$(head -c 5 "$work/report.pdf" 2>/dev/null)" = "%PDF-" ] || fail "varik-cli report --pdf wrote no PDF: $out"
+
+
 desktop=$dest/usr/share/applications/$id.desktop
 metainfo=$dest/usr/share/metainfo/$id.metainfo.xml
 desktop-file-validate "$desktop" || fail "desktop-file-validate $desktop"

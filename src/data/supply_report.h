@@ -19,10 +19,12 @@
 #pragma once
 
 #include "data/data_set.h"
+#include "data/report_intervals.h"
 #include "data/supply_limits.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <limits>
@@ -88,3 +90,15 @@ const char *VerdictText(EVerdict verdict); // "pass", "fail", "no data"
 QByteArray ReportSummaryCsv(const SSupplyReport &report);
 // The short text table printed when no output file is asked for.
 QByteArray ReportTextTable(const SSupplyReport &report);
+
+// The rows a report over a log with these columns judges: each quantity and
+// phase that has a column and a band, in the summary's order, with its band,
+// hard band, share and group; nothing counted yet.
+std::vector<SReportRow> JudgedRows(const QStringList &columns, const CLimits &limits);
+// How the readings of a row's column make an interval's value.
+EIntervalMean IntervalMeanOf(const SReportRow &row);
+// Judges the intervals [nFirstInterval, nEndInterval) (by IntervalOf) of the
+// tally, whose columns are report.rows' in order: fills the counts, the
+// valid intervals' starts and values and the verdicts.
+void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
+                    qint64 nEndInterval);

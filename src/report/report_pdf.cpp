@@ -249,10 +249,13 @@ void Summary(CReportPages &pages, const SSupplyReport &report, const QString &st
             first << ReportText::BadRow(QDir::toNativeSeparators(bad.strFile), bad.nLine);
         pages.Paragraph(ReportText::BadRows(report.nBadRows, first), TextFont(9), FAILED_TEXT, 2.0);
     }
-    const int nFailed = int(std::count_if(report.rows.begin(), report.rows.end(),
-                                          [](const SReportRow &row) { return row.eVerdict == EVerdict::Fail; }));
+    const auto count = [&report](EVerdict verdict) {
+        return int(std::count_if(report.rows.begin(), report.rows.end(),
+                                 [verdict](const SReportRow &row) { return row.eVerdict == verdict; }));
+    };
+    const int nFailed = count(EVerdict::Fail);
     pages.Advance(4.0);
-    pages.Paragraph(ReportText::Overall(nFailed, int(report.rows.size())), TextFont(11, true),
+    pages.Paragraph(ReportText::Overall(nFailed, count(EVerdict::Pass), count(EVerdict::NoData)), TextFont(11, true),
                     nFailed > 0 ? FAILED_TEXT : Qt::black, 8.0);
     pages.Paragraph(ReportText::Indicative(), TextFont(8, true), Qt::black, 4.0);
     pages.Paragraph(ReportText::Rules(), TextFont(8), Qt::black, 12.0);

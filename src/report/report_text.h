@@ -96,13 +96,19 @@ inline QString Rules()
         "за предельные полосы dU −15 … +10 % и dF −3 … +2 Гц. Величина без допуска не оценивается.");
 }
 
-inline QString Overall(int nFailed, int nJudged)
+inline QString Overall(int nFailed, int nPassed, int nNoData)
 {
-    if (nJudged == 0)
+    if (nFailed + nPassed + nNoData == 0)
         return QStringLiteral("Итог: оценивать нечего: ни у одной величины нет допуска.");
+    if (nFailed + nPassed == 0)
+        return QStringLiteral("Итог: нет данных: нет ни одного действительного интервала.");
+    const QString strNoData = nNoData > 0 ? QStringLiteral("; без данных: %1").arg(nNoData) : QString();
     if (nFailed == 0)
-        return QStringLiteral("Итог: соответствует по всем %1 оценённым строкам.").arg(nJudged);
-    return QStringLiteral("Итог: не соответствует: %1 из %2 оценённых строк.").arg(nFailed).arg(nJudged);
+        return QStringLiteral("Итог: соответствует по всем %1 оценённым строкам%2.").arg(nPassed).arg(strNoData);
+    return QStringLiteral("Итог: не соответствует: %1 из %2 оценённых строк%3.")
+        .arg(nFailed)
+        .arg(nFailed + nPassed)
+        .arg(strNoData);
 }
 inline QString Verdict(EVerdict verdict)
 {

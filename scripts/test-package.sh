@@ -72,8 +72,13 @@ done
 # full RELRO with immediate binding. Control-flow protection (IBT, SHSTK) is
 # left out of the check: Debian 12's C start files are built without it, so
 # no program linked here carries the mark.
+# varik-report is built with the same flags, but calls no libc function that
+# fortification guards (its only candidates, memcpy, memmove and memset, get
+# sizes the compiler knows), so hardening-check cannot see the mark there.
 for program in bin/varik bin/varik-cli bin/varik-meter bin/varikd libexec/varik/varik-report; do
-    hardening-check --nocfprotection "$dest/usr/$program" || fail "hardening-check $program"
+    skip=()
+    [ "$program" != libexec/varik/varik-report ] || skip=(--nofortify)
+    hardening-check --nocfprotection "${skip[@]}" "$dest/usr/$program" || fail "hardening-check $program"
     if readelf -S "$dest/usr/$program" | grep -Eq '\s\.comment\s'; then fail "$program keeps its .comment section"; fi
 done
 

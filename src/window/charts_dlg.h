@@ -6,6 +6,7 @@
 #pragma once
 
 #include "window/dialogs.h"
+#include "window/report_task.h"
 #include "data/spectrum.h"
 #include "data/trend.h"
 
@@ -16,6 +17,9 @@
 #include <vector>
 
 class CCsvLogFile;
+class CReportTask;
+class QTimer;
+struct SSupplyReport;
 class CSpectrumPlot;
 class CTrendPlot;
 class CCommandQueue;
@@ -46,6 +50,10 @@ public:
     void MoveBeside(const QWidget &owner);
     // The clock that moves the trend's time on from the first reading's.
     void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
+    // What reads the logs of a report (MakeReport unless a test says otherwise).
+    void SetReportMaker(ReportMaker fnMake) { m_fnMakeReport = std::move(fnMake); }
+    // True from the logs' reading until the report is written or dropped.
+    bool ReportUnderWay() const;
 
 signals:
     // The CSV log's state line, empty while no log is written.
@@ -56,6 +64,9 @@ public slots:
     void OnCsvLog();
     void OnCsvStop();
     void OnTrendDefaultRows();
+    // "Отчёт…": the logs, the period, the reading on a worker with a
+    // progress bar, the PDF's name; then the PDF is written and opened.
+    void OnReport();
 
 private:
     void PlaceFrameBeside();
@@ -68,6 +79,11 @@ private:
     void ShowStats();
     void StartCsvLog();
     void ShowCsvState();
+    void AskReport();
+    void PollReport();
+    void OnReportRead();
+    void WriteReport(const SSupplyReport &report);
+    void ShowReportState();
 
     std::unique_ptr<Ui::CChartsDlg> m_pUi;
     const CReadings &m_readings;
@@ -79,6 +95,11 @@ private:
     std::unique_ptr<CCsvLogFile> m_pCsvLog; // null while no log is written
     QString m_strCsvPath;
     bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window
+    ReportMaker m_fnMakeReport;
+    std::unique_ptr<CReportTask> m_pReport; // while the logs are read
+    QString m_strReportTitle;
+    QTimer *m_pReportPoll;
+    bool m_bReportAsked = false; // waits for the main window's command, or writes
     const QWidget *m_pPlacedBeside = nullptr; // the owner, until the real frame is placed
     int m_nFrameChecks = 0;
 };

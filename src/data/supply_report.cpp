@@ -230,6 +230,32 @@ QByteArray ReportSummaryCsv(const SSupplyReport &report)
     return csv;
 }
 
+namespace {
+
+// The whole verdict in one line above the table, which runs to some 160
+// rows: the counts, and which quantities and phases failed.
+QByteArray VerdictLine(const std::vector<SReportRow> &rows)
+{
+    int nPass = 0;
+    int nNoData = 0;
+    QByteArrayList failed;
+    for (const SReportRow &row : rows) {
+        if (row.eVerdict == EVerdict::Pass)
+            ++nPass;
+        else if (row.eVerdict == EVerdict::NoData)
+            ++nNoData;
+        else
+            failed << (row.strQuantity + (row.strPhase.isEmpty() ? QString() : u' ' + row.strPhase)).toUtf8();
+    }
+    QByteArray line = "verdict: " + QByteArray::number(nPass) + " pass, " + QByteArray::number(failed.size())
+                      + " fail, " + QByteArray::number(nNoData) + " no data";
+    if (!failed.isEmpty())
+        line += "; failed: " + failed.join(", ");
+    return line + '\n';
+}
+
+} // namespace
+
 QByteArray ReportTextTable(const SSupplyReport &report)
 {
     QByteArray text = "Supply quality after EN 50160, " + ShownTime(report.nFromMsecs, report.nOffsetSeconds)
@@ -243,6 +269,7 @@ QByteArray ReportTextTable(const SSupplyReport &report)
         text += "  unreadable: " + bad.strFile.toUtf8() + ", line " + QByteArray::number(bad.nLine) + '\n';
     if (report.nBadRows > qint64(report.firstBadRows.size()))
         text += "  and " + QByteArray::number(report.nBadRows - qint64(report.firstBadRows.size())) + " more\n";
+    text += VerdictLine(report.rows);
     text += '\n' + Cell("quantity", 10) + Cell("phase", 7) + Cell("band", 14) + Cell("within %", 10) + "verdict\n";
     for (const SReportRow &row : report.rows) {
         const QByteArray within = Within(row);

@@ -73,6 +73,9 @@ TEST_F(ReportCliTest, PrintsATableWithTheVerdictsWithoutAPort)
     EXPECT_TRUE(strOut.contains(QRegularExpression("^Ku5 +A +\\.\\. 6 +100\\.00 +pass$",
                                                    QRegularExpression::MultilineOption)));
     EXPECT_TRUE(strOut.contains("2 valid, 0 invalid"));
+    EXPECT_TRUE(strOut.contains(QRegularExpression("^verdict: \\d+ pass, 1 fail, \\d+ no data; failed: dU B$",
+                                                   QRegularExpression::MultilineOption)))
+        << run.out.constData();
     EXPECT_TRUE(strOut.contains(QDir::toNativeSeparators(m_strLog) + ", line 22"));
     EXPECT_TRUE(strOut.contains("not a week"));
     EXPECT_TRUE(strOut.contains("class A instrument"));

@@ -7,6 +7,7 @@
 #include "window/trend_plot.h"
 #include "ui_charts_dlg.h"
 #include "window/command_queue.h"
+#include "window/qt_dialogs.h"
 #include "window/readings.h"
 #include "window/window_place.h"
 #include "report/report_pdf.h"
@@ -37,7 +38,10 @@ CChartsDlg::CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue
       m_pUi(new Ui::CChartsDlg),
       m_readings(readings),
       m_commands(commands),
-      m_pDialogs(pDialogs),
+      // Over this window, not the main one: a dialog owned by the main
+      // window raises it over this one, hiding what the dialog is about.
+      m_pOwnDialogs(pDialogs ? nullptr : new CQtDialogs(this, pOwner->windowTitle())),
+      m_pDialogs(pDialogs ? pDialogs : m_pOwnDialogs.get()),
       m_fnMakeReport(MakeReport),
       m_pReportPoll(new QTimer(this))
 {

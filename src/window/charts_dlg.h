@@ -34,7 +34,7 @@ class CChartsDlg : public QWidget {
     Q_OBJECT
 public:
     // pOwner: the main window, whose commands run on commands and whose
-    // readings are readings.
+    // readings are readings. pDialogs null: the window's own, over itself.
     CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue &commands, IWindowDialogs *pDialogs);
     ~CChartsDlg() override;
 
@@ -88,6 +88,7 @@ private:
     std::unique_ptr<Ui::CChartsDlg> m_pUi;
     const CReadings &m_readings;
     CCommandQueue &m_commands;
+    std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs *m_pDialogs;
     CSpectrumPlot *m_pSpectrum;
     CTrendPlot *m_pTrend;

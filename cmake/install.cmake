@@ -1,21 +1,24 @@
-# What `cmake --install` puts where: the four programs, the menu entry of
-# the window with its AppStream data and icons, and the service's unit and
-# example configuration. The id names the menu entry,
+# What `cmake --install` puts where: the four programs and varik-report, the
+# menu entry of the window with its AppStream data and icons, and the
+# service's unit and example configuration. The id names the menu entry,
 # the AppStream component and the icon alike, as the desktop specs ask.
 include(GNUInstallDirs)
 
 set(VARIK_APP_ID io.github.varik.Varik)
 
 install(TARGETS varik varik-cli varik-meter varikd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Not a command of its own: varik-cli runs it for a report's PDF.
+install(TARGETS varik-report RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/varik)
 # A stripping install (the package's, CPACK_STRIP_FILES) also drops what
 # dh_strip drops: the compilers' names and versions in .comment and the
 # empty .note section, which nothing reads at run time.
 string(CONFIGURE [[
     if(CMAKE_INSTALL_DO_STRIP)
-        foreach(program varik varik-cli varik-meter varikd)
+        foreach(program @CMAKE_INSTALL_BINDIR@/varik @CMAKE_INSTALL_BINDIR@/varik-cli @CMAKE_INSTALL_BINDIR@/varik-meter
+                        @CMAKE_INSTALL_BINDIR@/varikd @CMAKE_INSTALL_LIBEXECDIR@/varik/varik-report)
             execute_process(
                 COMMAND "@CMAKE_STRIP@" --remove-section=.comment --remove-section=.note
-                        "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@/${program}"
+                        "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${program}"
                 COMMAND_ERROR_IS_FATAL ANY)
         endforeach()
     endif()

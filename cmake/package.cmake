@@ -27,8 +27,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Beside the libraries dpkg-shlibdeps finds: Qt loads its display backends as
 # plugins at run time, where dpkg-shlibdeps cannot see them. Debian 12 has the
 # X11 one in libqt6gui6 (in Depends already) and the others in
-# qt6-qpa-plugins, which libqt6gui6 only recommends.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# qt6-qpa-plugins, which libqt6gui6 only recommends. The printed report
+# sets its Cyrillic in DejaVu Sans, a font no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core")
 # Qt's own texts (standard buttons, file dialogs) in Russian.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 # The service's configuration is a conffile, so an upgrade keeps the

@@ -11,6 +11,7 @@ packages=(
     libgtest-dev googletest
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
     xdotool openbox # the window driven by real input, under a window manager
+    poppler-utils # the report read back from its PDF (pdftotext, pdfinfo, pdfimages)
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
     help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
     desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)

@@ -3,8 +3,11 @@
 //   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
 //   varik-cli [options] record [--set second|minute|day] [--file FILE] [--csv FILE]
 //             [--interval SECONDS] [--count N]
+//   varik-cli report [--from DATE] [--to DATE] [--limits FILE] [--title TEXT]
+//             [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...
 #include "app/cli_commands.h"
 #include "app/cli_operator.h"
+#include "app/report_command.h"
 #include "session/meter_session.h"
 
 #include <QCommandLineParser>
@@ -18,7 +21,9 @@ const char *const kUsage =
     "usage: varik-cli --port PATH [--baud RATE] [--device N] [--feeder 1|2] [--level 1|2]\n"
     "                 [--password TEXT] check | read second|minute|day\n"
     "                 | record [--set second|minute|day] [--file FILE] [--csv FILE]\n"
-    "                   (--file or --csv at least; --file for second alone)";
+    "                   (--file or --csv at least; --file for second alone)\n"
+    "       varik-cli report [--from DATE] [--to DATE] [--limits FILE] [--title TEXT]\n"
+    "                 [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...";
 
 const QStringList kBaudRates = {"110", "300", "600", "1200", "2400", "4800",
                                 "9600", "19200", "38400", "57600", "115200"};
@@ -91,6 +96,19 @@ int main(int argc, char *argv[])
         "rows is only appended to when its first line is the header of the same\n"
         "set; any other is refused (exit 1) and left as it was.\n"
         "\n"
+        "  report LOG.csv...     judge the supply after EN 50160 from CSV logs of the\n"
+        "                        Секунда or the Минута list (no port needed): per\n"
+        "                        quantity and phase the share of valid 10-minute\n"
+        "                        intervals within the band of the limits file, and a\n"
+        "                        verdict pass, fail or no data; a short table on\n"
+        "                        standard output, or --summary CSV and --pdf A4.\n"
+        "                        The period is --from 00:00 to the end of --to (local\n"
+        "                        dates), else the logs' span. Rows that cannot be read\n"
+        "                        are counted and the first ten named; a missing log\n"
+        "                        exits 1, a file that is no such log 2. The report is\n"
+        "                        indicative: the values are polled, not measured by a\n"
+        "                        class A instrument.\n"
+        "\n"
         "The access level is unlocked with --level and --password before the first\n"
         "read, as the window's access dialog would. Every failure message prints on\n"
         "standard error and the command exits 1; a question (a refused password)\n"
@@ -137,6 +155,7 @@ int main(int argc, char *argv[])
                                                  "interrupted; SIGINT or SIGTERM end it after the current read)."),
          QStringLiteral("N"), QStringLiteral("0")},
     });
+    parser.addOptions(ReportOptions());
     if (!parser.parse(QCoreApplication::arguments()))
         return Usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -145,6 +164,8 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion(); // ends the process with 0
+    if (parser.positionalArguments().value(0) == QStringLiteral("report"))
+        return RunReportCommand(QCoreApplication::arguments(), {});
 
     SCliLinkOptions opts;
     opts.strPort = parser.value(QStringLiteral("port"));

@@ -14,6 +14,12 @@ QString DefaultLimitsPath()
         .filePath(QStringLiteral("limits.txt"));
 }
 
+QString WindowLimitsPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("varik/limits.txt"));
+}
+
 SLimitsRead LoadLimitsFile(const QString &strPath)
 {
     const QFileInfo info(strPath);

@@ -11,6 +11,9 @@
 
 // <AppConfigLocation>/limits.txt
 QString DefaultLimitsPath();
+// The window's file, whichever program asks: the window is the program
+// varik, and its configuration folder is named after it.
+QString WindowLimitsPath();
 
 // Never fails: problems name the file and the line, and whatever could not
 // be read keeps its default. Of a file over a megabyte, the whole lines

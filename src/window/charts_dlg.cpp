@@ -7,8 +7,10 @@
 #include "window/trend_plot.h"
 #include "ui_charts_dlg.h"
 #include "window/command_queue.h"
+#include "window/qt_dialogs.h"
 #include "window/readings.h"
 #include "window/window_place.h"
+#include "report/report_pdf.h"
 
 #include <qcustomplot.h>
 
@@ -19,6 +21,9 @@
 #include <cmath>
 
 namespace {
+
+// How often the progress bar follows the reading of a report's logs.
+constexpr int REPORT_POLL_MS = 100;
 
 QString StatText(double dValue)
 {
@@ -33,7 +38,12 @@ CChartsDlg::CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue
       m_pUi(new Ui::CChartsDlg),
       m_readings(readings),
       m_commands(commands),
-      m_pDialogs(pDialogs)
+      // Over this window, not the main one: a dialog owned by the main
+      // window raises it over this one, hiding what the dialog is about.
+      m_pOwnDialogs(pDialogs ? nullptr : new CQtDialogs(this, pOwner->windowTitle())),
+      m_pDialogs(pDialogs ? pDialogs : m_pOwnDialogs.get()),
+      m_fnMakeReport(MakeReport),
+      m_pReportPoll(new QTimer(this))
 {
     m_pUi->setupUi(this);
     // Shown beside the main window and on top, but never activated: the
@@ -55,7 +65,10 @@ CChartsDlg::CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue
     connect(m_pTrend, &CTrendPlot::SpanChanged, this, &CChartsDlg::ShowStats);
     connect(m_pUi->m_btnCsvLog, &QPushButton::clicked, this, &CChartsDlg::OnCsvLog);
     connect(m_pUi->m_btnCsvStop, &QPushButton::clicked, this, &CChartsDlg::OnCsvStop);
+    connect(m_pUi->m_btnReport, &QPushButton::clicked, this, &CChartsDlg::OnReport);
     connect(m_pUi->m_btnClose, &QPushButton::clicked, this, &QWidget::hide);
+    m_pReportPoll->setInterval(REPORT_POLL_MS);
+    connect(m_pReportPoll, &QTimer::timeout, this, &CChartsDlg::PollReport);
 
     connect(&m_readings, &CReadings::SecondRead, this, &CChartsDlg::OnSecondRead);
     connect(&m_readings, &CReadings::MinuteRead, this, &CChartsDlg::OnMinuteRead);
@@ -288,4 +301,105 @@ void CChartsDlg::ShowCsvState()
     m_pUi->m_labelCsvLog->setToolTip(m_pUi->m_labelCsvLog->text());
     // The log goes on with this window closed: the main window says so too.
     emit CsvLogStateChanged(strState);
+}
+
+bool CChartsDlg::ReportUnderWay() const
+{
+    return m_bReportAsked || m_pReport != nullptr;
+}
+
+void CChartsDlg::OnReport()
+{
+    // As for the CSV log: no dialog opens inside an exchange with the meter.
+    if (ReportUnderWay())
+        return;
+    m_bReportAsked = true;
+    ShowReportState();
+    m_commands.RunWhenIdle([this] {
+        m_bReportAsked = false;
+        AskReport();
+        ShowReportState();
+    });
+}
+
+void CChartsDlg::AskReport()
+{
+    const QStringList logs = m_pDialogs->OpenFileNames({QStringLiteral("csv"), QString(), ChartsText::ReportLogsFilter()});
+    if (logs.isEmpty())
+        return;
+    // The dates shown are the logs' own; left as they are, the whole span is
+    // read, as varik-cli does without --from and --to.
+    const QDate today = QDate::currentDate();
+    const auto span = LogsDateSpan(logs).value_or(std::make_pair(today.addDays(-6), today));
+    SReportPeriod period{true, span.first, span.second};
+    if (!m_pDialogs->ReportPeriod(period))
+        return;
+
+    SReportRequest request;
+    request.logs = logs;
+    request.limits = m_readings.Limits();
+    if (!period.bWhole) {
+        request.from = period.from;
+        request.to = period.to;
+    }
+    m_strReportTitle = ReportTitleOf(logs);
+    m_pReport = std::make_unique<CReportTask>(std::move(request), m_fnMakeReport);
+    connect(m_pReport.get(), &CReportTask::Finished, this, &CChartsDlg::OnReportRead);
+    m_pDialogs->ReportProgressShow();
+    m_pReportPoll->start();
+    m_pReport->Start();
+}
+
+void CChartsDlg::PollReport()
+{
+    if (m_pReport && !m_pDialogs->ReportProgressUpdate(m_pReport->Permille()))
+        m_pReport->Cancel();
+}
+
+void CChartsDlg::OnReportRead()
+{
+    m_pReportPoll->stop();
+    m_pDialogs->ReportProgressHide();
+    auto pOutcome = std::make_shared<SReportOutcome>(m_pReport->Outcome());
+    // The task's thread has ended; the task goes once this signal is through.
+    m_pReport.release()->deleteLater();
+    ShowReportState();
+    switch (pOutcome->eFailure) {
+    case EReportFailure::None:
+        break;
+    case EReportFailure::Cancelled:
+        return;
+    case EReportFailure::LogUnreadable:
+    case EReportFailure::NotALog:
+    case EReportFailure::BadPeriod:
+        m_pDialogs->Message(pOutcome->strError, EMsgIcon::Exclamation, EMsgButtons::Ok);
+        return;
+    }
+    m_bReportAsked = true;
+    ShowReportState();
+    m_commands.RunWhenIdle([this, pOutcome] {
+        m_bReportAsked = false;
+        WriteReport(pOutcome->report);
+        ShowReportState();
+    });
+}
+
+void CChartsDlg::WriteReport(const SSupplyReport &report)
+{
+    const QString strPath =
+        m_pDialogs->SaveFileName({QStringLiteral("pdf"), ChartsText::ReportNewName(), ChartsText::ReportPdfFilter()});
+    if (strPath.isEmpty())
+        return;
+    QString strError;
+    if (!WriteSupplyReportPdf(report, m_strReportTitle, strPath, strError)) {
+        m_pDialogs->Message(strError, EMsgIcon::Exclamation, EMsgButtons::Ok);
+        return;
+    }
+    if (!m_pDialogs->OpenDocument(strPath))
+        m_pDialogs->Message(ChartsText::ReportOpenFailed(strPath), EMsgIcon::Information, EMsgButtons::Ok);
+}
+
+void CChartsDlg::ShowReportState()
+{
+    m_pUi->m_btnReport->setEnabled(!ReportUnderWay());
 }

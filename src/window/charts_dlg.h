@@ -6,6 +6,7 @@
 #pragma once
 
 #include "window/dialogs.h"
+#include "window/report_task.h"
 #include "data/spectrum.h"
 #include "data/trend.h"
 
@@ -16,6 +17,9 @@
 #include <vector>
 
 class CCsvLogFile;
+class CReportTask;
+class QTimer;
+struct SSupplyReport;
 class CSpectrumPlot;
 class CTrendPlot;
 class CCommandQueue;
@@ -30,7 +34,7 @@ class CChartsDlg : public QWidget {
     Q_OBJECT
 public:
     // pOwner: the main window, whose commands run on commands and whose
-    // readings are readings.
+    // readings are readings. pDialogs null: the window's own, over itself.
     CChartsDlg(QWidget *pOwner, const CReadings &readings, CCommandQueue &commands, IWindowDialogs *pDialogs);
     ~CChartsDlg() override;
 
@@ -46,6 +50,10 @@ public:
     void MoveBeside(const QWidget &owner);
     // The clock that moves the trend's time on from the first reading's.
     void SetMonotonicClock(CTrendClock::Monotonic fnMonotonic) { m_trendClock = CTrendClock(std::move(fnMonotonic)); }
+    // What reads the logs of a report (MakeReport unless a test says otherwise).
+    void SetReportMaker(ReportMaker fnMake) { m_fnMakeReport = std::move(fnMake); }
+    // True from the logs' reading until the report is written or dropped.
+    bool ReportUnderWay() const;
 
 signals:
     // The CSV log's state line, empty while no log is written.
@@ -56,6 +64,9 @@ public slots:
     void OnCsvLog();
     void OnCsvStop();
     void OnTrendDefaultRows();
+    // "Отчёт…": the logs, the period, the reading on a worker with a
+    // progress bar, the PDF's name; then the PDF is written and opened.
+    void OnReport();
 
 private:
     void PlaceFrameBeside();
@@ -68,10 +79,16 @@ private:
     void ShowStats();
     void StartCsvLog();
     void ShowCsvState();
+    void AskReport();
+    void PollReport();
+    void OnReportRead();
+    void WriteReport(const SSupplyReport &report);
+    void ShowReportState();
 
     std::unique_ptr<Ui::CChartsDlg> m_pUi;
     const CReadings &m_readings;
     CCommandQueue &m_commands;
+    std::unique_ptr<IWindowDialogs> m_pOwnDialogs;
     IWindowDialogs *m_pDialogs;
     CSpectrumPlot *m_pSpectrum;
     CTrendPlot *m_pTrend;
@@ -79,6 +96,11 @@ private:
     std::unique_ptr<CCsvLogFile> m_pCsvLog; // null while no log is written
     QString m_strCsvPath;
     bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window
+    ReportMaker m_fnMakeReport;
+    std::unique_ptr<CReportTask> m_pReport; // while the logs are read
+    QString m_strReportTitle;
+    QTimer *m_pReportPoll;
+    bool m_bReportAsked = false; // waits for the main window's command, or writes
     const QWidget *m_pPlacedBeside = nullptr; // the owner, until the real frame is placed
     int m_nFrameChecks = 0;
 };

@@ -74,6 +74,23 @@ inline QString CsvWriteFailed(const QString &strPath, const QString &strReason)
         .arg(QDir::toNativeSeparators(strPath), strReason);
 }
 
+// The supply-quality report made from CSV logs.
+inline QString ReportLogsFilter() { return QStringLiteral("Журнал CSV (*.csv)"); }
+inline QString ReportPdfFilter() { return QStringLiteral("Документ PDF (*.pdf)"); }
+inline QString ReportNewName() { return QStringLiteral("Отчёт.pdf"); }
+inline QString ReportReading() { return QStringLiteral("Чтение журналов для отчёта…"); }
+inline QString ReportOpenFailed(const QString &strPath)
+{
+    return QStringLiteral("Отчёт записан в %1, но открыть его не удалось: "
+                          "в системе не нашлось программы для просмотра PDF.")
+        .arg(QDir::toNativeSeparators(strPath));
+}
+inline QString ReportPeriodTitle() { return QStringLiteral("Период отчёта"); }
+inline QString ReportWholeSpan() { return QStringLiteral("Весь период журналов"); }
+inline QString ReportFrom() { return QStringLiteral("С начала суток"); }
+inline QString ReportTo() { return QStringLiteral("по конец суток"); }
+inline QString ReportWeekHint() { return QStringLiteral("EN 50160 оценивает неделю: семь суток подряд."); }
+
 inline QString LimitsProblems(const QStringList &problems)
 {
     return QStringLiteral("В файле пределов есть ошибки; вместо того, что не удалось прочитать, "

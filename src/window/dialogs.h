@@ -5,7 +5,9 @@
 
 #include "link/operator.h"
 
+#include <QDate>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 enum class EMsgButtons { Ok, YesNo };
@@ -19,6 +21,15 @@ struct SFileDialog {
     QString strFilter;
 };
 
+// The period of a supply-quality report: the logs' whole span, or from the
+// start of one local date to the end of another.
+struct SReportPeriod {
+    bool bWhole = true;
+    QDate from;
+    QDate to;
+    bool operator==(const SReportPeriod &) const = default;
+};
+
 class IWindowDialogs {
 public:
     virtual ~IWindowDialogs() = default;
@@ -30,6 +41,8 @@ public:
     // Full path of the chosen file, empty when the operator cancels.
     virtual QString SaveFileName(const SFileDialog &dialog) = 0;
     virtual QString OpenFileName(const SFileDialog &dialog) = 0;
+    // Full paths of the existing files chosen, none when the operator cancels.
+    virtual QStringList OpenFileNames(const SFileDialog &dialog) = 0;
     virtual void About() = 0;
 
     // The box shown while the meter takes its time. Update returns false
@@ -37,4 +50,14 @@ public:
     virtual void ProgressShow() = 0;
     virtual bool ProgressUpdate(qint64 nBytesReceived) = 0;
     virtual void ProgressHide() = 0;
+
+    // The report's period, shown as period holds it; false when cancelled.
+    virtual bool ReportPeriod(SReportPeriod &period) = 0;
+    // The bar shown while the logs of a report are read, in thousandths of
+    // their bytes. Update returns false once the operator has asked to cancel.
+    virtual void ReportProgressShow() = 0;
+    virtual bool ReportProgressUpdate(int nPermille) = 0;
+    virtual void ReportProgressHide() = 0;
+    // The file in the desktop's viewer for its kind; false when none opens it.
+    virtual bool OpenDocument(const QString &strPath) = 0;
 };

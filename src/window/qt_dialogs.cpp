@@ -2,18 +2,23 @@
 
 #include "window/about_dlg.h"
 #include "window/access_dlg.h"
+#include "window/charts_text.h"
+#include "window/report_period_dlg.h"
 #include "window/window_text.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QUrl>
 
 CQtDialogs::CQtDialogs(QWidget *pOwner, QString strTitle) : m_pOwner(pOwner), m_strTitle(std::move(strTitle)) {}
 
 CQtDialogs::~CQtDialogs()
 {
     ProgressHide();
+    ReportProgressHide();
 }
 
 EMsgAnswer CQtDialogs::Message(const QString &strText, EMsgIcon icon, EMsgButtons buttons)
@@ -114,4 +119,57 @@ bool CQtDialogs::ProgressUpdate(qint64 nBytesReceived)
 void CQtDialogs::ProgressHide()
 {
     delete m_pProgress.data();
+}
+
+QStringList CQtDialogs::OpenFileNames(const SFileDialog &fileDialog)
+{
+    QFileDialog dialog(m_pOwner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(fileDialog.strFilter);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+bool CQtDialogs::ReportPeriod(SReportPeriod &period)
+{
+    CReportPeriodDlg dialog(m_pOwner, period);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    period = dialog.Period();
+    return true;
+}
+
+void CQtDialogs::ReportProgressShow()
+{
+    ReportProgressHide();
+    m_pReportProgress = new QProgressDialog(ChartsText::ReportReading(), WindowText::Cancel(), 0, 1000, m_pOwner);
+    m_pReportProgress->setWindowTitle(m_strTitle);
+    // Not modal: the meter may be read meanwhile, in either window.
+    m_pReportProgress->setWindowModality(Qt::NonModal);
+    m_pReportProgress->setMinimumDuration(0);
+    m_pReportProgress->setAutoClose(false);
+    m_pReportProgress->setAutoReset(false);
+    m_pReportProgress->show();
+}
+
+bool CQtDialogs::ReportProgressUpdate(int nPermille)
+{
+    if (!m_pReportProgress)
+        return true;
+    if (m_pReportProgress->wasCanceled())
+        return false;
+    m_pReportProgress->setValue(nPermille);
+    return true;
+}
+
+void CQtDialogs::ReportProgressHide()
+{
+    delete m_pReportProgress.data();
+}
+
+bool CQtDialogs::OpenDocument(const QString &strPath)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(strPath));
 }

@@ -23,6 +23,12 @@ public:
     void ProgressShow() override;
     bool ProgressUpdate(qint64 nBytesReceived) override;
     void ProgressHide() override;
+    QStringList OpenFileNames(const SFileDialog &dialog) override;
+    bool ReportPeriod(SReportPeriod &period) override;
+    void ReportProgressShow() override;
+    bool ReportProgressUpdate(int nPermille) override;
+    void ReportProgressHide() override;
+    bool OpenDocument(const QString &strPath) override;
 
 private:
     QString FileName(const SFileDialog &dialog, bool bSave);
@@ -30,4 +36,5 @@ private:
     QWidget *m_pOwner;
     QString m_strTitle;
     QPointer<QProgressDialog> m_pProgress;
+    QPointer<QProgressDialog> m_pReportProgress;
 };

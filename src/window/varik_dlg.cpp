@@ -276,7 +276,7 @@ void CVarikDlg::OnRefreshPorts()
 void CVarikDlg::OnCharts()
 {
     if (!m_pCharts) {
-        m_pCharts = new CChartsDlg(this, m_readings, m_commands, m_pDialogs);
+        m_pCharts = new CChartsDlg(this, m_readings, m_commands, m_pOwnDialogs ? nullptr : m_pDialogs);
         connect(m_pCharts, &CChartsDlg::CsvLogStateChanged, this, &CVarikDlg::ShowCsvLogState);
         m_pCharts->MoveBeside(*this);
     }

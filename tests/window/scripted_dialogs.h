@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 struct SShownBox {
     QString strText;
@@ -33,6 +34,19 @@ public:
     QList<SFileDialog> fileDialogs;
     std::function<void()> onFileDialog; // called as a file dialog opens
     int nAbout = 0;
+    QStringList openPaths; // several files; none: the operator cancels
+
+    // The report's period: what the dialog was shown, and the operator's
+    // answer (none cancels).
+    QList<SReportPeriod> periodsShown;
+    std::optional<SReportPeriod> periodAnswer = SReportPeriod{};
+    // The report's progress bar: each value shown; true from cancelReport cancels.
+    QList<int> reportProgress;
+    int nReportProgressShown = 0;
+    bool bReportProgressVisible = false;
+    std::function<bool(int)> cancelReport;
+    QStringList documentsOpened;
+    bool bDocumentOpens = true;
 
     int nProgressShown = 0;
     bool bProgressVisible = false;
@@ -72,6 +86,14 @@ public:
         return strOpenPath;
     }
 
+    QStringList OpenFileNames(const SFileDialog &dialog) override
+    {
+        fileDialogs.append(dialog);
+        if (onFileDialog)
+            onFileDialog();
+        return openPaths;
+    }
+
     void About() override { ++nAbout; }
 
     void ProgressShow() override
@@ -92,4 +114,33 @@ public:
     }
 
     void ProgressHide() override { bProgressVisible = false; }
+
+    bool ReportPeriod(SReportPeriod &period) override
+    {
+        periodsShown.append(period);
+        if (!periodAnswer)
+            return false;
+        period = *periodAnswer;
+        return true;
+    }
+
+    void ReportProgressShow() override
+    {
+        ++nReportProgressShown;
+        bReportProgressVisible = true;
+    }
+
+    bool ReportProgressUpdate(int nPermille) override
+    {
+        reportProgress.append(nPermille);
+        return !(cancelReport && cancelReport(nPermille));
+    }
+
+    void ReportProgressHide() override { bReportProgressVisible = false; }
+
+    bool OpenDocument(const QString &strPath) override
+    {
+        documentsOpened.append(strPath);
+        return bDocumentOpens;
+    }
 };

@@ -1,0 +1,347 @@
+// The logs are read in blocks of a megabyte; a row is parsed where it lies
+// in the block, and only the columns the report judges are turned into
+// numbers. A week of per-second rows is a gigabyte: nothing of a row is kept
+// once it has been added to its interval.
+#include "files/report_logs.h"
+
+#include "data/csv_log.h"
+#include "data/report_intervals.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr qint64 BLOCK_BYTES = 1 << 20;
+// A row of either list is a few kilobytes: a line as long as a block is no row.
+constexpr qint64 MAX_LINE_BYTES = BLOCK_BYTES;
+constexpr std::size_t MAX_NAMED_BAD_ROWS = 10;
+
+QString Shown(const QString &strPath)
+{
+    return QDir::toNativeSeparators(strPath);
+}
+
+QString ListName(EDataSet set)
+{
+    return set == EDataSet::Minute ? QStringLiteral("Минута") : QStringLiteral("Секунда");
+}
+
+SReportOutcome Failure(EReportFailure eFailure, const QString &strError)
+{
+    SReportOutcome outcome;
+    outcome.eFailure = eFailure;
+    outcome.strError = strError;
+    return outcome;
+}
+
+SReportOutcome Unreadable(const QString &strPath, const QFile &file)
+{
+    return Failure(EReportFailure::LogUnreadable,
+                   QStringLiteral("%1: файл не читается (%2)").arg(Shown(strPath), file.errorString()));
+}
+
+struct SLog {
+    QString strPath;
+    EDataSet eSet = EDataSet::Minute;
+};
+
+// The list whose log the first line heads; none for any other line.
+std::optional<EDataSet> ListOfHeader(const QByteArray &firstLine)
+{
+    for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute})
+        if (firstLine == CsvHeader(eSet))
+            return eSet;
+    return std::nullopt;
+}
+
+// Opens every log and reads its header, so that a wrong file is told before
+// the long read of the others.
+SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint64 &nTotalBytes)
+{
+    const qint64 nLongestHeader = std::max(CsvHeader(EDataSet::Second).size(), CsvHeader(EDataSet::Minute).size());
+    for (const QString &strPath : paths) {
+        QFile file(strPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return Unreadable(strPath, file);
+        const QByteArray firstLine = file.readLine(nLongestHeader + 1);
+        if (file.error() != QFileDevice::NoError)
+            return Unreadable(strPath, file);
+        const std::optional<EDataSet> set = ListOfHeader(firstLine);
+        if (!set)
+            return Failure(EReportFailure::NotALog,
+                           QStringLiteral("%1: не журнал CSV списка «Секунда» или «Минута»: первая строка "
+                                          "не заголовок такого журнала")
+                               .arg(Shown(strPath)));
+        if (!logs.empty() && *set != logs.front().eSet)
+            return Failure(EReportFailure::NotALog,
+                           QStringLiteral("%1: журнал списка «%2», а %3 - журнал списка «%4»; отчёт "
+                                          "составляется по журналам одного списка")
+                               .arg(Shown(strPath), ListName(*set), Shown(logs.front().strPath),
+                                    ListName(logs.front().eSet)));
+        logs.push_back({strPath, *set});
+        nTotalBytes += file.size();
+    }
+    return {};
+}
+
+// The rows of the logs, one at a time, into the intervals of the period.
+class CRowReader {
+public:
+    CRowReader(EDataSet eSet, std::vector<SReportRow> &rows, qint64 nFirstInterval, qint64 nEndInterval)
+        : m_nFirstInterval(nFirstInterval), m_nEndInterval(nEndInterval), m_tally(Means(rows)),
+          m_values(rows.size())
+    {
+        const QByteArray header = CsvHeader(eSet).chopped(1);
+        const QList<QByteArray> names = header.split(',');
+        m_nFields = int(names.size());
+        m_rowOfField.assign(names.size(), -1);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            m_rowOfField[std::size_t(names.indexOf(rows[i].strColumn.toUtf8()))] = int(i);
+    }
+
+    enum class ETaken { Taken, Duplicate, Outside, Bad };
+
+    // One line without its line feed.
+    ETaken Take(const char *p, const char *pEnd)
+    {
+        const char *pComma = static_cast<const char *>(std::memchr(p, ',', std::size_t(pEnd - p)));
+        if (!pComma)
+            return ETaken::Bad;
+        const std::optional<SLogTime> time = ParseLogTime(std::string_view(p, std::size_t(pComma - p)));
+        if (!time)
+            return ETaken::Bad;
+        const qint64 nInterval = IntervalOf(time->nUtcSeconds);
+        if (nInterval < m_nFirstInterval || nInterval >= m_nEndInterval)
+            return ETaken::Outside;
+        if (!ReadValues(pComma + 1, pEnd))
+            return ETaken::Bad;
+        if (!m_tally.Add(time->nUtcSeconds, m_values.data()))
+            return ETaken::Duplicate;
+        if (time->nUtcSeconds < m_nEarliest) {
+            m_nEarliest = time->nUtcSeconds;
+            m_nEarliestOffset = time->nOffsetSeconds;
+        }
+        return ETaken::Taken;
+    }
+
+    const CIntervalTally &Tally() const { return m_tally; }
+    bool HasRows() const { return !m_tally.Intervals().empty(); }
+    qint64 FirstInterval() const { return m_tally.Intervals().begin()->first; }
+    qint64 LastInterval() const { return m_tally.Intervals().rbegin()->first; }
+    int EarliestOffset() const { return m_nEarliestOffset; }
+
+private:
+    static std::vector<EIntervalMean> Means(const std::vector<SReportRow> &rows)
+    {
+        std::vector<EIntervalMean> means;
+        for (const SReportRow &row : rows)
+            means.push_back(IntervalMeanOf(row));
+        return means;
+    }
+
+    // The fields after the time: as many as the header names, the judged
+    // ones numbers.
+    bool ReadValues(const char *p, const char *pEnd)
+    {
+        int nField = 1;
+        for (;;) {
+            const char *pFieldEnd = static_cast<const char *>(std::memchr(p, ',', std::size_t(pEnd - p)));
+            if (!pFieldEnd)
+                pFieldEnd = pEnd;
+            if (nField >= m_nFields)
+                return false;
+            const int nRow = m_rowOfField[std::size_t(nField)];
+            if (nRow >= 0) {
+                double &dValue = m_values[std::size_t(nRow)];
+                const auto result = std::from_chars(p, pFieldEnd, dValue);
+                if (result.ec != std::errc() || result.ptr != pFieldEnd || !std::isfinite(dValue))
+                    return false;
+            }
+            ++nField;
+            if (pFieldEnd == pEnd)
+                break;
+            p = pFieldEnd + 1;
+        }
+        return nField == m_nFields;
+    }
+
+    qint64 m_nFirstInterval;
+    qint64 m_nEndInterval;
+    CIntervalTally m_tally;
+    std::vector<double> m_values;
+    int m_nFields = 0;
+    std::vector<int> m_rowOfField; // the judged row of each field, or -1
+    qint64 m_nEarliest = std::numeric_limits<qint64>::max();
+    int m_nEarliestOffset = 0;
+};
+
+class CLogPass {
+public:
+    CLogPass(CRowReader &reader, SSupplyReport &report, const ReportProgress &progress, qint64 nTotalBytes)
+        : m_reader(reader), m_report(report), m_progress(progress), m_nTotalBytes(nTotalBytes),
+          m_buffer(std::size_t(BLOCK_BYTES + MAX_LINE_BYTES))
+    {
+    }
+
+    // Every row of the file after its header; a failure when it cannot be
+    // read to its end or the progress asks to stop.
+    SReportOutcome Read(const QString &strPath)
+    {
+        QFile file(strPath);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return Unreadable(strPath, file);
+        m_strPath = strPath;
+        m_nLine = 1;
+        m_bSkipping = false;
+        char *pBuffer = m_buffer.data();
+        qint64 nCarried = 0;
+        for (;;) {
+            const qint64 nRead = file.read(pBuffer + nCarried, BLOCK_BYTES);
+            if (nRead < 0)
+                return Unreadable(strPath, file);
+            if (nRead == 0)
+                break;
+            m_nBytesRead += nRead;
+            const char *pEnd = pBuffer + nCarried + nRead;
+            const char *pRest = TakeLines(pBuffer, pEnd);
+            nCarried = pEnd - pRest;
+            if (!m_bSkipping && nCarried >= MAX_LINE_BYTES) {
+                Count(CRowReader::ETaken::Bad);
+                m_bSkipping = true;
+            }
+            if (m_bSkipping)
+                nCarried = 0;
+            std::memmove(pBuffer, pRest, std::size_t(nCarried));
+            if (m_progress && !m_progress(m_nBytesRead, m_nTotalBytes))
+                return Failure(EReportFailure::Cancelled, QStringLiteral("Отчёт прерван."));
+        }
+        // A last row without its line feed (a log being written) is still a row.
+        if (nCarried > 0 && !m_bSkipping)
+            TakeLine(pBuffer, pBuffer + nCarried);
+        return {};
+    }
+
+private:
+    // The whole lines of [p, pEnd); returns where the last, unfinished one starts.
+    const char *TakeLines(const char *p, const char *pEnd)
+    {
+        while (const char *pFeed = static_cast<const char *>(std::memchr(p, '\n', std::size_t(pEnd - p)))) {
+            if (m_bSkipping)
+                m_bSkipping = false;
+            else
+                TakeLine(p, pFeed);
+            ++m_nLine;
+            p = pFeed + 1;
+        }
+        return p;
+    }
+
+    void TakeLine(const char *p, const char *pEnd)
+    {
+        if (m_nLine > 1) // the header, checked before
+            Count(m_reader.Take(p, pEnd));
+    }
+
+    void Count(CRowReader::ETaken eTaken)
+    {
+        switch (eTaken) {
+        case CRowReader::ETaken::Taken:
+            ++m_report.nRowsRead;
+            break;
+        case CRowReader::ETaken::Duplicate:
+            ++m_report.nDuplicateRows;
+            break;
+        case CRowReader::ETaken::Bad:
+            ++m_report.nBadRows;
+            if (m_report.firstBadRows.size() < MAX_NAMED_BAD_ROWS)
+                m_report.firstBadRows.push_back({Shown(m_strPath), m_nLine});
+            break;
+        case CRowReader::ETaken::Outside:
+            break;
+        }
+    }
+
+    CRowReader &m_reader;
+    SSupplyReport &m_report;
+    const ReportProgress &m_progress;
+    qint64 m_nTotalBytes;
+    qint64 m_nBytesRead = 0;
+    std::vector<char> m_buffer;
+    QString m_strPath;
+    qint64 m_nLine = 1;
+    bool m_bSkipping = false; // within a line too long to be a row
+};
+
+// The 10-minute intervals that start within [nFromMsecs, nToMsecs).
+qint64 FirstIntervalFrom(qint64 nMsecs)
+{
+    const qint64 nSeconds = nMsecs / 1000 - (nMsecs % 1000 < 0 ? 1 : 0);
+    const qint64 nInterval = IntervalOf(nSeconds);
+    return nInterval * INTERVAL_SECONDS * 1000 < nMsecs ? nInterval + 1 : nInterval;
+}
+
+} // namespace
+
+SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &progress)
+{
+    if (request.from && request.to && *request.to < *request.from)
+        return Failure(EReportFailure::BadPeriod,
+                       QStringLiteral("Конец периода (%1) раньше его начала (%2)")
+                           .arg(request.to->toString(Qt::ISODate), request.from->toString(Qt::ISODate)));
+    std::vector<SLog> logs;
+    qint64 nTotalBytes = 0;
+    SReportOutcome outcome = CheckLogs(request.logs, logs, nTotalBytes);
+    if (outcome.eFailure != EReportFailure::None)
+        return outcome;
+
+    SSupplyReport &report = outcome.report;
+    report.eSet = logs.empty() ? EDataSet::Minute : logs.front().eSet;
+    const QStringList columns = QString::fromUtf8(CsvHeader(report.eSet).chopped(1)).split(u',');
+    report.rows = JudgedRows(columns, request.limits);
+
+    // Without dates the period is the logs' span, known once they are read.
+    qint64 nFirstInterval = std::numeric_limits<qint64>::min();
+    qint64 nEndInterval = std::numeric_limits<qint64>::max();
+    if (request.from) {
+        const QDateTime start = request.from->startOfDay();
+        report.nFromMsecs = start.toMSecsSinceEpoch();
+        report.nOffsetSeconds = start.offsetFromUtc();
+        nFirstInterval = FirstIntervalFrom(report.nFromMsecs);
+    }
+    if (request.to) {
+        report.nToMsecs = request.to->addDays(1).startOfDay().toMSecsSinceEpoch();
+        nEndInterval = FirstIntervalFrom(report.nToMsecs);
+    }
+
+    CRowReader reader(report.eSet, report.rows, nFirstInterval, nEndInterval);
+    CLogPass pass(reader, report, progress, nTotalBytes);
+    for (const SLog &log : logs) {
+        SReportOutcome read = pass.Read(log.strPath);
+        if (read.eFailure != EReportFailure::None)
+            return read;
+    }
+
+    // No row in a period open on one side leaves it empty at the other.
+    if (!request.to) {
+        nEndInterval = reader.HasRows() ? reader.LastInterval() + 1 : request.from ? nFirstInterval : 0;
+        report.nToMsecs = nEndInterval * INTERVAL_SECONDS * 1000;
+    }
+    if (!request.from) {
+        nFirstInterval = reader.HasRows() ? reader.FirstInterval() : nEndInterval;
+        report.nFromMsecs = nFirstInterval * INTERVAL_SECONDS * 1000;
+        report.nOffsetSeconds = reader.EarliestOffset();
+    }
+    // A week of the calendar is a week, even when the clocks change within it.
+    report.bWeek = request.from && request.to ? request.from->daysTo(*request.to) == 6
+                                              : report.nToMsecs - report.nFromMsecs == qint64(7) * 86400 * 1000;
+    JudgeIntervals(report, reader.Tally(), nFirstInterval, nEndInterval);
+    return outcome;
+}

@@ -1,0 +1,40 @@
+// Making a supply-quality report from CSV log files: each file read once,
+// in pieces, so memory does not grow with the logs' size.
+#pragma once
+
+#include "data/supply_limits.h"
+#include "data/supply_report.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+struct SReportRequest {
+    QStringList logs;          // in any order; may overlap
+    std::optional<QDate> from; // local dates; none: the logs' whole span
+    std::optional<QDate> to;
+    CLimits limits = CLimits::Defaults();
+};
+
+enum class EReportFailure {
+    None,
+    LogUnreadable, // a missing or unreadable file (varik-cli exits 1)
+    NotALog,       // a header of neither list, or logs of both (exit 2)
+    BadPeriod,     // --to before --from (exit 2)
+    Cancelled,
+};
+
+struct SReportOutcome {
+    EReportFailure eFailure = EReportFailure::None;
+    QString strError; // the message, naming the file; empty on success
+    SSupplyReport report;
+};
+
+// Bytes read so far of the logs' total; returns false to stop (Cancelled).
+// Called now and then from the thread MakeReport runs on.
+using ReportProgress = std::function<bool(qint64 nRead, qint64 nTotal)>;
+
+SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &progress = {});

@@ -65,6 +65,8 @@ const SSwitch g_aSwitches[] = {
          b.bPaced = true;
          return true;
      }},
+    {"slow-reply", "n", "Send replies without data (echo, unlock answer, status) one byte every <n> ms.",
+     [](SMeterBehaviour &b, const QString &v) { return ToCount(v, &b.nSlowReplyMs); }},
     {"silent", nullptr, "Take requests, answer nothing.",
      [](SMeterBehaviour &b, const QString &) {
          b.bSilent = true;

@@ -33,6 +33,10 @@ public:
     // READ_INTERVAL_MS after the last byte once one has come. Returns the
     // count that came.
     virtual quint32 Read(quint8 *pBuffer, quint32 n) = 0;
+    // Up to n bytes that are waiting or come within nMs; returns as soon as
+    // n have come. For the moment after a reply, when the meter should be
+    // quiet or send at most the byte it adds to some replies.
+    virtual quint32 Listen(quint8 *pBuffer, quint32 n, int nMs) = 0;
 
     // Discards what waits to be sent or to be read.
     virtual void PurgeOutput() = 0;

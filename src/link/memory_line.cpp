@@ -24,6 +24,9 @@ QStringList CMemoryLine::Log() const
         case ELineEvent::Write: lines << QStringLiteral("write %1").arg(e.nCount); break;
         case ELineEvent::Pause: lines << QStringLiteral("pause %1").arg(e.nCount); break;
         case ELineEvent::Read: lines << QStringLiteral("read %1: %2").arg(e.nCount).arg(e.bytes.size()); break;
+        case ELineEvent::Listen:
+            lines << QStringLiteral("listen %1 ms: %2").arg(e.nCount).arg(e.bytes.size());
+            break;
         case ELineEvent::Cancel: lines << QStringLiteral("cancel"); break;
         }
     }
@@ -65,6 +68,9 @@ bool CMemoryLine::Open(QString strName, quint32 nRate)
     m_bOpen = true;
     m_nRate = nRate;
     m_nReceived = 0;
+    // What came while the line was closed went nowhere.
+    while (!m_arrivals.isEmpty() && m_arrivals.first().nAtMs <= m_nNowMs)
+        m_arrivals.removeFirst();
     Record(ELineEvent::Open);
     return true;
 }
@@ -73,10 +79,9 @@ void CMemoryLine::Close()
 {
     if (!m_bOpen)
         return;
-    // What the meter still sends goes nowhere.
+    // The meter sends on regardless; Open drops what came in between.
     m_bOpen = false;
     m_bRequestWritten = false;
-    m_arrivals.clear();
     m_input.clear();
     Record(ELineEvent::Close);
 }
@@ -131,16 +136,25 @@ quint32 CMemoryLine::Take(quint8 *pBuffer, quint32 n)
 
 quint32 CMemoryLine::Read(quint8 *pBuffer, quint32 n)
 {
+    return Receive(ELineEvent::Read, pBuffer, n, ReadTotalMs(m_nRate, n), true);
+}
+
+quint32 CMemoryLine::Listen(quint8 *pBuffer, quint32 n, int nMs)
+{
+    return Receive(ELineEvent::Listen, pBuffer, n, nMs, false);
+}
+
+quint32 CMemoryLine::Receive(ELineEvent kind, quint8 *pBuffer, quint32 n, qint64 nTotalMs, bool bInterval)
+{
     if (!m_bOpen)
         return 0;
     StartReply();
 
     const qsizetype nEvent = m_events.size();
-    Record(ELineEvent::Read, int(n));
+    Record(kind, int(kind == ELineEvent::Read ? n : nTotalMs));
 
     // The same waits as the serial port's, on the virtual clock.
     const qint64 nStartMs = m_nNowMs;
-    const qint64 nTotalMs = ReadTotalMs(m_nRate, n);
     qint64 nLastByteMs = -1;
     quint32 nGot = 0;
     while (nGot < n) {
@@ -153,7 +167,7 @@ quint32 CMemoryLine::Read(quint8 *pBuffer, quint32 n)
             continue;
         }
         qint64 nLeftMs = nTotalMs - (m_nNowMs - nStartMs);
-        if (nLastByteMs >= 0)
+        if (bInterval && nLastByteMs >= 0)
             nLeftMs = std::min<qint64>(nLeftMs, READ_INTERVAL_MS - (m_nNowMs - nLastByteMs));
         if (nLeftMs <= 0)
             break;
@@ -179,6 +193,7 @@ void CMemoryLine::PurgeInput()
 {
     if (!m_bOpen)
         return;
+    Arrive();
     m_input.clear();
     Record(ELineEvent::PurgeInput);
 }

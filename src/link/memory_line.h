@@ -25,12 +25,12 @@ struct SReply {
     static SReply Now(const QByteArray &bytes) { return {{{0, bytes}}}; }
 };
 
-enum class ELineEvent { Open, OpenRefused, Close, PurgeOutput, PurgeInput, Write, Pause, Read, Cancel };
+enum class ELineEvent { Open, OpenRefused, Close, PurgeOutput, PurgeInput, Write, Pause, Read, Listen, Cancel };
 
 struct SLineEvent {
     ELineEvent kind;
     qint64 nAtMs;     // virtual time when the call began
-    int nCount;       // bytes written, bytes a read wanted, ms a pause asked for
+    int nCount;       // bytes written, bytes a read wanted, ms a pause or a listen asked for
     QByteArray bytes; // bytes written, bytes a read got
 };
 
@@ -39,6 +39,8 @@ public:
     // ---- the far end ----------------------------------------------------
     // Each request written is answered by the next reply in the queue, from
     // the first read after it on; with the queue empty the meter is silent.
+    // A reply goes on when the line is closed: what comes meanwhile is lost,
+    // what comes after the next open is there to be read.
     void QueueReply(const SReply &reply) { m_replies.append(reply); }
     int RepliesLeft() const { return int(m_replies.size()); }
     // A stream the meter sends as fast as it is read, from the first read
@@ -52,7 +54,8 @@ public:
     // ---- what happened ---------------------------------------------------
     qint64 NowMs() const { return m_nNowMs; }
     const QList<SLineEvent> &Events() const { return m_events; }
-    // One line per event: "open", "write 24", "pause 100", "read 24: 0", ...
+    // One line per event: "open", "write 24", "pause 100", "read 24: 0",
+    // "listen 4 ms: 0", ...
     QStringList Log() const;
     // Each run of writes with nothing in between is one frame.
     QList<QByteArray> Frames() const;
@@ -67,6 +70,7 @@ public:
     int Write(const quint8 *pBytes, int n) override;
     int WriteByte(quint8 b) override { return Write(&b, 1); }
     quint32 Read(quint8 *pBuffer, quint32 n) override;
+    quint32 Listen(quint8 *pBuffer, quint32 n, int nMs) override;
     void PurgeOutput() override;
     void PurgeInput() override;
     bool Pause(int nMs) override;
@@ -86,6 +90,9 @@ private:
     // Moves what has arrived by now into the input buffer.
     void Arrive();
     quint32 Take(quint8 *pBuffer, quint32 n);
+    // Up to n bytes within nTotalMs, and with bInterval no longer than
+    // READ_INTERVAL_MS after the last byte; recorded as a kind event.
+    quint32 Receive(ELineEvent kind, quint8 *pBuffer, quint32 n, qint64 nTotalMs, bool bInterval);
     // As the serial port: asks the operator at most once a wait slice.
     bool KeepWaiting();
 

@@ -18,6 +18,11 @@ constexpr int REFUSAL_PAUSE_MS = 3000;
 constexpr int MAX_SENDS = 3;
 // What follows the header of a reply without payload: checksum, maybe a tail.
 constexpr int MAX_REPLY_TAIL = 2;
+// Bits on the wire for one byte: start, 8 data, stop.
+constexpr int BITS_PER_BYTE = 10;
+// Room for a USB adapter's and the system's delays between the wire and the
+// link when bytes follow each other closely.
+constexpr int LATE_BYTE_MARGIN_MS = 3;
 
 quint16 StatusOf(const quint8 *pHeader)
 {
@@ -93,6 +98,20 @@ bool CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
     return m_pLine->Pause(REPLY_DELAY_MS);
 }
 
+int CMeterLink::LateByteWindowMs(quint32 nRate)
+{
+    if (nRate == 0)
+        return LATE_BYTE_MARGIN_MS;
+    const quint32 nTwoBytesMs = (2u * BITS_PER_BYTE * 1000u + nRate - 1) / nRate;
+    return int(nTwoBytesMs) + LATE_BYTE_MARGIN_MS;
+}
+
+bool CMeterLink::LateByteCame()
+{
+    quint8 nByte = 0;
+    return m_pLine->Listen(&nByte, 1, LateByteWindowMs(quint32(m_nBaudRate))) > 0;
+}
+
 bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                          const quint8 *pPayload, quint16 nPayloadLength)
 {
@@ -133,9 +152,20 @@ bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, qui
             // line has gone quiet already, so nothing is gained by waiting.
             if (nGot == nWanted) {
                 quint8 nReplyChecksum = 0;
-                m_pLine->Read(&nReplyChecksum, 1);
+                const bool bChecksumCame = m_pLine->Read(&nReplyChecksum, 1) == 1;
                 if (m_pLine->IsCancelled())
                     return false;
+                // Nothing follows a data reply. A byte that does means the
+                // reply was read one byte late (a late byte of an earlier
+                // reply came first), so every value in it would be shifted.
+                const bool bOutOfStep = bChecksumCame && LateByteCame();
+                if (m_pLine->IsCancelled())
+                    return false;
+                if (bOutOfStep) {
+                    Show(LinkText::LineError(), EMsgIcon::Stop);
+                    m_pLine->Close();
+                    return false;
+                }
             }
             m_pLine->Close();
             return true;
@@ -191,6 +221,13 @@ bool CMeterLink::CheckConnection()
     }
     if (std::equal(m_header, m_header + HEADER_SIZE, aReply) && aReply[HEADER_SIZE] == nChecksum) {
         m_nReplyTail = n == quint32(HEADER_SIZE + 1) ? 1 : 2;
+        // The unlock follows at once: a tail byte slower than the read must
+        // not become the first byte of its answer.
+        if (m_nReplyTail == 1) {
+            LateByteCame();
+            if (m_pLine->IsCancelled())
+                return false;
+        }
         m_pLine->Close();
         return true;
     }
@@ -245,6 +282,14 @@ bool CMeterLink::Unlock(bool bShowMessage, QString strPassword)
             Show(LinkText::Channel(), EMsgIcon::Exclamation);
             m_pLine->Close();
             return false;
+        }
+        // A meter may add a tail byte, whatever the check found, and send it
+        // after the read has stopped. Dropped here, it cannot reach the next
+        // request's reply, which would then be read one byte late.
+        if (n == quint32(HEADER_SIZE + 1)) {
+            LateByteCame();
+            if (m_pLine->IsCancelled())
+                return false;
         }
 
         switch (StatusOf(aAnswer)) {

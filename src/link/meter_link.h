@@ -44,6 +44,11 @@ public:
         return FrameChecksum(pHeader, nHeader, pPayload, nPayload);
     }
 
+    // How long the link listens after a reply for a byte that may still
+    // follow it: two byte times at the rate, and a margin for the delays of
+    // the device and of the system between the wire and the link.
+    static int LateByteWindowMs(quint32 nRate);
+
     quint8 AccessLevel() const { return m_nAccessLevel; }
     quint8 ReplyTail() const { return m_nReplyTail; }
     const QString &Password() const { return m_strPassword; }
@@ -67,6 +72,8 @@ private:
     // port and gives the meter its moment. False when the port would not
     // open (reported) or the operator cancelled.
     bool SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
+    // Listens the short window after a reply; true when a byte came in it.
+    bool LateByteCame();
 
     quint8 m_nAccessLevel = 0;
     quint8 m_nReplyTail = 1;

@@ -152,10 +152,19 @@ int CSerialPort::Write(const quint8 *pBytes, int n)
 
 quint32 CSerialPort::Read(quint8 *pBuffer, quint32 n)
 {
+    return Receive(pBuffer, n, ReadTotalMs(m_nRate, n), true);
+}
+
+quint32 CSerialPort::Listen(quint8 *pBuffer, quint32 n, int nMs)
+{
+    return Receive(pBuffer, n, nMs, false);
+}
+
+quint32 CSerialPort::Receive(quint8 *pBuffer, quint32 n, qint64 nTotalMs, bool bInterval)
+{
     if (!m_bOpen || !m_hPort)
         return 0;
 
-    const qint64 nTotalMs = ReadTotalMs(m_nRate, n);
     QElapsedTimer total;
     total.start();
     QElapsedTimer sinceLastByte;
@@ -171,7 +180,7 @@ quint32 CSerialPort::Read(quint8 *pBuffer, quint32 n)
         }
 
         qint64 nLeftMs = nTotalMs - total.elapsed();
-        if (sinceLastByte.isValid())
+        if (bInterval && sinceLastByte.isValid())
             nLeftMs = std::min(nLeftMs, READ_INTERVAL_MS - sinceLastByte.elapsed());
         if (nLeftMs <= 0)
             break;

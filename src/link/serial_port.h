@@ -32,6 +32,7 @@ public:
     int Write(const quint8 *pBytes, int n) override;
     int WriteByte(quint8 b) override;
     quint32 Read(quint8 *pBuffer, quint32 n) override;
+    quint32 Listen(quint8 *pBuffer, quint32 n, int nMs) override;
 
     void PurgeOutput() override;
     void PurgeInput() override;
@@ -44,6 +45,9 @@ public:
 
 private:
     bool KeepWaiting();
+    // Up to n bytes within nTotalMs, and with bInterval no longer than
+    // READ_INTERVAL_MS after the last byte.
+    quint32 Receive(quint8 *pBuffer, quint32 n, qint64 nTotalMs, bool bInterval);
 
     std::unique_ptr<QSerialPort> m_hPort;
     bool m_bOpen = false;

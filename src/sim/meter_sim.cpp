@@ -446,6 +446,8 @@ QByteArray CMeterSim::SImpl::BuildReply(const QByteArray &request, SDevice &devi
 
 void CMeterSim::SImpl::Send(QByteArray reply, const SMeterBehaviour &b)
 {
+    const bool bWithData = reply.size() >= HEADER_SIZE
+        && RequestHeader::FromBytes(reinterpret_cast<const quint8 *>(reply.constData())).PayloadLength > 0;
     if (b.nReplyBytes >= 0 && b.nReplyBytes < reply.size())
         reply.truncate(b.nReplyBytes);
     const bool bHangup = b.nHangupAfter >= 0;
@@ -455,14 +457,21 @@ void CMeterSim::SImpl::Send(QByteArray reply, const SMeterBehaviour &b)
     if (LogFrames())
         LogFrame("->", reply);
 
-    if (b.bPaced) {
+    // The time from one byte to the next; none: all at once.
+    Clock::duration byteGap{};
+    if (b.nSlowReplyMs > 0 && !bWithData) {
+        byteGap = std::chrono::milliseconds(b.nSlowReplyMs);
+    } else if (b.bPaced) {
         // 10 bits a byte (start, 8 data, stop) at the speed the client set.
         termios tio{};
         tcgetattr(fdSlave, &tio);
-        const auto byteTime = std::chrono::duration<double>(10.0 / BitsPerSecond(cfgetospeed(&tio)));
+        byteGap = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(10.0 / BitsPerSecond(cfgetospeed(&tio))));
+    }
+    if (byteGap > Clock::duration::zero()) {
         const auto start = Clock::now();
         for (int i = 0; i < reply.size(); ++i) {
-            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(byteTime * (i + 1)));
+            std::this_thread::sleep_until(start + byteGap * (i + 1));
             if (!WriteAll(reply.constData() + i, 1))
                 break;
         }

@@ -18,6 +18,7 @@ struct SMeterBehaviour {
     bool bRequireUnlock = true; // data reads answer STATUS_LOCKED until unlocked
     bool bTailByte = false;     // one extra byte after the checksum of replies without payload
     bool bPaced = false;        // send replies at the line's baud rate (10 bits a byte)
+    int nSlowReplyMs = 0;       // > 0: replies without data go out one byte every this many ms
     bool bSilent = false;       // take requests, answer nothing
     bool bWrongEcho = false;    // the connection-check echo comes back with one byte changed
     int nForcedStatus = -1;     // >= 0: every data read is answered with this status and no data

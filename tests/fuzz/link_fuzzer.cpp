@@ -25,7 +25,8 @@
 // The seed corpus in corpus/link_fuzzer/ is written by make_link_corpus.py
 // in this folder, one input for each path worth starting from: a second
 // read after the first unlock, busy, locked then the data, a refused
-// password, the check's echo with and without the tail byte, a raw stream.
+// password, the check's echo with and without the tail byte, an unlock tail
+// too late for the read and a stray byte after a data reply, a raw stream.
 #include "link/frame.h"
 #include "link/link_messages.h"
 #include "link/memory_line.h"
@@ -185,7 +186,8 @@ void CheckFrames(const CMemoryLine &line, quint16 nDevice, quint8 nFeeder, ECall
 }
 
 // A read's success rests on a whole header with status 0, read after the
-// last data request went out, and the data read after it.
+// last data request went out, the data read after it, and no byte in the
+// listen after their checksum.
 void CheckReadSuccess(const CMemoryLine &line, quint8 nCommand, quint16 nWanted, const quint8 *pReply,
                       quint16 nLength)
 {
@@ -207,13 +209,18 @@ void CheckReadSuccess(const CMemoryLine &line, quint8 nCommand, quint16 nWanted,
     Require(i < events.size() && events[i].nCount == nWanted, "the data are read after the header");
     Require(nLength == events[i].bytes.size() && nLength <= nWanted, "the reply length is what the data read got");
     Require(std::memcmp(pReply, events[i].bytes.constData(), nLength) == 0, "the reply holds the bytes read");
+    while (++i < events.size())
+        Require(events[i].kind != ELineEvent::Listen || events[i].bytes.isEmpty(),
+                "nothing follows the checksum of a successful read");
 }
 
 // An unlock's third refusal ends without a message: the meter answered 17
-// and the link waited out its 3 s before letting go of the line.
+// and the link waited out its 3 s before letting go of the line. A listen for
+// a tail byte may stand between the answer and the wait.
 bool EndedOnThirdRefusal(const CMemoryLine &line)
 {
-    const QList<SLineEvent> &events = line.Events();
+    QList<SLineEvent> events = line.Events();
+    events.removeIf([](const SLineEvent &e) { return e.kind == ELineEvent::Listen; });
     const qsizetype n = events.size();
     return n >= 3 && events[n - 1].kind == ELineEvent::Close && events[n - 2].kind == ELineEvent::Pause
         && events[n - 2].nCount == 3000 && events[n - 3].kind == ELineEvent::Read

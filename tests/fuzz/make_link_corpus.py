@@ -68,6 +68,13 @@ def reply(data, delay_ms=0, fill_to=None):
     return bytes([flags, delay_ms // 8]) + struct.pack('<H', length) + data
 
 
+def with_late_byte(data, gap_ms, delay_ms=0):
+    """One reply record in two pieces: the data delay_ms after the request,
+    then one byte gap_ms after them."""
+    return (bytes([1, delay_ms // 8]) + struct.pack('<H', len(data)) + bytes([gap_ms // 4]) + struct.pack('<H', 1)
+            + data + b'\x00')
+
+
 def filled(pair):
     data, length = pair
     return reply(data, fill_to=length)
@@ -89,7 +96,11 @@ SEEDS = {
     'check_echo_tail_then_minute': setup([CHECK, UNLOCK_GIVEN | SHOW_MESSAGE, MINUTE], given=b'1111')
     + reply(echo(tail=True)) + reply(answer(0, tail=True)) + filled(data_reply(500)),
     'raw_stream_minute': setup([MINUTE], FIRST_LEVEL, flags=RAW_STREAM)
-    + answer(0) + header(status=0) + bytes(500) + b'\x00',
+    + answer(0, tail=True) + header(status=0) + bytes(500) + b'\x00',
+    'late_unlock_tail_minute': setup([MINUTE], FIRST_LEVEL) + with_late_byte(answer(0), 60, delay_ms=104)
+    + reply(header(status=0), delay_ms=104, fill_to=525),
+    'stray_after_minute': setup([MINUTE], FIRST_LEVEL) + reply(answer(0, tail=True))
+    + with_late_byte(header(status=0) + bytes(501), 4, delay_ms=104),
     'day_late_header': setup([DAY], FIRST_LEVEL) + reply(answer(0)) + reply(header(status=0), delay_ms=800, fill_to=2229),
     'silent_after_unlock': setup([SECOND], FIRST_LEVEL) + reply(answer(0)),
     'wait_cancelled': setup([SECOND], FIRST_LEVEL, cancel_at=3),

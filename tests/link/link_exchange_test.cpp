@@ -1,7 +1,8 @@
 // The meter link over a line in memory: every reply status and every short
 // reply, what the operator is shown, what goes out, and how long each
 // exchange takes on the line's virtual clock (at 9600 bit/s a read of n
-// bytes waits at most 10 * n + 1000 ms, and 200 ms after its last byte).
+// bytes waits at most 10 * n + 1000 ms, and 200 ms after its last byte; the
+// end of a whole data reply is listened to for LISTEN_MS more).
 #include "link/frame.h"
 #include "link/link_messages.h"
 #include "link/memory_line.h"
@@ -19,6 +20,8 @@ using SMessages = QList<SShown>;
 constexpr quint16 SECOND_SIZE = 1036;
 const QByteArray REPLY_CHECKSUM(1, '\x55'); // never compared, so any byte will do
 const QByteArray TAIL_BYTE(1, '\x00');
+// How long the link listens at 9600 bit/s for a byte after a reply.
+const int LISTEN_MS = CMeterLink::LateByteWindowMs(9600);
 
 // A request as the link sends it to device 1: header, payload, checksum.
 QByteArray Request(quint8 nCommand, quint8 nArgument, const QByteArray &payload = QByteArray())
@@ -136,12 +139,13 @@ TEST(LinkExchange, EveryStatusAndShortReply)
     } cases[] = {
         // Status 0: the data and their checksum follow the header.
         {"whole reply", {SecondReply()}, {}, 1, SECOND_SIZE, {}, {R},
-         {"read 24: 24", "read 1036: 1036", "read 1: 1"}, 100},
+         {"read 24: 24", "read 1036: 1036", "read 1: 1"}, 100 + LISTEN_MS},
         {"data short: no checksum is waited for", {SReply::Now(header + SecondData(100))}, {}, 1, 100, {}, {R},
          {"read 24: 24", "read 1036: 100"}, 100 + 200},
         {"checksum missing", {SReply::Now(header + SecondData())}, {}, 1, SECOND_SIZE, {}, {R},
          {"read 24: 24", "read 1036: 1036", "read 1: 0"}, 100 + 1010},
-        {"header late but within the read's wait", {After(1000, whole)}, {}, 1, SECOND_SIZE, {}, {R}, {}, 1000},
+        {"header late but within the read's wait", {After(1000, whole)}, {}, 1, SECOND_SIZE, {}, {R}, {},
+         1000 + LISTEN_MS},
         // Short headers.
         {"header of 23 bytes", {SReply::Now(header.left(23))}, {}, 0, 0, {noAnswer}, {R}, {"read 24: 23"},
          100 + 200},
@@ -161,18 +165,20 @@ TEST(LinkExchange, EveryStatusAndShortReply)
         // Status 15: the stored password goes out on the same line, then the
         // request again.
         {"locked, then the data", {locked, Answer(STATUS_OK), SecondReply()}, {}, 1, SECOND_SIZE, {}, {R, U, R},
-         {"read 24: 24", "read 2: 2", "read 25: 25", "read 24: 24", "read 1036: 1036", "read 1: 1"}, 300},
+         {"read 24: 24", "read 2: 2", "read 25: 25", "read 24: 24", "read 1036: 1036", "read 1: 1"},
+         300 + LISTEN_MS},
         {"locked without a tail byte: its rest is waited out",
          {Answer(STATUS_LOCKED, false), Answer(STATUS_OK), SecondReply()}, {}, 1, SECOND_SIZE, {}, {R, U, R},
-         {"read 24: 24", "read 2: 1", "read 25: 25", "read 24: 24", "read 1036: 1036", "read 1: 1"}, 500},
+         {"read 24: 24", "read 2: 1", "read 25: 25", "read 24: 24", "read 1036: 1036", "read 1: 1"},
+         500 + LISTEN_MS},
         {"locked three times: no fourth send",
          {locked, Answer(STATUS_OK), locked, Answer(STATUS_OK), locked, Answer(STATUS_OK)}, {}, 0, 0, {lineError},
          {R, U, R, U, R, U}, {}, 600},
         {"locked, unlock answers an odd status: taken as done", {locked, Answer(5), SecondReply()}, {}, 1,
-         SECOND_SIZE, {}, {R, U, R}, {}, 300},
+         SECOND_SIZE, {}, {R, U, R}, {}, 300 + LISTEN_MS},
         {"locked, password refused, Yes, accepted",
          {locked, Answer(STATUS_BAD_PASSWORD), Answer(STATUS_OK), SecondReply()}, {true}, 1, SECOND_SIZE,
-         {question}, {R, U, U, R}, {}, 400},
+         {question}, {R, U, U, R}, {}, 400 + LISTEN_MS},
         {"locked, password refused three times: 3 s pause, nothing more shown",
          {locked, Answer(STATUS_BAD_PASSWORD), Answer(STATUS_BAD_PASSWORD), Answer(STATUS_BAD_PASSWORD)},
          {true, true}, 0, 0, {question, question}, {R, U, U, U}, {}, 100 + 300 + 3000},
@@ -223,9 +229,11 @@ TEST(LinkExchange, LockedReplyIsAnsweredOnTheSameLine)
     b.line.QueueReply(SecondReply());
     EXPECT_EQ(b.ReadSecond(), 1);
     const QStringList request = {"open", "purge out", "purge in", "write 24", "write 1", "pause 100"};
-    const QStringList unlock = {"read 24: 24", "read 2: 2", "purge out", "purge in", "write 30",
-                                "pause 100",   "read 25: 25", "close"};
-    const QStringList data = {"read 24: 24", "read 1036: 1036", "read 1: 1", "close"};
+    // The unlock answer's tail byte is taken up by the listen after it.
+    const QStringList unlock = {"read 24: 24", "read 2: 2", "purge out", "purge in", "write 30", "pause 100",
+                                "read 25: 25", QStringLiteral("listen %1 ms: 1").arg(LISTEN_MS), "close"};
+    const QStringList data = {"read 24: 24", "read 1036: 1036", "read 1: 1",
+                              QStringLiteral("listen %1 ms: 0").arg(LISTEN_MS), "close"};
     EXPECT_EQ(b.line.Log(), request + unlock + request + data);
 }
 
@@ -347,7 +355,8 @@ TEST(LinkCheck, EchoesAndShortReplies)
         SMessages shown;
         qint64 nMs;
     } cases[] = {
-        {"echo: the 26th byte is waited for", SReply::Now(echo), 25, 1, 1, {}, 100 + 200},
+        {"echo: the 26th byte is waited for, then listened for", SReply::Now(echo), 25, 1, 1, {},
+         100 + 200 + LISTEN_MS},
         {"echo and a tail byte", SReply::Now(echo + '\x7E'), 26, 1, 2, {}, 100},
         {"echo and two bytes more", SReply::Now(echo + "\x7E\x7E"), 26, 1, 2, {}, 100},
         {"header only", SReply::Now(echo.left(24)), 24, 0, 1, {noAnswer}, 100 + 200},
@@ -362,8 +371,11 @@ TEST(LinkCheck, EchoesAndShortReplies)
         EXPECT_EQ(b.link.CheckConnection(), c.bOk);
         EXPECT_EQ(b.link.ReplyTail(), c.nTail);
         EXPECT_EQ(b.op.shown, c.shown);
-        EXPECT_EQ(b.line.Log(), QStringList({"open", "purge out", "purge in", "write 24", "write 1", "pause 100",
-                                             QStringLiteral("read 26: %1").arg(c.nGot), "close"}));
+        QStringList log = {"open", "purge out", "purge in", "write 24", "write 1", "pause 100",
+                           QStringLiteral("read 26: %1").arg(c.nGot), "close"};
+        if (c.bOk && c.nTail == 1)
+            log.insert(log.size() - 1, QStringLiteral("listen %1 ms: 0").arg(LISTEN_MS));
+        EXPECT_EQ(b.line.Log(), log);
         EXPECT_EQ(b.line.Frames(), QList<QByteArray>({echo}));
         EXPECT_EQ(b.ElapsedMs(), c.nMs);
     }
@@ -377,6 +389,100 @@ TEST(LinkCheck, TailByteLengthensTheUnlockAnswer)
     b.line.QueueReply(Answer(STATUS_OK));
     EXPECT_TRUE(b.link.Unlock(false, "1"));
     EXPECT_EQ(b.Reads().last(), "read 26: 26");
+}
+
+// ---- late bytes ------------------------------------------------------------
+
+// Second data in which a shift by one byte changes every value.
+QByteArray PatternData()
+{
+    QByteArray data(SECOND_SIZE, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 37 + 11) & 0xFF);
+    return data;
+}
+
+// A reply that comes as the link starts to read it, 100 ms after its request.
+SReply AtRead(const QByteArray &reply)
+{
+    return After(100, reply);
+}
+
+// The same with one more byte nAtMs after its last byte (with bBefore: nAtMs
+// before its first).
+SReply WithStray(const QByteArray &reply, qint64 nAtMs, bool bBefore = false)
+{
+    SReply withStray = AtRead(reply);
+    if (bBefore)
+        withStray.parts = {{withStray.parts[0].nAfterMs - nAtMs, TAIL_BYTE}, {nAtMs, reply}};
+    else
+        withStray.parts.append({nAtMs, TAIL_BYTE});
+    return withStray;
+}
+
+TEST(LinkLateByte, NeverShiftsTheDataRead)
+{
+    // The first read of a run: the unlock goes first, its answer is read at
+    // 25 bytes, the port is closed, opened and purged for the data request.
+    // A byte that comes after that purge would be read as the first byte of
+    // the data reply: status 0 by chance, every value shifted by one byte.
+    const QByteArray unlockAnswer = ReplyHeader(STATUS_OK) + REPLY_CHECKSUM;
+    const QByteArray dataReply = ReplyHeader(STATUS_OK) + PatternData() + REPLY_CHECKSUM;
+    const SShown lineError{LinkText::LineError(), EMsgIcon::Stop};
+    const struct {
+        const char *pName;
+        quint32 nRate;
+        SReply unlock;
+        SReply data;
+        bool bOk;
+    } cases[] = {
+        {"no tail", 9600, SReply::Now(unlockAnswer), AtRead(dataReply), 1},
+        {"tail with the unlock answer: dropped", 9600, SReply::Now(unlockAnswer + TAIL_BYTE),
+         AtRead(dataReply), 1},
+        {"tail 1 ms after the unlock answer: dropped", 9600, WithStray(unlockAnswer, 1), AtRead(dataReply), 1},
+        {"tail 1 ms late at 115200 bit/s: dropped", 115200, WithStray(unlockAnswer, 1), AtRead(dataReply), 1},
+        {"tail 10 ms late: after the purge, caught at the data's end", 9600, WithStray(unlockAnswer, 10),
+         AtRead(dataReply), 0},
+        {"tail 60 ms late: after the purge, caught at the data's end", 9600, WithStray(unlockAnswer, 60),
+         AtRead(dataReply), 0},
+        {"stray byte before the data reply", 9600, SReply::Now(unlockAnswer), WithStray(dataReply, 20, true), 0},
+        {"stray byte 1 ms after the data reply", 9600, SReply::Now(unlockAnswer), WithStray(dataReply, 1), 0},
+        {"stray byte after the listen: the reply was read in step", 9600, SReply::Now(unlockAnswer),
+         WithStray(dataReply, LISTEN_MS + 1), 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SBench b;
+        b.link.SetBaudRate(qint32(c.nRate));
+        b.op.accessAnswers = {{0, ""}};
+        b.line.QueueReply(c.unlock);
+        b.line.QueueReply(c.data);
+
+        EXPECT_EQ(b.ReadSecond(), c.bOk);
+        EXPECT_EQ(b.op.shown, c.bOk ? SMessages() : SMessages({lineError}));
+        if (c.bOk) {
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(b.aReply), b.nLength), PatternData());
+        }
+        EXPECT_EQ(CommandsOf(b.line.Frames()), QList<quint8>({U, R}));
+        EXPECT_FALSE(b.line.IsOpen());
+    }
+}
+
+TEST(LinkLateByte, CheckDropsATailLaterThanItsRead)
+{
+    // An echo so slow that the read's total wait (1260 ms from 100 ms on)
+    // ends 10 ms after its 25th byte; its tail byte follows 2 ms later. The unlock that comes next
+    // must read its own answer, not that tail.
+    const QByteArray echo = Request(CMD_CHECK, 0);
+    SBench b;
+    b.line.QueueReply({{{1000, echo.left(20)}, {190, echo.mid(20, 4)}, {160, echo.mid(24)}, {12, TAIL_BYTE}}});
+    ASSERT_TRUE(b.link.CheckConnection());
+    EXPECT_EQ(b.line.Log().mid(6), QStringList({"read 26: 25", QStringLiteral("listen %1 ms: 1").arg(LISTEN_MS),
+                                                "close"}));
+    b.line.QueueReply(SReply::Now(ReplyHeader(STATUS_OK) + REPLY_CHECKSUM));
+    b.op.accessAnswers = {{1, "2222"}};
+    EXPECT_TRUE(b.link.Unlock(false, QString()));
+    EXPECT_EQ(b.link.AccessLevel(), 2);
 }
 
 // ---- waiting -------------------------------------------------------------
@@ -434,8 +540,8 @@ TEST(LinkWaiting, OperatorSeesTheBytesComeIn)
     };
     EXPECT_EQ(b.ReadSecond(), 1);
     EXPECT_EQ(b.nLength, SECOND_SIZE);
-    EXPECT_EQ(seen, QList<qint64>({0, 24, 124, 224, 324, 424, 524, 624, 724, 824, 924, 1024}));
-    EXPECT_EQ(b.ElapsedMs(), 1150);
+    EXPECT_EQ(seen, QList<qint64>({0, 24, 124, 224, 324, 424, 524, 624, 724, 824, 924, 1024, 1061}));
+    EXPECT_EQ(b.ElapsedMs(), 1150 + LISTEN_MS);
 }
 
 } // namespace

@@ -43,7 +43,7 @@ apt-get install --simulate -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.l
 programs=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/bin/||p' | grep . | sort | tr '\n' ' ')
 [ "$programs" = "varik varik-cli varik-meter varikd " ] || fail "usr/bin holds: $programs"
 # varik-report, which varik-cli runs for a report's PDF, is no command of its own.
-helpers=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/libexec/||p' | grep -v '/$' | sort | tr '\n' ' ')
+helpers=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed -n 's|^\./usr/libexec/||p' | grep -v '/$' | grep . | sort | tr '\n' ' ')
 [ "$helpers" = "varik/varik-report " ] || fail "usr/libexec holds: $helpers"
 grep -q '\bfonts-dejavu-core\b' <<<"$depends" || fail "Depends lacks fonts-dejavu-core (the report's font)"
 if dpkg-deb -c "$deb" | grep -Ei 'test|bench|fuzz'; then fail "the package holds test files"; fi

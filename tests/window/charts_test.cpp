@@ -405,8 +405,10 @@ void CChartsTest::continuousReadingFeedsTheTrend()
         // The newest point is what the list shows now.
         QCOMPARE(points.last().dValue, ListValue("m_listSecond", trend.Name(i)).toDouble());
         // Its time runs on from the first reading's by a clock of its own;
-        // the two agree but for the milliseconds each rounds off.
-        QVERIFY(std::abs(points.last().dKey * 1000.0 - double(m_pWindow->SecondReadTime())) < 2.0);
+        // the two agree but for the milliseconds each rounds off and the
+        // moments between reading the wall clock and the monotonic one, which
+        // a loaded machine (the sanitizer build beside other jobs) stretches.
+        QVERIFY(std::abs(points.last().dKey * 1000.0 - double(m_pWindow->SecondReadTime())) < 50.0);
     }
     QVERIFY(trend.IsFollowing());
     const QCPRange range = trend.Graph(0)->keyAxis()->range();

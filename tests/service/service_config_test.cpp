@@ -384,16 +384,16 @@ outbox_max_mb = 1048577
 )",
                      {{2, QStringLiteral("mqtt has no url")},
                       {4, QStringLiteral("outbox_max_mb must be 1 to 1048576, not 1048577")}}},
-        SProblemCase{"MqttThatIsNotATable", R"(mqtt = "tcp://broker"
+        SProblemCase{"MqttThatIsNotATable", R"(mqtt = "tcp://localhost"
 )",
                      {{1, QStringLiteral("mqtt must be a table under an [mqtt] header, not a string")}}},
         SProblemCase{"MqttUnderADoubleHeader", R"([[mqtt]]
-url = "tcp://broker"
+url = "tcp://localhost"
 )",
                      {{1, QStringLiteral("mqtt must be a table under an [mqtt] header, not an array")}}},
         // [mqtt] comes first here: the names of the meters after it are checked too.
         SProblemCase{"MeterNamesThatCannotBeTopicLevelsWhenPublishing", R"([mqtt]
-url = "tcp://broker"
+url = "tcp://localhost"
 [[line]]
 port = "/dev/ttyS0"
   [[line.meter]]
@@ -414,12 +414,12 @@ port = "/dev/ttyS0"
   [[line.meter]]
   device = 1
 [mqtt]
-url = "tcp://broker"
+url = "tcp://localhost"
 )",
                      {{6, QStringLiteral("the default topic \"varik/ps+12\" (from site) must not hold the "
                                          "wildcards + or #")}}},
         SProblemCase{"TlsFilesWithAPlainUrlAndCertificateWithoutKey", R"([mqtt]
-url = "mqtt://broker"
+url = "mqtt://localhost"
 ca_file = "/nonexistent/ca.pem"
 cert_file = "/nonexistent/cert.pem"
 )",
@@ -430,7 +430,7 @@ cert_file = "/nonexistent/cert.pem"
                       {4, QStringLiteral("cert_file needs key_file")},
                       {4, QStringLiteral("cert_file needs an ssl:// or mqtts:// url")}}},
         SProblemCase{"KeyWithoutCertificateAndPasswordWithoutUser", R"([mqtt]
-url = "ssl://broker"
+url = "ssl://localhost"
 key_file = "/nonexistent/key.pem"
 password_file = "/nonexistent/mqtt.pw"
 )",
@@ -463,32 +463,32 @@ TEST(ServiceConfigMqtt, UrlForms)
         const char *pPaho;    // nullptr: refused
         const char *pProblem; // nullptr: taken
     } cases[] = {
-        {"tcp://broker:1883", "tcp://broker:1883", nullptr},
-        {"tcp://broker", "tcp://broker:1883", nullptr},
-        {"mqtt://broker.example.org", "tcp://broker.example.org:1883", nullptr},
-        {"mqtt://10.0.0.5:11883", "tcp://10.0.0.5:11883", nullptr},
-        {"ssl://broker", "ssl://broker:8883", nullptr},
-        {"mqtts://broker", "ssl://broker:8883", nullptr},
-        {"mqtts://my_broker-1:443", "ssl://my_broker-1:443", nullptr},
+        {"tcp://localhost:1883", "tcp://localhost:1883", nullptr},
+        {"tcp://localhost", "tcp://localhost:1883", nullptr},
+        {"mqtt://localhost", "tcp://localhost:1883", nullptr},
+        {"mqtt://127.0.0.1:11883", "tcp://127.0.0.1:11883", nullptr},
+        {"ssl://localhost", "ssl://localhost:8883", nullptr},
+        {"mqtts://localhost", "ssl://localhost:8883", nullptr},
+        {"mqtts://localhost:443", "ssl://localhost:443", nullptr},
         {"tcp://[::1]", "tcp://[::1]:1883", nullptr},
-        {"mqtts://[fe80::1]:8884", "ssl://[fe80::1]:8884", nullptr},
-        {"tcp://broker:01883", "tcp://broker:1883", nullptr},
-        {"broker:1883", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"broker:1883\""},
-        {"ws://broker", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"ws://broker\""},
-        {"TCP://broker", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"TCP://broker\""},
+        {"mqtts://[::1]:8884", "ssl://[::1]:8884", nullptr},
+        {"tcp://localhost:01883", "tcp://localhost:1883", nullptr},
+        {"localhost:1883", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"localhost:1883\""},
+        {"ws://localhost", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"ws://localhost\""},
+        {"TCP://localhost", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"TCP://localhost\""},
         {"", nullptr, "url must begin with tcp://, mqtt://, ssl:// or mqtts://, not \"\""},
         {"tcp://", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://\""},
         {"tcp://:1883", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://:1883\""},
-        {"tcp://user@broker", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://user@broker\""},
-        {"mqtt://broker/varik", nullptr, "url must be mqtt://host or mqtt://host:port, not \"mqtt://broker/varik\""},
-        {"tcp://bro ker", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://bro ker\""},
+        {"tcp://user@localhost", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://user@localhost\""},
+        {"mqtt://localhost/varik", nullptr, "url must be mqtt://host or mqtt://host:port, not \"mqtt://localhost/varik\""},
+        {"tcp://local host", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://local host\""},
         {"tcp://[::1", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://[::1\""},
-        {"tcp://брокер", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://брокер\""},
-        {"tcp://broker:", nullptr, "url port must be 1 to 65535, not \"\""},
-        {"tcp://broker:0", nullptr, "url port must be 1 to 65535, not \"0\""},
-        {"tcp://broker:65536", nullptr, "url port must be 1 to 65535, not \"65536\""},
-        {"tcp://broker:1883/", nullptr, "url port must be 1 to 65535, not \"1883/\""},
-        {"tcp://broker:-1", nullptr, "url port must be 1 to 65535, not \"-1\""},
+        {"tcp://локалхост", nullptr, "url must be tcp://host or tcp://host:port, not \"tcp://локалхост\""},
+        {"tcp://localhost:", nullptr, "url port must be 1 to 65535, not \"\""},
+        {"tcp://localhost:0", nullptr, "url port must be 1 to 65535, not \"0\""},
+        {"tcp://localhost:65536", nullptr, "url port must be 1 to 65535, not \"65536\""},
+        {"tcp://localhost:1883/", nullptr, "url port must be 1 to 65535, not \"1883/\""},
+        {"tcp://localhost:-1", nullptr, "url port must be 1 to 65535, not \"-1\""},
         {"tcp://[::1]:x", nullptr, "url port must be 1 to 65535, not \"x\""},
     };
     for (const auto &c : cases) {
@@ -529,7 +529,7 @@ TEST(ServiceConfigMqtt, TopicsAreNamesToPublishTo)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pTopic);
         const SConfigResult result = ParseServiceConfig(
-            "[mqtt]\nurl = \"tcp://broker\"\ntopic = \"" + QByteArray(c.pTopic) + "\"\n", QStringLiteral("t.toml"));
+            "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QByteArray(c.pTopic) + "\"\n", QStringLiteral("t.toml"));
         if (!c.pProblem) {
             ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
             EXPECT_EQ(result.config.mqtt.strTopic, QString::fromUtf8(c.pTopic));
@@ -543,21 +543,21 @@ TEST(ServiceConfigMqtt, DefaultsAndTheDescription)
 {
     const SConfigResult result = Parse(R"(site = "ps12"
 [mqtt]
-url = "tcp://broker"
+url = "tcp://localhost"
 )");
     ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
     SMqttConfig expected;
     expected.bEnabled = true;
-    expected.strUrl = QStringLiteral("tcp://broker:1883");
+    expected.strUrl = QStringLiteral("tcp://localhost:1883");
     expected.strTopic = QStringLiteral("varik/ps12");
     EXPECT_EQ(result.config.mqtt, expected);
     EXPECT_EQ(result.config.mqtt.nQos, 1);
     EXPECT_EQ(result.config.mqtt.nOutboxMaxBytes, 256LL * 1024 * 1024);
     EXPECT_EQ(DescribeConfig(result.config).at(1),
-              QStringLiteral("mqtt tcp://broker:1883, topic varik/ps12, qos 1, outbox up to 256 MiB"));
+              QStringLiteral("mqtt tcp://localhost:1883, topic varik/ps12, qos 1, outbox up to 256 MiB"));
 
     // With no site the host name makes the topic.
-    const SConfigResult noSite = Parse("[mqtt]\nurl = \"tcp://broker\"\n");
+    const SConfigResult noSite = Parse("[mqtt]\nurl = \"tcp://localhost\"\n");
     ASSERT_TRUE(noSite.Ok()) << noSite.problems.front().strText.toStdString();
     EXPECT_EQ(noSite.config.mqtt.strTopic, QStringLiteral("varik/") + QSysInfo::machineHostName());
 
@@ -637,7 +637,7 @@ TEST_F(ServiceConfigFiles, FullMqttTable)
     const QString strPath = Path(QStringLiteral("varikd.toml"));
     ASSERT_TRUE(PutFile(strPath, R"(site = "ps12"
 [mqtt]
-url = "mqtts://broker.example.org"
+url = "mqtts://localhost"
 topic = "energy/ps12"
 qos = 2
 username = "varik"
@@ -653,7 +653,7 @@ outbox_max_mb = 1024
 
     SMqttConfig expected;
     expected.bEnabled = true;
-    expected.strUrl = QStringLiteral("ssl://broker.example.org:8883");
+    expected.strUrl = QStringLiteral("ssl://localhost:8883");
     expected.strTopic = QStringLiteral("energy/ps12");
     expected.nQos = 2;
     expected.strUsername = QStringLiteral("varik");
@@ -665,7 +665,7 @@ outbox_max_mb = 1024
     EXPECT_EQ(result.config.mqtt, expected);
 
     const QStringList description = DescribeConfig(result.config);
-    EXPECT_EQ(description.at(1), QStringLiteral("mqtt ssl://broker.example.org:8883, topic energy/ps12, qos 2, "
+    EXPECT_EQ(description.at(1), QStringLiteral("mqtt ssl://localhost:8883, topic energy/ps12, qos 2, "
                                                 "user \"varik\", CA %1, certificate %2, outbox up to 1024 MiB")
                                      .arg(expected.strCaFile, expected.strCertFile));
     EXPECT_FALSE(description.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));
@@ -678,7 +678,7 @@ TEST_F(ServiceConfigFiles, MqttPasswordFileThatTheBrokerCannotTake)
     ASSERT_TRUE(PutFile(Path(QStringLiteral("latin1.pw")), "pass\xe9\n"));
     const auto problems = [&](const char *pFile) {
         const QString strPath = Path(QStringLiteral("varikd.toml"));
-        EXPECT_TRUE(PutFile(strPath, "[mqtt]\nurl = \"tcp://broker\"\nusername = \"u\"\npassword_file = \""
+        EXPECT_TRUE(PutFile(strPath, "[mqtt]\nurl = \"tcp://localhost\"\nusername = \"u\"\npassword_file = \""
                                          + QByteArray(pFile) + "\"\n"));
         return ReadServiceConfig(strPath).problems;
     };

@@ -1,6 +1,5 @@
 #include "app/report_command.h"
 
-#include "data/data_set.h"
 #include "files/file_output.h"
 #include "files/file_text.h"
 #include "files/limits_file.h"
@@ -61,18 +60,6 @@ bool ParseDate(const QString &strText, std::optional<QDate> &out)
         return false;
     out = date;
     return true;
-}
-
-// The meter and site a report is of, when no title is given: the folder of
-// the first log, or above it where that folder only names the list (the
-// service logs to <meter>/minute/).
-QString TitleOfLogs(const QStringList &logs)
-{
-    QDir folder = QFileInfo(logs.front()).absoluteDir();
-    for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute})
-        if (folder.dirName() == QLatin1String(DataSetName(eSet)) && folder.cdUp())
-            break;
-    return folder.dirName();
 }
 
 // The limits of the report: --limits, else the window's own file (made
@@ -217,7 +204,7 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
     if (!strSummary.isEmpty() && !WriteSummary(strSummary, outcome.report))
         return 1;
     if (!strPdf.isEmpty()) {
-        const QString strTitle = parser.isSet(kTitle) ? parser.value(kTitle) : TitleOfLogs(logs);
+        const QString strTitle = parser.isSet(kTitle) ? parser.value(kTitle) : ReportTitleOf(logs);
         QString strError;
         if (!writePdf(outcome.report, strTitle, strPdf, strError)) {
             Tell(strError);

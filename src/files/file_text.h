@@ -24,16 +24,21 @@ inline QString LimitsTooLong(const QString &strFileName, int nFirstUnread, qint6
         .arg(strFileName, QString::number(nFirstUnread), QString::number(nMaxBytes));
 }
 
+// The list of a data set as the window heads it.
+inline QString ListName(EDataSet set)
+{
+    return set == EDataSet::Minute ? QStringLiteral("Минута")
+           : set == EDataSet::Day  ? QStringLiteral("Сутки")
+                                   : QStringLiteral("Секунда");
+}
+
 // Why a CSV log was not opened: its first line is not the header of the
 // list it would log.
 inline QString CsvOtherHeader(EDataSet set)
 {
-    const QString strList = set == EDataSet::Minute ? QStringLiteral("Минута")
-                            : set == EDataSet::Day  ? QStringLiteral("Сутки")
-                                                    : QStringLiteral("Секунда");
     return QStringLiteral("первая строка файла не заголовок журнала списка «%1»; строки "
                           "дописываются только в журнал того же списка")
-        .arg(strList);
+        .arg(ListName(set));
 }
 
 } // namespace FileText

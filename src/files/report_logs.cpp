@@ -5,7 +5,9 @@
 #include "files/report_logs.h"
 
 #include "data/csv_log.h"
+#include "data/data_set.h"
 #include "data/report_intervals.h"
+#include "files/file_text.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -27,11 +29,6 @@ constexpr std::size_t MAX_NAMED_BAD_ROWS = 10;
 QString Shown(const QString &strPath)
 {
     return QDir::toNativeSeparators(strPath);
-}
-
-QString ListName(EDataSet set)
-{
-    return set == EDataSet::Minute ? QStringLiteral("Минута") : QStringLiteral("Секунда");
 }
 
 SReportOutcome Failure(EReportFailure eFailure, const QString &strError)
@@ -84,8 +81,8 @@ SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint
             return Failure(EReportFailure::NotALog,
                            QStringLiteral("%1: журнал списка «%2», а %3 - журнал списка «%4»; отчёт "
                                           "составляется по журналам одного списка")
-                               .arg(Shown(strPath), ListName(*set), Shown(logs.front().strPath),
-                                    ListName(logs.front().eSet)));
+                               .arg(Shown(strPath), FileText::ListName(*set), Shown(logs.front().strPath),
+                                    FileText::ListName(logs.front().eSet)));
         logs.push_back({strPath, *set});
         nTotalBytes += file.size();
     }
@@ -344,4 +341,16 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
                                               : report.nToMsecs - report.nFromMsecs == qint64(7) * 86400 * 1000;
     JudgeIntervals(report, reader.Tally(), nFirstInterval, nEndInterval);
     return outcome;
+}
+
+QString ReportTitleOf(const QStringList &logs)
+{
+    if (logs.isEmpty())
+        return QString();
+    QFileInfo folder(QFileInfo(logs.first()).absolutePath());
+    for (const EDataSet set : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
+        if (folder.fileName() == QLatin1String(DataSetName(set)))
+            return QFileInfo(folder.absolutePath()).fileName();
+    }
+    return folder.fileName();
 }

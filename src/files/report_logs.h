@@ -38,3 +38,8 @@ struct SReportOutcome {
 using ReportProgress = std::function<bool(qint64 nRead, qint64 nTotal)>;
 
 SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &progress = {});
+
+// The meter and its site as the report names them: the first log's folder,
+// or the folder above it where that is varikd's folder of a data set
+// (/var/lib/varik/<meter>/minute/).
+QString ReportTitleOf(const QStringList &logs);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "data/supply_report.h"
+#include "files/file_text.h"
 
 #include <QDateTime>
 #include <QString>
@@ -20,8 +21,7 @@ inline QString DocumentTitle(const QString &strTitle)
 inline QString Site(const QString &strTitle) { return QStringLiteral("Счётчик и место: ") + strTitle; }
 inline QString Logs(EDataSet set)
 {
-    return QStringLiteral("По журналам списка «%1»")
-        .arg(set == EDataSet::Second ? QStringLiteral("Секунда") : QStringLiteral("Минута"));
+    return QStringLiteral("По журналам списка «%1»").arg(FileText::ListName(set));
 }
 
 // "+03:00" for an offset east of UTC in seconds.

@@ -1,11 +1,7 @@
 #include "window/report_task.h"
 
-#include "data/data_set.h"
-
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -93,16 +89,4 @@ std::optional<std::pair<QDate, QDate>> LogsDateSpan(const QStringList &logs)
         span->second = std::max(span->second, file->second);
     }
     return span;
-}
-
-QString ReportTitleOf(const QStringList &logs)
-{
-    if (logs.isEmpty())
-        return QString();
-    QFileInfo folder(QFileInfo(logs.first()).absolutePath());
-    for (const EDataSet set : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
-        if (folder.fileName() == QLatin1String(DataSetName(set)))
-            return QFileInfo(folder.absolutePath()).fileName();
-    }
-    return folder.fileName();
 }

@@ -50,8 +50,3 @@ private:
 // The local dates of the earliest and of the latest row of the logs, from
 // the first and the last line of each file; none when no file has a row.
 std::optional<std::pair<QDate, QDate>> LogsDateSpan(const QStringList &logs);
-
-// The meter and its site as the report names them: the first log's folder,
-// or the folder above it where that is varikd's folder of a data set
-// (/var/lib/varik/<meter>/minute/).
-QString ReportTitleOf(const QStringList &logs);

@@ -32,8 +32,9 @@ namespace MqttTest {
 
 using namespace std::chrono_literals;
 
-// Runs a program to its end; its exit status, -1 when it could not start.
-inline int RunProgram(const std::vector<std::string> &args, const QString &strOutput = QStringLiteral("/dev/null"))
+// Starts a program with its standard output and error into a file (opened
+// with nOpenFlags besides O_WRONLY | O_CREAT); its pid, 0 when it could not start.
+inline pid_t SpawnProgram(const std::vector<std::string> &args, const QString &strOutput, int nOpenFlags)
 {
     std::vector<char *> argv;
     for (const std::string &arg : args)
@@ -42,12 +43,19 @@ inline int RunProgram(const std::vector<std::string> &args, const QString &strOu
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const QByteArray output = QFile::encodeName(strOutput);
-    posix_spawn_file_actions_addopen(&actions, 1, output.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, output.constData(), O_WRONLY | O_CREAT | nOpenFlags, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = 0;
     const int nSpawn = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (nSpawn != 0)
+    return nSpawn == 0 ? pid : 0;
+}
+
+// Runs a program to its end; its exit status, -1 when it could not start.
+inline int RunProgram(const std::vector<std::string> &args, const QString &strOutput = QStringLiteral("/dev/null"))
+{
+    const pid_t pid = SpawnProgram(args, strOutput, O_APPEND);
+    if (pid == 0)
         return -1;
     int nStatus = 0;
     ::waitpid(pid, &nStatus, 0);
@@ -202,22 +210,10 @@ private:
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(Config()) < 0)
             return false;
         file.close();
-        const std::string program = "/usr/sbin/mosquitto";
-        const std::string flag = "-c";
-        const std::string config = QFile::encodeName(strConfig).toStdString();
-        char *argv[] = {const_cast<char *>(program.c_str()), const_cast<char *>(flag.c_str()),
-                        const_cast<char *>(config.c_str()), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const QByteArray log = QFile::encodeName(LogPath());
-        posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int nSpawn = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (nSpawn != 0) {
-            m_pid = 0;
+        m_pid = SpawnProgram({"/usr/sbin/mosquitto", "-c", QFile::encodeName(strConfig).toStdString()}, LogPath(),
+                             O_APPEND);
+        if (m_pid == 0)
             return false;
-        }
         for (int nWait = 0; nWait < 100; ++nWait) {
             if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) { // it gave up: a port taken
                 m_pid = 0;
@@ -284,21 +280,9 @@ public:
         if (m_options.bKeepSession)
             args.push_back("-c");
         AddUser(args);
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        const QByteArray output = QFile::encodeName(m_strOutput);
-        posix_spawn_file_actions_addopen(&actions, 1, output.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int nSpawn = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (nSpawn != 0) {
-            m_pid = 0;
+        m_pid = SpawnProgram(args, m_strOutput, O_TRUNC);
+        if (m_pid == 0)
             return false;
-        }
         for (int nTry = 0; nTry < 50; ++nTry) {
             std::vector<std::string> probe{"/usr/bin/mosquitto_pub", "-h", "127.0.0.1", "-p", m_port,
                                            "-t",                     m_readyTopic, "-m", "ready"};

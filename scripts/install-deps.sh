@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libgl-dev
     qt6-translations-l10n # Qt's own dialogs and buttons in Russian
     libqcustomplot-dev # the chart window's plots
-    libgtest-dev googletest
+    libgtest-dev libgmock-dev googletest # GTest's CMake package reads GMock's targets
     xvfb xauth x11-apps imagemagick fonts-dejavu-core
     xdotool openbox # the window driven by real input, under a window manager
     poppler-utils # the report read back from its PDF (pdftotext, pdfinfo, pdfimages)
@@ -18,7 +18,7 @@ packages=(
     systemd # systemd-analyze checks the service's unit (scripts/test-package.sh)
     lintian devscripts # lintian and hardening-check on the .deb
     libtomlplusplus-dev libsystemd-dev # varikd: its configuration, its notifications to systemd
-    libpaho-mqttpp-dev # varikd: publishing the readings to an MQTT broker
+    libpaho-mqtt-dev libpaho-mqttpp-dev libssl-dev # varikd: publishing the readings to an MQTT broker (the C++ client does not pull in the C one it is built on, nor the TLS library it links)
     mosquitto mosquitto-clients openssl # the publisher's tests: a real broker, with TLS certificates made on the spot
 )
 

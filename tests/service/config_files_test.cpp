@@ -1,0 +1,221 @@
+// The files varikd's configuration names, and the configuration itself, as
+// the built varikd --check-config meets them: what is no regular file is
+// refused at once (a FIFO would hang it), Ctrl+C ends it, secrets that others
+// may read are warned of, and the service's credential copies are read.
+#include "service/service_config.h"
+
+#include "test_files.h"
+#include "unprivileged.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using TestFiles::Native;
+using TestFiles::PutFile;
+
+struct SCheckRun {
+    bool bEnded = false; // false: it hung, and was killed
+    int nExit = -1;
+    QString strOut;
+    QString strErr;
+};
+
+// varikd --check-config on strPath, as nobody when the test runs as root (so
+// that a file of mode 000 cannot be read); a run that has not ended after
+// 30 s is a hang, which is what a FIFO did.
+SCheckRun CheckConfig(const QString &strPath, const QStringList &environment = {})
+{
+    QProcess process;
+    if (CanActAsNobody())
+        process.setChildProcessModifier([] {
+            if (!BecomeNobody())
+                ::_exit(99);
+        });
+    if (!environment.isEmpty())
+        process.setEnvironment(QProcess::systemEnvironment() + environment);
+    process.start(QStringLiteral(VARIKD_PATH), {QStringLiteral("--check-config"), strPath});
+    SCheckRun run;
+    run.bEnded = process.waitForFinished(30000);
+    if (!run.bEnded) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    run.nExit = process.exitCode();
+    run.strOut = QString::fromUtf8(process.readAllStandardOutput());
+    run.strErr = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+class ConfigFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        // Nobody must reach the files (CheckConfig).
+        ASSERT_EQ(::chmod(Native(m_dir.path()).constData(), 0755), 0);
+    }
+    QString Path(const QString &strName) const { return m_dir.filePath(strName); }
+
+    QTemporaryDir m_dir;
+};
+
+// One kind of file under every key that names a file, and as the
+// configuration itself.
+struct SFileKind {
+    const char *pName;
+    std::function<bool(const QString &strPath)> make; // makes a file of the kind at strPath
+    const char *pFault;                               // why it is refused; nullptr: it is taken
+};
+
+const SFileKind kFileKinds[] = {
+    {"FIFO", [](const QString &strPath) { return ::mkfifo(Native(strPath).constData(), 0644) == 0; },
+     "it is a FIFO, not a regular file"},
+    {"directory", [](const QString &strPath) { return QDir().mkdir(strPath); },
+     "it is a directory, not a regular file"},
+    {"character device",
+     [](const QString &strPath) { return ::symlink("/dev/null", Native(strPath).constData()) == 0; },
+     "it is a character device, not a regular file"},
+    {"symbolic link to a regular file",
+     [](const QString &strPath) {
+         const QString strTarget = strPath + QStringLiteral(".target");
+         return PutFile(strTarget, "1111\n") && ::chmod(Native(strTarget).constData(), 0644) == 0
+                && QFile::link(strTarget, strPath);
+     },
+     nullptr},
+    {"missing", [](const QString &) { return true; }, "No such file or directory"},
+    {"unreadable",
+     [](const QString &strPath) { return PutFile(strPath, "1111\n") && ::chmod(Native(strPath).constData(), 0) == 0; },
+     "Permission denied"},
+};
+
+const char *const kFileKeys[] = {"meter.password_file", "password_file", "ca_file", "cert_file", "key_file"};
+
+TEST_F(ConfigFiles, WhatIsNoRegularFileIsRefusedAtOnceUnderEveryKey)
+{
+    for (const SFileKind &kind : kFileKinds) {
+        SCOPED_TRACE(kind.pName);
+        const QString strFolder = Path(QString::fromLatin1(kind.pName).replace(QLatin1Char(' '), QLatin1Char('-')));
+        ASSERT_TRUE(QDir().mkdir(strFolder));
+        const auto fileOf = [&](const char *pKey) { return strFolder + QLatin1Char('/') + QLatin1String(pKey); };
+        for (const char *pKey : kFileKeys)
+            ASSERT_TRUE(kind.make(fileOf(pKey))) << pKey;
+        const QString strConfig = strFolder + QStringLiteral("/varikd.toml");
+        ASSERT_TRUE(PutFile(strConfig, "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 1\n"
+                                       "  password_file = \"" + fileOf("meter.password_file").toUtf8() + "\"\n"
+                                       "[mqtt]\nurl = \"mqtts://localhost\"\nusername = \"u\"\n"
+                                       "password_file = \"" + fileOf("password_file").toUtf8() + "\"\n"
+                                       "ca_file = \"" + fileOf("ca_file").toUtf8() + "\"\n"
+                                       "cert_file = \"" + fileOf("cert_file").toUtf8() + "\"\n"
+                                       "key_file = \"" + fileOf("key_file").toUtf8() + "\"\n"));
+        const SCheckRun run = CheckConfig(strConfig);
+        ASSERT_TRUE(run.bEnded) << "varikd --check-config hung";
+        if (!kind.pFault) {
+            EXPECT_EQ(run.nExit, 0) << run.strErr.toStdString();
+            continue;
+        }
+        EXPECT_EQ(run.nExit, 2);
+        const int kLines[] = {5, 9, 10, 11, 12};
+        QStringList expected;
+        for (int n = 0; n < 5; ++n) {
+            const QString strKey = QString::fromLatin1(kFileKeys[n]).section(QLatin1Char('.'), -1);
+            expected << QStringLiteral("%1:%2: cannot read %3 \"%4\": %5")
+                            .arg(strConfig, QString::number(kLines[n]), strKey, fileOf(kFileKeys[n]),
+                                 QString::fromUtf8(kind.pFault));
+        }
+        EXPECT_EQ(run.strErr, expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    }
+}
+
+TEST_F(ConfigFiles, AConfigurationThatIsNoRegularFileIsRefusedAtOnce)
+{
+    for (const SFileKind &kind : kFileKinds) {
+        SCOPED_TRACE(kind.pName);
+        const QString strConfig = Path(QString::fromLatin1(kind.pName).replace(QLatin1Char(' '), QLatin1Char('-')));
+        ASSERT_TRUE(kind.make(strConfig));
+        const SCheckRun run = CheckConfig(strConfig);
+        ASSERT_TRUE(run.bEnded) << "varikd --check-config hung";
+        if (!kind.pFault) { // "1111" is no TOML
+            EXPECT_EQ(run.nExit, 2);
+            EXPECT_FALSE(run.strErr.contains(QStringLiteral("cannot read"))) << run.strErr.toStdString();
+            continue;
+        }
+        EXPECT_EQ(run.nExit, 2);
+        EXPECT_EQ(run.strErr, QStringLiteral("%1: cannot read the file: %2\n").arg(strConfig, QString::fromUtf8(kind.pFault)));
+    }
+}
+
+// Run by hand, --check-config is ended by Ctrl+C wherever it is: here
+// blocked writing a description longer than a pipe holds into a pipe that
+// nobody reads (its reader, a pager, was quit).
+TEST_F(ConfigFiles, CheckConfigEndsOnCtrlCWhileItWaits)
+{
+    QByteArray file = "[[line]]\nport = \"/dev/ttyS0\"\n";
+    for (int n = 1; n <= 2000; ++n)
+        file += "  [[line.meter]]\n  device = " + QByteArray::number(n) + '\n';
+    const QString strConfig = Path(QStringLiteral("many.toml"));
+    ASSERT_TRUE(PutFile(strConfig, file));
+
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    const QByteArray program = QFile::encodeName(QStringLiteral(VARIKD_PATH));
+    const QByteArray config = QFile::encodeName(strConfig);
+    char *argv[] = {const_cast<char *>(program.constData()), const_cast<char *>("--check-config"),
+                    const_cast<char *>(config.constData()), nullptr};
+    pid_t pid = 0;
+    const int nSpawn = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    ASSERT_EQ(nSpawn, 0);
+
+    const auto waitFor = [](const std::function<bool()> &done) {
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (!done() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(20ms);
+        return done();
+    };
+    int nStatus = 0;
+    bool bEnded = false;
+    const auto ended = [&] { return bEnded || (bEnded = ::waitpid(pid, &nStatus, WNOHANG) == pid); };
+    // The pipe is full: what is left of the description waits on it.
+    const bool bFull = waitFor([&] {
+        int nQueued = 0;
+        return ended() || (::ioctl(fds[0], FIONREAD, &nQueued) == 0 && nQueued >= 60000);
+    });
+    EXPECT_TRUE(bFull);
+    EXPECT_FALSE(ended()) << "it wrote the whole description into the pipe";
+    ::kill(pid, SIGINT);
+    EXPECT_TRUE(waitFor(ended)) << "SIGINT did not end it";
+    if (!ended()) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &nStatus, 0);
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGINT);
+    }
+    ::close(fds[0]);
+}
+
+} // namespace

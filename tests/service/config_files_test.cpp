@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <ostream>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -27,6 +28,16 @@
 #include <unistd.h>
 
 extern char **environ;
+
+bool operator==(const SConfigProblem &a, const SConfigProblem &b)
+{
+    return a.nLine == b.nLine && a.strText == b.strText;
+}
+
+void PrintTo(const SConfigProblem &problem, std::ostream *pOut)
+{
+    *pOut << problem.nLine << ": " << problem.strText.toStdString();
+}
 
 namespace {
 
@@ -143,7 +154,7 @@ TEST_F(ConfigFiles, WhatIsNoRegularFileIsRefusedAtOnceUnderEveryKey)
                             .arg(strConfig, QString::number(kLines[n]), strKey, fileOf(kFileKeys[n]),
                                  QString::fromUtf8(kind.pFault));
         }
-        EXPECT_EQ(run.strErr, expected.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        EXPECT_EQ(run.strErr.toStdString(), (expected.join(QLatin1Char('\n')) + QLatin1Char('\n')).toStdString());
     }
 }
 
@@ -161,7 +172,8 @@ TEST_F(ConfigFiles, AConfigurationThatIsNoRegularFileIsRefusedAtOnce)
             continue;
         }
         EXPECT_EQ(run.nExit, 2);
-        EXPECT_EQ(run.strErr, QStringLiteral("%1: cannot read the file: %2\n").arg(strConfig, QString::fromUtf8(kind.pFault)));
+        EXPECT_EQ(run.strErr.toStdString(),
+                  QStringLiteral("%1: cannot read the file: %2\n").arg(strConfig, QString::fromUtf8(kind.pFault)).toStdString());
     }
 }
 
@@ -216,6 +228,138 @@ TEST_F(ConfigFiles, CheckConfigEndsOnCtrlCWhileItWaits)
         EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGINT);
     }
     ::close(fds[0]);
+}
+
+// A password or private key that others may read is taken with a warning
+// (at its line) that says who may read it; other files are no secret.
+TEST_F(ConfigFiles, SecretsOthersMayReadAreWarnedOf)
+{
+    const group *pGroup = ::getgrgid(::getegid());
+    ASSERT_NE(pGroup, nullptr);
+    const QString strGroup = QStringLiteral("group ") + QString::fromLocal8Bit(pGroup->gr_name);
+    const struct {
+        mode_t nMode;
+        QString strWho; // empty: no warning
+    } modes[] = {
+        {0600, QString()}, {0400, QString()}, {0640, strGroup}, {0660, strGroup}, {0604, QStringLiteral("everybody")},
+        {0644, QStringLiteral("everybody")},
+    };
+    const QString strConfig = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strConfig, "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 1\n"
+                                   "  password_file = \"meter.pw\"\n"
+                                   "[mqtt]\nurl = \"mqtts://localhost\"\nusername = \"u\"\n"
+                                   "password_file = \"mqtt.pw\"\nca_file = \"ca.pem\"\ncert_file = \"cert.pem\"\n"
+                                   "key_file = \"key.pem\"\n"));
+    for (const auto &mode : modes) {
+        SCOPED_TRACE(mode.nMode);
+        for (const char *pName : {"meter.pw", "mqtt.pw", "ca.pem", "cert.pem", "key.pem"}) {
+            const QString strPath = Path(QString::fromLatin1(pName));
+            ASSERT_TRUE(PutFile(strPath, "1111\n"));
+            ASSERT_EQ(::chmod(Native(strPath).constData(), mode.nMode), 0);
+        }
+        const SConfigResult result = ReadServiceConfig(strConfig);
+        ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+        std::vector<SConfigProblem> expected;
+        if (!mode.strWho.isEmpty()) {
+            const auto warning = [&](int nLine, const char *pKey, const char *pName) {
+                expected.push_back({nLine, QStringLiteral("%1 \"%2\" may be read by %3 (mode 0%4): keep it in "
+                                                          "/etc/varik with mode 0600, where the service still reads it")
+                                               .arg(QLatin1String(pKey), QLatin1String(pName), mode.strWho)
+                                               .arg(uint(mode.nMode), 3, 8, QLatin1Char('0'))});
+            };
+            warning(5, "password_file", "meter.pw");
+            warning(9, "password_file", "mqtt.pw");
+            warning(12, "key_file", "key.pem");
+        }
+        EXPECT_EQ(result.warnings, expected);
+    }
+}
+
+// A warning does not make a file bad: --check-config says it and exits 0,
+// and the service says it in its journal, as a warning, and runs.
+TEST_F(ConfigFiles, WarningsOfCheckConfigAndOfTheService)
+{
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("meter.pw")), "1111\n"));
+    ASSERT_EQ(::chmod(Native(Path(QStringLiteral("meter.pw"))).constData(), 0644), 0);
+    const QString strConfig = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strConfig, "data_dir = \"" + Path(QStringLiteral("data")).toUtf8()
+                                       + "\"\n[[line]]\nport = \"" + Path(QStringLiteral("no-port")).toUtf8()
+                                       + "\"\n  [[line.meter]]\n  device = 1\n  password_file = \"meter.pw\"\n"));
+    const QString strWarning = QStringLiteral("%1:6: warning: password_file \"meter.pw\" may be read by everybody "
+                                              "(mode 0644): keep it in /etc/varik with mode 0600, where the service "
+                                              "still reads it")
+                                   .arg(strConfig);
+    const SCheckRun run = CheckConfig(strConfig);
+    ASSERT_TRUE(run.bEnded);
+    EXPECT_EQ(run.nExit, 0);
+    EXPECT_EQ(run.strErr.toStdString(), (strWarning + QLatin1Char('\n')).toStdString());
+    EXPECT_TRUE(run.strOut.contains(QStringLiteral("1: device 1"))) << run.strOut.toStdString();
+
+    QProcess service;
+    service.start(QStringLiteral(VARIKD_PATH), {QStringLiteral("--config"), strConfig});
+    QByteArray journal;
+    for (int nWait = 0; nWait < 300 && !journal.contains("started"); ++nWait) {
+        service.waitForReadyRead(100);
+        journal += service.readAllStandardError();
+    }
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(30000));
+    EXPECT_TRUE(journal.contains("<4>" + strWarning.toUtf8() + '\n')) << journal.constData();
+    EXPECT_TRUE(journal.contains("started")) << journal.constData();
+}
+
+// Under its unit the service is handed /etc/varik as credentials: the copy
+// of a file there is read instead of the file, which may then be root's
+// alone; a file without a copy, or outside /etc/varik, is read where it is.
+TEST_F(ConfigFiles, SecretsAreReadFromTheServicesCredentialCopy)
+{
+    const QString strCredentials = Path(QStringLiteral("credentials"));
+    ASSERT_TRUE(QDir().mkdir(strCredentials));
+    ASSERT_TRUE(PutFile(strCredentials + QStringLiteral("/varik_feeder-b.password"), "2222\n"));
+    ASSERT_TRUE(PutFile(strCredentials + QStringLiteral("/varik_mqtt.password"), "copy secret\n"));
+    ASSERT_TRUE(PutFile(strCredentials + QStringLiteral("/varik_tls_client.key"), "-----BEGIN-----\n"));
+    ASSERT_TRUE(PutFile(strCredentials + QStringLiteral("/varik_local.password"), "copy\n"));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("local.password")), "3333\n"));
+    ASSERT_TRUE(PutFile(Path(QStringLiteral("client.pem")), "-----BEGIN-----\n"));
+    const QString strConfig = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strConfig, R"([[line]]
+port = "/dev/ttyS0"
+  [[line.meter]]
+  device = 1
+  password_file = "/etc/varik/feeder-b.password"
+  [[line.meter]]
+  device = 2
+  password_file = "local.password"
+[mqtt]
+url = "mqtts://localhost"
+username = "u"
+password_file = "/etc/varik/mqtt.password"
+cert_file = "client.pem"
+key_file = "/etc/varik/tls/client.key"
+)"));
+
+    qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(strCredentials));
+    const SConfigResult result = ReadServiceConfig(strConfig);
+    qunsetenv("CREDENTIALS_DIRECTORY");
+    ASSERT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+    EXPECT_EQ(result.config.lines.at(0).meters.at(0).strPassword, QStringLiteral("2222"));
+    EXPECT_EQ(result.config.lines.at(0).meters.at(1).strPassword, QStringLiteral("3333"));
+    EXPECT_EQ(result.config.mqtt.strPassword, QStringLiteral("copy secret"));
+    // The TLS library reads the key again at every connect: the copy's path.
+    EXPECT_EQ(result.config.mqtt.strKeyFile, strCredentials + QStringLiteral("/varik_tls_client.key"));
+    EXPECT_EQ(result.config.mqtt.strCertFile, Path(QStringLiteral("client.pem")));
+
+    // Without credentials, or with no copy of a file, the file itself.
+    const QString strMissing = QStringLiteral("cannot read password_file \"/etc/varik/feeder-b.password\": No such file "
+                                              "or directory");
+    if (!QFile::exists(QStringLiteral("/etc/varik/feeder-b.password")))
+        EXPECT_EQ(ReadServiceConfig(strConfig).problems.front(), (SConfigProblem{5, strMissing}));
+    ASSERT_TRUE(QFile::remove(strCredentials + QStringLiteral("/varik_feeder-b.password")));
+    qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(strCredentials));
+    const SConfigResult noCopy = ReadServiceConfig(strConfig);
+    qunsetenv("CREDENTIALS_DIRECTORY");
+    if (!QFile::exists(QStringLiteral("/etc/varik/feeder-b.password")))
+        EXPECT_EQ(noCopy.problems, (std::vector<SConfigProblem>{{5, strMissing}}));
 }
 
 } // namespace

@@ -33,14 +33,12 @@ constexpr int kMaxNameBytes = 255;
 // disk it is meant for and keeps the bytes well inside a qint64.
 constexpr int kMaxOutboxMb = 1024 * 1024;
 // MQTT carries a password, a topic and a client id as at most 65 535 bytes.
-constexpr int kMaxMqttPasswordBytes = 65535;
 constexpr int kMaxMqttStringBytes = 65535;
 // What the longest topic adds to the prefix: "/<meter>/second" (or
 // "/minute"), else "/status".
 constexpr int kReadingTopicBytes = 8;
 constexpr int kStatusTopicBytes = 7;
-// The config file itself is read whole; a password file only as far as its
-// first line can matter.
+// The configuration is read whole.
 constexpr qint64 kWholeFile = -1;
 
 // The forms of a broker's url, and the scheme and port Paho takes for each.
@@ -93,8 +91,10 @@ QString TextFaultText(const STextFault &fault)
     switch (fault.eFault) {
     case ETextFault::None: break;
     case ETextFault::Control: return QStringLiteral("must not hold control characters");
-    case ETextFault::NonCharacter: return QStringLiteral("must not hold the non-character %1").arg(CodePoint(fault.cCodePoint));
-    case ETextFault::Surrogate: return QStringLiteral("must not hold the lone surrogate %1").arg(CodePoint(fault.cCodePoint));
+    case ETextFault::NonCharacter:
+        return QStringLiteral("must not hold the non-character %1").arg(CodePoint(fault.cCodePoint));
+    case ETextFault::Surrogate:
+        return QStringLiteral("must not hold the lone surrogate %1").arg(CodePoint(fault.cCodePoint));
     }
     return QString();
 }
@@ -231,8 +231,8 @@ private:
     void ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter);
     bool ReadFirstLine(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
                        QByteArray &line);
-    bool ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
-                       QString &strPath, QByteArray &bytes);
+    bool ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, ESecret eSecret,
+                       QString &strGiven, QString &strPath, QByteArray &bytes);
     void WarnOfOtherReaders(const toml::key &key, const QString &strGiven, const QString &strPath);
     void ReadClientId(const toml::key &key, const toml::node &node, QString &strClientId);
     bool CheckText(int nLine, const QString &strWhat, const QString &str);
@@ -272,10 +272,13 @@ void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
         if (key == "site") {
             if (!ReadString(key, node, config.strSite))
                 m_bSiteGood = false;
-            else if (config.strSite.isEmpty())
-                Problem(LineOf(key), QStringLiteral("site must not be empty")), m_bSiteGood = false;
-            else
-                m_bSiteGood = CheckText(LineOf(key), QStringLiteral("site %1").arg(Quoted(config.strSite)), config.strSite);
+            else if (config.strSite.isEmpty()) {
+                Problem(LineOf(key), QStringLiteral("site must not be empty"));
+                m_bSiteGood = false;
+            } else {
+                m_bSiteGood =
+                    CheckText(LineOf(key), QStringLiteral("site %1").arg(Quoted(config.strSite)), config.strSite);
+            }
         } else if (key == "data_dir") {
             if (ReadString(key, node, config.strDataDir) && config.strDataDir.isEmpty())
                 Problem(LineOf(key), QStringLiteral("data_dir must not be empty"));
@@ -451,14 +454,13 @@ bool CConfigReader::ReadFirstLine(const toml::key &key, const toml::node &node, 
                                   QByteArray &line)
 {
     QString strPath;
-    if (!ReadNamedFile(key, node, nMaxBytes, strGiven, strPath, line))
+    if (!ReadNamedFile(key, node, nMaxBytes, ESecret::Yes, strGiven, strPath, line))
         return false;
     const qsizetype nEnd = line.indexOf('\n');
     if (nEnd >= 0)
         line.truncate(nEnd);
     if (line.endsWith('\r'))
         line.chop(1);
-    WarnOfOtherReaders(key, strGiven, QDir::cleanPath(m_baseDir.filePath(strGiven)));
     return true;
 }
 
@@ -466,8 +468,8 @@ bool CConfigReader::ReadFirstLine(const toml::key &key, const toml::node &node, 
 // or a device is refused at once. strPath is what was read, for a library
 // that reads it again: the service's credential copy of the file when it
 // has one (credential_copy.h), else the file itself.
-bool CConfigReader::ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
-                                  QString &strPath, QByteArray &bytes)
+bool CConfigReader::ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, ESecret eSecret,
+                                  QString &strGiven, QString &strPath, QByteArray &bytes)
 {
     QString strNamed;
     if (!ReadPath(key, node, strGiven, strNamed))
@@ -481,6 +483,8 @@ bool CConfigReader::ReadNamedFile(const toml::key &key, const toml::node &node, 
         return false;
     }
     bytes = std::move(read.bytes);
+    if (eSecret == ESecret::Yes)
+        WarnOfOtherReaders(key, strGiven, strNamed);
     return true;
 }
 
@@ -574,12 +578,12 @@ void CConfigReader::ReadMqttPasswordFile(const toml::key &key, const toml::node 
 {
     QString strGiven;
     QByteArray firstLine;
-    if (!ReadFirstLine(key, node, kMaxMqttPasswordBytes + 3, strGiven, firstLine))
+    if (!ReadFirstLine(key, node, kMaxMqttStringBytes + 3, strGiven, firstLine))
         return;
     mqtt.strPassword = QString::fromUtf8(firstLine);
-    if (firstLine.size() > kMaxMqttPasswordBytes)
+    if (firstLine.size() > kMaxMqttStringBytes)
         Problem(LineOf(key), QStringLiteral("password in %1 is longer than %2 bytes")
-                                 .arg(Quoted(strGiven), QString::number(kMaxMqttPasswordBytes)));
+                                 .arg(Quoted(strGiven), QString::number(kMaxMqttStringBytes)));
     // Kept as text, so bytes that are not UTF-8 would reach the broker changed.
     else if (mqtt.strPassword.toUtf8() != firstLine)
         Problem(LineOf(key), QStringLiteral("password in %1 is not UTF-8 text").arg(Quoted(strGiven)));
@@ -591,11 +595,7 @@ bool CConfigReader::ReadTlsFile(const toml::key &key, const toml::node &node, QS
 {
     QString strGiven;
     QByteArray nothing;
-    if (!ReadNamedFile(key, node, 0, strGiven, strPath, nothing))
-        return false;
-    if (eSecret == ESecret::Yes)
-        WarnOfOtherReaders(key, strGiven, QDir::cleanPath(m_baseDir.filePath(strGiven)));
-    return true;
+    return ReadNamedFile(key, node, 0, eSecret, strGiven, strPath, nothing);
 }
 
 // scheme://host[:port], the host a name, an IPv4 address or an IPv6 one in

@@ -308,6 +308,42 @@ TEST_F(ConfigFiles, WarningsOfCheckConfigAndOfTheService)
     EXPECT_TRUE(journal.contains("started")) << journal.constData();
 }
 
+// A reload that meets a FIFO where the password file was refuses the file
+// at once: the service goes on with what it read before and still stops on
+// SIGTERM.
+TEST_F(ConfigFiles, AReloadThatMeetsAFifoKeepsTheServiceAnswering)
+{
+    const QString strPassword = Path(QStringLiteral("meter.pw"));
+    ASSERT_TRUE(PutFile(strPassword, "1111\n"));
+    const QString strConfig = Path(QStringLiteral("varikd.toml"));
+    ASSERT_TRUE(PutFile(strConfig, "data_dir = \"" + Path(QStringLiteral("data")).toUtf8()
+                                       + "\"\n[[line]]\nport = \"" + Path(QStringLiteral("no-port")).toUtf8()
+                                       + "\"\n  [[line.meter]]\n  device = 1\n  password_file = \"meter.pw\"\n"));
+    QProcess service;
+    service.start(QStringLiteral(VARIKD_PATH), {QStringLiteral("--config"), strConfig});
+    QByteArray journal;
+    const auto waitFor = [&](const QByteArray &text) {
+        for (int nWait = 0; nWait < 300 && !journal.contains(text); ++nWait) {
+            service.waitForReadyRead(100);
+            journal += service.readAllStandardError();
+        }
+        return journal.contains(text);
+    };
+    ASSERT_TRUE(waitFor("started")) << journal.constData();
+    ASSERT_TRUE(QFile::remove(strPassword));
+    ASSERT_EQ(::mkfifo(Native(strPassword).constData(), 0600), 0);
+    ::kill(pid_t(service.processId()), SIGHUP);
+    EXPECT_TRUE(waitFor("the configuration read before stays")) << journal.constData();
+    EXPECT_TRUE(journal.contains("cannot read password_file \"meter.pw\": it is a FIFO, not a regular file"))
+        << journal.constData();
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(30000)) << "SIGTERM did not stop it";
+    if (service.state() != QProcess::NotRunning) {
+        service.kill();
+        service.waitForFinished(5000);
+    }
+}
+
 // Under its unit the service is handed /etc/varik as credentials: the copy
 // of a file there is read instead of the file, which may then be root's
 // alone; a file without a copy, or outside /etc/varik, is read where it is.

@@ -664,14 +664,7 @@ QString CMqttPublisher::SImpl::DroppedBurstLine()
 
 QString CMqttPublisher::ClientId(const SMqttConfig &config)
 {
-    // Stable across restarts, so a broker's log and ACLs can name it, and
-    // distinct per topic prefix, so two services of one site do not take
-    // each other's sessions.
-    QString strId = QStringLiteral("varikd-") + config.strTopic;
-    for (QChar &c : strId)
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('-') && c != QLatin1Char('_'))
-            c = QLatin1Char('-');
-    return strId;
+    return ClientIdOf(config);
 }
 
 CMqttPublisher::CMqttPublisher(const SMqttConfig &config, const QString &strOutboxFolder, CJournal &journal)

@@ -42,8 +42,8 @@ public:
     qint64 Waiting() const;
     bool IsConnected() const;
 
-    // "varikd-" and the topic prefix, '/' and anything a broker might refuse
-    // made '-': the same on every run.
+    // client_id, or the one derived from the topic prefix (ClientIdOf): the
+    // same on every run, and distinct for distinct prefixes.
     static QString ClientId(const SMqttConfig &config);
 
 private:

@@ -2,6 +2,9 @@
 
 #include "data/list_file.h"
 #include "link/frame.h"
+#include "service/credential_copy.h"
+#include "service/mqtt_text.h"
+#include "service/regular_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,8 +16,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <grp.h>
 #include <iterator>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,8 +32,14 @@ constexpr int kMaxNameBytes = 255;
 // The outbox is bounded in MiB; a mebibyte short of a tebibyte is past any
 // disk it is meant for and keeps the bytes well inside a qint64.
 constexpr int kMaxOutboxMb = 1024 * 1024;
-// MQTT carries a password as at most 65 535 bytes.
-constexpr int kMaxMqttPasswordBytes = 65535;
+// MQTT carries a password, a topic and a client id as at most 65 535 bytes.
+constexpr int kMaxMqttStringBytes = 65535;
+// What the longest topic adds to the prefix: "/<meter>/second" (or
+// "/minute"), else "/status".
+constexpr int kReadingTopicBytes = 8;
+constexpr int kStatusTopicBytes = 7;
+// The configuration is read whole.
+constexpr qint64 kWholeFile = -1;
 
 // The forms of a broker's url, and the scheme and port Paho takes for each.
 struct SBrokerScheme {
@@ -52,18 +64,59 @@ int LineOf(const toml::key &key)
     return int(key.source().begin.line);
 }
 
-// Names and values as the file wrote them, with control characters made
-// visible so that a stray NUL or escape cannot garble a terminal.
+// Names and values as the file wrote them, with control characters (C1
+// too) and non-characters made visible, as TOML escapes, so that a stray NUL
+// or escape cannot garble a terminal and the character at fault shows.
 QString Quoted(const QString &str)
 {
     QString strOut = QStringLiteral("\"");
-    for (const QChar c : str) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            strOut += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    for (const char32_t c : str.toUcs4()) {
+        if (IsControl(c) || IsNonCharacter(c))
+            strOut += c > 0xFFFF ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QLatin1Char('0'))
+                                 : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
         else
-            strOut += c;
+            strOut += QString::fromUcs4(&c, 1);
     }
     return strOut + QLatin1Char('"');
+}
+
+QString CodePoint(char32_t c)
+{
+    return QStringLiteral("U+") + QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+
+// Why a name or topic cannot be sent, as the end of a sentence; empty when it can.
+QString TextFaultText(const STextFault &fault)
+{
+    switch (fault.eFault) {
+    case ETextFault::None: break;
+    case ETextFault::Control: return QStringLiteral("must not hold control characters");
+    case ETextFault::NonCharacter:
+        return QStringLiteral("must not hold the non-character %1").arg(CodePoint(fault.cCodePoint));
+    case ETextFault::Surrogate:
+        return QStringLiteral("must not hold the lone surrogate %1").arg(CodePoint(fault.cCodePoint));
+    }
+    return QString();
+}
+
+// Who besides its owner may read the file at strPath: "everybody", "group
+// <name>", or empty (nobody, or it cannot be looked at).
+QString OtherReaders(const QString &strPath, mode_t &nMode)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(strPath).constData(), &st) != 0)
+        return QString();
+    nMode = st.st_mode & 07777;
+    if (st.st_mode & S_IROTH)
+        return QStringLiteral("everybody");
+    if (!(st.st_mode & S_IRGRP))
+        return QString();
+    group entry {};
+    group *pEntry = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &pEntry) == 0 && pEntry)
+        return QStringLiteral("group %1").arg(QString::fromLocal8Bit(pEntry->gr_name));
+    return QStringLiteral("group %1").arg(st.st_gid);
 }
 
 QString KindOf(const toml::node &node)
@@ -88,6 +141,9 @@ QString Name(const toml::key &key)
     return QString::fromUtf8(key.str().data(), qsizetype(key.str().size()));
 }
 
+// A file whose content must be kept from other users.
+enum class ESecret { No, Yes };
+
 // Where the named things were first met, so that a second use names the first.
 struct SFirstUse {
     QString str;
@@ -101,6 +157,7 @@ public:
     explicit CConfigReader(const QString &strSource) : m_baseDir(QFileInfo(strSource).absoluteDir()) {}
 
     void Problem(int nLine, const QString &strText) { m_problems.push_back({nLine, strText}); }
+    void Warning(int nLine, const QString &strText) { m_warnings.push_back({nLine, strText}); }
 
     bool ReadString(const toml::key &key, const toml::node &node, QString &str)
     {
@@ -164,12 +221,8 @@ public:
 
     void ReadFile(const toml::table &file, SServiceConfig &config);
 
-    std::vector<SConfigProblem> TakeProblems()
-    {
-        std::stable_sort(m_problems.begin(), m_problems.end(),
-                         [](const SConfigProblem &a, const SConfigProblem &b) { return a.nLine < b.nLine; });
-        return std::move(m_problems);
-    }
+    std::vector<SConfigProblem> TakeProblems() { return InLineOrder(std::move(m_problems)); }
+    std::vector<SConfigProblem> TakeWarnings() { return InLineOrder(std::move(m_warnings)); }
 
 private:
     void ReadLine(const toml::table &table, SLineConfig &line);
@@ -178,22 +231,38 @@ private:
     void ReadPasswordFile(const toml::key &key, const toml::node &node, SMeterConfig &meter);
     bool ReadFirstLine(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
                        QByteArray &line);
+    bool ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, ESecret eSecret,
+                       QString &strGiven, QString &strPath, QByteArray &bytes);
+    void WarnOfOtherReaders(const toml::key &key, const QString &strGiven, const QString &strPath);
+    void ReadClientId(const toml::key &key, const toml::node &node, QString &strClientId);
+    bool CheckText(int nLine, const QString &strWhat, const QString &str);
+    void CheckTopicLength(const SMqttConfig &mqtt);
     void ReadMqtt(const toml::table &table, SMqttConfig &mqtt);
     void ReadMqttPasswordFile(const toml::key &key, const toml::node &node, SMqttConfig &mqtt);
-    bool ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath);
+    bool ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath, ESecret eSecret);
     void ReadBrokerUrl(int nLine, const QString &strUrl, QString &strPahoUrl);
-    void CheckTopic(int nLine, const QString &strWhat, const QString &strTopic);
+    bool CheckTopic(int nLine, const QString &strWhat, const QString &strTopic);
     void CheckMqtt(SServiceConfig &config);
     void CheckPassword(int nLine, const QString &strWhose, const QString &strPassword);
     void CheckName(int nLine, const QString &strName);
     void NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat);
 
+    static std::vector<SConfigProblem> InLineOrder(std::vector<SConfigProblem> lines)
+    {
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const SConfigProblem &a, const SConfigProblem &b) { return a.nLine < b.nLine; });
+        return lines;
+    }
+
     QDir m_baseDir; // relative password files are found beside the configuration
     std::vector<SConfigProblem> m_problems;
+    std::vector<SConfigProblem> m_warnings;
     std::vector<SFirstUse> m_names;
     std::vector<SFirstUse> m_ports;
     int m_nMqttLine = 0;
-    bool m_bMqttTopic = false; // given in the file, and checked there
+    int m_nTopicLine = 0;      // of a topic given in the file, and checked there
+    bool m_bTopicGood = false; // that topic has no problem
+    bool m_bSiteGood = true;   // the default topic is checked only on a site that is good itself
 };
 
 void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
@@ -201,8 +270,15 @@ void CConfigReader::ReadFile(const toml::table &file, SServiceConfig &config)
     config.strSite = QSysInfo::machineHostName();
     for (auto &&[key, node] : file) {
         if (key == "site") {
-            if (ReadString(key, node, config.strSite) && config.strSite.isEmpty())
+            if (!ReadString(key, node, config.strSite))
+                m_bSiteGood = false;
+            else if (config.strSite.isEmpty()) {
                 Problem(LineOf(key), QStringLiteral("site must not be empty"));
+                m_bSiteGood = false;
+            } else {
+                m_bSiteGood =
+                    CheckText(LineOf(key), QStringLiteral("site %1").arg(Quoted(config.strSite)), config.strSite);
+            }
         } else if (key == "data_dir") {
             if (ReadString(key, node, config.strDataDir) && config.strDataDir.isEmpty())
                 Problem(LineOf(key), QStringLiteral("data_dir must not be empty"));
@@ -372,25 +448,59 @@ void CConfigReader::ReadPasswordFile(const toml::key &key, const toml::node &nod
     CheckPassword(LineOf(key), QStringLiteral("password in %1").arg(Quoted(strGiven)), meter.strPassword);
 }
 
-// The first line of the file the key names, without its line end; at most
-// nMaxBytes of it are read.
+// The first line of the password file the key names, without its line end;
+// at most nMaxBytes of it are read.
 bool CConfigReader::ReadFirstLine(const toml::key &key, const toml::node &node, qint64 nMaxBytes, QString &strGiven,
                                   QByteArray &line)
 {
-    if (!ReadString(key, node, strGiven))
+    QString strPath;
+    if (!ReadNamedFile(key, node, nMaxBytes, ESecret::Yes, strGiven, strPath, line))
         return false;
-    QFile file(m_baseDir.filePath(strGiven));
-    if (!file.open(QIODevice::ReadOnly)) {
-        Problem(LineOf(key),
-                QStringLiteral("cannot read %1 %2: %3").arg(Name(key), Quoted(strGiven), file.errorString()));
-        return false;
-    }
-    line = file.readLine(nMaxBytes);
-    if (line.endsWith('\n'))
-        line.chop(1);
+    const qsizetype nEnd = line.indexOf('\n');
+    if (nEnd >= 0)
+        line.truncate(nEnd);
     if (line.endsWith('\r'))
         line.chop(1);
     return true;
+}
+
+// The file a key names (at most nMaxBytes of it), never waiting on it: a FIFO
+// or a device is refused at once. strPath is what was read, for a library
+// that reads it again: the service's credential copy of the file when it
+// has one (credential_copy.h), else the file itself.
+bool CConfigReader::ReadNamedFile(const toml::key &key, const toml::node &node, qint64 nMaxBytes, ESecret eSecret,
+                                  QString &strGiven, QString &strPath, QByteArray &bytes)
+{
+    QString strNamed;
+    if (!ReadPath(key, node, strGiven, strNamed))
+        return false;
+    const QString strCopy = CredentialCopyOf(strNamed);
+    strPath = strCopy.isEmpty() ? strNamed : strCopy;
+    SFileRead read = ReadRegularFile(strPath, nMaxBytes);
+    if (read.eFault != EFileFault::None) {
+        Problem(LineOf(key),
+                QStringLiteral("cannot read %1 %2: %3").arg(Name(key), Quoted(strGiven), FileFaultText(read)));
+        return false;
+    }
+    bytes = std::move(read.bytes);
+    if (eSecret == ESecret::Yes)
+        WarnOfOtherReaders(key, strGiven, strNamed);
+    return true;
+}
+
+// A secret (a password, a private key) that the group dialout may read is
+// open to everyone who may use the serial ports. The file named is looked
+// at, also when the service read its credential copy: the copy is safe, the
+// file may not be.
+void CConfigReader::WarnOfOtherReaders(const toml::key &key, const QString &strGiven, const QString &strPath)
+{
+    mode_t nMode = 0;
+    const QString strWho = OtherReaders(strPath, nMode);
+    if (!strWho.isEmpty())
+        Warning(LineOf(key), QStringLiteral("%1 %2 may be read by %3 (mode %4): keep it in /etc/varik with mode "
+                                            "0600, where the service still reads it")
+                                 .arg(Name(key), Quoted(strGiven), strWho)
+                                 .arg(uint(nMode), 4, 8, QLatin1Char('0')));
 }
 
 // The broker's password is taken from a file of its own only, which can be
@@ -412,9 +522,12 @@ void CConfigReader::ReadMqtt(const toml::table &table, SMqttConfig &mqtt)
             if (ReadString(key, node, strUrl))
                 ReadBrokerUrl(LineOf(key), strUrl, mqtt.strUrl);
         } else if (key == "topic") {
-            m_bMqttTopic = true;
-            if (ReadString(key, node, mqtt.strTopic))
-                CheckTopic(LineOf(key), QStringLiteral("topic %1").arg(Quoted(mqtt.strTopic)), mqtt.strTopic);
+            m_nTopicLine = LineOf(key);
+            m_bTopicGood = ReadString(key, node, mqtt.strTopic)
+                           && CheckTopic(LineOf(key), QStringLiteral("topic %1").arg(Quoted(mqtt.strTopic)),
+                                         mqtt.strTopic);
+        } else if (key == "client_id") {
+            ReadClientId(key, node, mqtt.strClientId);
         } else if (key == "qos") {
             ReadInt(key, node, 0, 2, mqtt.nQos);
         } else if (key == "username") {
@@ -429,15 +542,15 @@ void CConfigReader::ReadMqtt(const toml::table &table, SMqttConfig &mqtt)
                                                 "give password_file"));
         } else if (key == "ca_file") {
             tlsKeys.push_back(&key);
-            ReadTlsFile(key, node, mqtt.strCaFile);
+            ReadTlsFile(key, node, mqtt.strCaFile, ESecret::No);
         } else if (key == "cert_file") {
             tlsKeys.push_back(&key);
             nCertLine = LineOf(key);
-            ReadTlsFile(key, node, mqtt.strCertFile);
+            ReadTlsFile(key, node, mqtt.strCertFile, ESecret::No);
         } else if (key == "key_file") {
             tlsKeys.push_back(&key);
             nKeyLine = LineOf(key);
-            ReadTlsFile(key, node, mqtt.strKeyFile);
+            ReadTlsFile(key, node, mqtt.strKeyFile, ESecret::Yes);
         } else if (key == "outbox_max_mb") {
             int nMb = 0;
             if (ReadInt(key, node, 1, kMaxOutboxMb, nMb))
@@ -465,31 +578,24 @@ void CConfigReader::ReadMqttPasswordFile(const toml::key &key, const toml::node 
 {
     QString strGiven;
     QByteArray firstLine;
-    if (!ReadFirstLine(key, node, kMaxMqttPasswordBytes + 3, strGiven, firstLine))
+    if (!ReadFirstLine(key, node, kMaxMqttStringBytes + 3, strGiven, firstLine))
         return;
     mqtt.strPassword = QString::fromUtf8(firstLine);
-    if (firstLine.size() > kMaxMqttPasswordBytes)
+    if (firstLine.size() > kMaxMqttStringBytes)
         Problem(LineOf(key), QStringLiteral("password in %1 is longer than %2 bytes")
-                                 .arg(Quoted(strGiven), QString::number(kMaxMqttPasswordBytes)));
+                                 .arg(Quoted(strGiven), QString::number(kMaxMqttStringBytes)));
     // Kept as text, so bytes that are not UTF-8 would reach the broker changed.
     else if (mqtt.strPassword.toUtf8() != firstLine)
         Problem(LineOf(key), QStringLiteral("password in %1 is not UTF-8 text").arg(Quoted(strGiven)));
 }
 
-// The TLS files are read by the library at every connect; reading them once
+// The TLS files are read by the library at every connect; opening them once
 // here finds a wrong path or a missing permission before the service starts.
-bool CConfigReader::ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath)
+bool CConfigReader::ReadTlsFile(const toml::key &key, const toml::node &node, QString &strPath, ESecret eSecret)
 {
     QString strGiven;
-    if (!ReadPath(key, node, strGiven, strPath))
-        return false;
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Problem(LineOf(key),
-                QStringLiteral("cannot read %1 %2: %3").arg(Name(key), Quoted(strGiven), file.errorString()));
-        return false;
-    }
-    return true;
+    QByteArray nothing;
+    return ReadNamedFile(key, node, 0, eSecret, strGiven, strPath, nothing);
 }
 
 // scheme://host[:port], the host a name, an IPv4 address or an IPv6 one in
@@ -529,9 +635,9 @@ void CConfigReader::ReadBrokerUrl(int nLine, const QString &strUrl, QString &str
 
 // The readings go to <topic>/<meter>/<set>: a name to publish to, never a
 // filter, and no level of it empty.
-void CConfigReader::CheckTopic(int nLine, const QString &strWhat, const QString &strTopic)
+bool CConfigReader::CheckTopic(int nLine, const QString &strWhat, const QString &strTopic)
 {
-    const auto control = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    const std::size_t nProblems = m_problems.size();
     if (strTopic.isEmpty())
         Problem(nLine, QStringLiteral("topic must not be empty"));
     else if (strTopic.contains(QLatin1Char('+')) || strTopic.contains(QLatin1Char('#')))
@@ -542,20 +648,71 @@ void CConfigReader::CheckTopic(int nLine, const QString &strWhat, const QString 
         Problem(nLine, QStringLiteral("%1 must not begin or end with \"/\"").arg(strWhat));
     else if (strTopic.contains(QLatin1String("//")))
         Problem(nLine, QStringLiteral("%1 must not have an empty level \"//\"").arg(strWhat));
-    else if (std::any_of(strTopic.begin(), strTopic.end(), control))
-        Problem(nLine, QStringLiteral("%1 must not hold control characters").arg(strWhat));
+    else
+        CheckText(nLine, strWhat, strTopic);
+    return m_problems.size() == nProblems;
+}
+
+// A name or topic that a broker takes: no control character, no
+// non-character (mqtt_text.h).
+bool CConfigReader::CheckText(int nLine, const QString &strWhat, const QString &str)
+{
+    const STextFault fault = FirstTextFault(str);
+    if (fault.eFault == ETextFault::None)
+        return true;
+    Problem(nLine, strWhat + QLatin1Char(' ') + TextFaultText(fault));
+    return false;
+}
+
+// MQTT sends a topic as at most 65 535 bytes, and the longest the service
+// publishes to is the prefix with "/<meter>/second" after it.
+void CConfigReader::CheckTopicLength(const SMqttConfig &mqtt)
+{
+    QString strSuffix = QStringLiteral("/status");
+    qsizetype nSuffixBytes = kStatusTopicBytes;
+    for (const SFirstUse &name : m_names) {
+        const qsizetype nBytes = name.str.toUtf8().size() + kReadingTopicBytes;
+        if (nBytes > nSuffixBytes) {
+            nSuffixBytes = nBytes;
+            strSuffix = QStringLiteral("/%1/second").arg(name.str);
+        }
+    }
+    const qsizetype nBytes = mqtt.strTopic.toUtf8().size() + nSuffixBytes;
+    if (nBytes <= kMaxMqttStringBytes)
+        return;
+    Problem(m_nTopicLine ? m_nTopicLine : m_nMqttLine,
+            QStringLiteral("%1 is too long: with %2 after it a topic is %3 bytes, more than the %4 of MQTT")
+                .arg(m_nTopicLine ? QStringLiteral("topic") : QStringLiteral("the default topic (from site)"),
+                     Quoted(strSuffix), QString::number(nBytes), QString::number(kMaxMqttStringBytes)));
+}
+
+// client_id pins the id for a broker whose rules name it; it is sent as a
+// string of MQTT's, so it is held to a topic's rules of text.
+void CConfigReader::ReadClientId(const toml::key &key, const toml::node &node, QString &strClientId)
+{
+    if (!ReadString(key, node, strClientId))
+        return;
+    if (strClientId.isEmpty())
+        Problem(LineOf(key), QStringLiteral("client_id must not be empty"));
+    else if (strClientId.toUtf8().size() > kMaxMqttStringBytes)
+        Problem(LineOf(key), QStringLiteral("client_id is longer than %1 bytes").arg(kMaxMqttStringBytes));
+    else
+        CheckText(LineOf(key), QStringLiteral("client_id %1").arg(Quoted(strClientId)), strClientId);
 }
 
 // What [mqtt] needs of the rest of the file, which may come before or after it.
 void CConfigReader::CheckMqtt(SServiceConfig &config)
 {
-    if (!m_bMqttTopic) {
+    if (!m_nTopicLine) {
         config.mqtt.strTopic = QStringLiteral("varik/") + config.strSite;
-        // An empty site has its problem already.
-        if (!config.strSite.isEmpty())
-            CheckTopic(m_nMqttLine,
-                       QStringLiteral("the default topic %1 (from site)").arg(Quoted(config.mqtt.strTopic)),
-                       config.mqtt.strTopic);
+        // A site that is no good has its problem already.
+        if (m_bSiteGood
+            && CheckTopic(m_nMqttLine,
+                          QStringLiteral("the default topic %1 (from site)").arg(Quoted(config.mqtt.strTopic)),
+                          config.mqtt.strTopic))
+            CheckTopicLength(config.mqtt);
+    } else if (m_bTopicGood) {
+        CheckTopicLength(config.mqtt);
     }
     for (const SFirstUse &name : m_names) {
         if (name.str.contains(QLatin1Char('+')) || name.str.contains(QLatin1Char('#')))
@@ -584,6 +741,9 @@ void CConfigReader::CheckName(int nLine, const QString &strName)
     // The service's own folders (the outbox) sit beside the meters' as hidden ones.
     else if (strName.startsWith(QLatin1Char('.')))
         Problem(nLine, QStringLiteral("meter name %1 must not begin with \".\"").arg(Quoted(strName)));
+    // A level of every topic of the meter, and a word of the journal's lines.
+    else
+        CheckText(nLine, QStringLiteral("meter name %1").arg(Quoted(strName)), strName);
 }
 
 void CConfigReader::NoteFirstUse(std::vector<SFirstUse> &uses, const QString &str, int nLine, const QString &strWhat)
@@ -614,6 +774,7 @@ QString DescribeMqtt(const SMqttConfig &mqtt)
     if (!mqtt.bEnabled)
         return QStringLiteral("mqtt: none");
     QStringList parts{QStringLiteral("mqtt %1").arg(mqtt.strUrl), QStringLiteral("topic %1").arg(mqtt.strTopic),
+                      QStringLiteral("client id %1").arg(Quoted(ClientIdOf(mqtt))),
                       QStringLiteral("qos %1").arg(mqtt.nQos)};
     if (!mqtt.strUsername.isEmpty())
         parts << QStringLiteral("user %1").arg(Quoted(mqtt.strUsername));
@@ -629,10 +790,10 @@ QString DescribeMqtt(const SMqttConfig &mqtt)
 
 SConfigResult ReadServiceConfig(const QString &strPath)
 {
-    QFile file(strPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {{}, {{0, QStringLiteral("cannot read the file: %1").arg(file.errorString())}}};
-    return ParseServiceConfig(file.readAll(), strPath);
+    const SFileRead read = ReadRegularFile(strPath, kWholeFile);
+    if (read.eFault != EFileFault::None)
+        return {{}, {{0, QStringLiteral("cannot read the file: %1").arg(FileFaultText(read))}}, {}};
+    return ParseServiceConfig(read.bytes, strPath);
 }
 
 SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSource)
@@ -652,6 +813,7 @@ SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSourc
     CConfigReader reader(strSource);
     reader.ReadFile(file, result.config);
     result.problems = reader.TakeProblems();
+    result.warnings = reader.TakeWarnings();
     return result;
 }
 
@@ -664,6 +826,14 @@ QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProb
                       : QStringLiteral("%1: %2").arg(strSource, problem.strText));
     }
     return lines;
+}
+
+QStringList WarningLines(const QString &strSource, const std::vector<SConfigProblem> &warnings)
+{
+    std::vector<SConfigProblem> marked = warnings;
+    for (SConfigProblem &warning : marked)
+        warning.strText.prepend(QStringLiteral("warning: "));
+    return ProblemLines(strSource, marked);
 }
 
 QStringList DescribeConfig(const SServiceConfig &config)
@@ -686,4 +856,9 @@ QStringList DescribeConfig(const SServiceConfig &config)
     if (config.lines.empty())
         lines << QStringLiteral("no [[line]]: nothing to read");
     return lines;
+}
+
+QString ClientIdOf(const SMqttConfig &mqtt)
+{
+    return mqtt.strClientId.isEmpty() ? DerivedClientId(mqtt.strTopic) : mqtt.strClientId;
 }

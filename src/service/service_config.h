@@ -34,11 +34,13 @@ struct SMqttConfig {
     bool bEnabled = false;
     QString strUrl;             // as Paho takes it: tcp://host:port or ssl://host:port (from mqtt://, mqtts://)
     QString strTopic;           // prefix; default "varik/<site>"
+    QString strClientId;        // client_id as given; empty: the one derived from the topic (ClientIdOf)
     int nQos = 1;               // 0, 1 or 2
     QString strUsername;        // empty: none
     QString strPassword;        // the first line of password_file
     QString strCaFile;          // TLS: the broker's CA; cert_file and key_file for a client certificate;
-                                // absolute paths, found beside the configuration when given relative
+                                // absolute paths, found beside the configuration when given relative,
+                                // or the service's credential copy of them (credential_copy.h)
     QString strCertFile;
     QString strKeyFile;
     qint64 nOutboxMaxBytes = 256LL * 1024 * 1024; // outbox_max_mb
@@ -64,10 +66,12 @@ struct SConfigProblem {
 struct SConfigResult {
     SServiceConfig config; // meaningful only when there are no problems
     std::vector<SConfigProblem> problems;
+    std::vector<SConfigProblem> warnings; // what is taken but should be mended: a secret others may read
     bool Ok() const { return problems.empty(); }
 };
 
-// Reads and checks the file; an unreadable file is one problem at line 0.
+// Reads and checks the file; an unreadable file (or one that is not a
+// regular file: a FIFO is never waited on) is one problem at line 0.
 SConfigResult ReadServiceConfig(const QString &strPath);
 // The same on the text of a file at strSource; a relative password_file is
 // found in strSource's folder. The problems come in the order of their lines.
@@ -76,8 +80,14 @@ SConfigResult ParseServiceConfig(const QByteArray &text, const QString &strSourc
 // One line per problem: "<source>:<line>: <text>", or "<source>: <text>" for
 // a problem at line 0.
 QStringList ProblemLines(const QString &strSource, const std::vector<SConfigProblem> &problems);
+// The same with "warning: " before each text.
+QStringList WarningLines(const QString &strSource, const std::vector<SConfigProblem> &warnings);
 // What --check-config prints for a good file: the site, the broker ("mqtt:
 // none" when nothing is published; never its password), then one line per
 // line of meters, then one per meter, each saying what will be read and how
 // often.
 QStringList DescribeConfig(const SServiceConfig &config);
+
+// The MQTT client id: client_id when given, else the one derived from the
+// topic (mqtt_text.h).
+QString ClientIdOf(const SMqttConfig &mqtt);

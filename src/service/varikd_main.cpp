@@ -26,9 +26,14 @@ void PrintLines(std::FILE *pOut, const QStringList &lines)
         std::fprintf(pOut, "%s\n", strLine.toUtf8().constData());
 }
 
-int CheckConfig(const QString &strPath)
+// Run by hand, so Ctrl+C must end it wherever it is (a description written
+// into a pipe nobody reads any more): the signals the service takes itself
+// are given back their default here.
+int CheckConfig(const QString &strPath, const sigset_t &takenSignals)
 {
+    pthread_sigmask(SIG_UNBLOCK, &takenSignals, nullptr);
     const SConfigResult result = ReadServiceConfig(strPath);
+    PrintLines(stderr, WarningLines(strPath, result.warnings));
     if (!result.Ok()) {
         PrintLines(stderr, ProblemLines(strPath, result.problems));
         return 2;
@@ -41,6 +46,12 @@ void LogProblems(CJournal &journal, const QString &strPath, const std::vector<SC
 {
     for (const QString &strLine : ProblemLines(strPath, problems))
         journal.Write(EPriority::Error, strLine);
+}
+
+void LogWarnings(CJournal &journal, const QString &strPath, const std::vector<SConfigProblem> &warnings)
+{
+    for (const QString &strLine : WarningLines(strPath, warnings))
+        journal.Write(EPriority::Warning, strLine);
 }
 
 QString Summary(const SServiceConfig &config)
@@ -61,6 +72,7 @@ void Reload(CJournal &journal, CService &service, const QString &strPath)
 {
     sd_notify(0, "RELOADING=1");
     const SConfigResult result = ReadServiceConfig(strPath);
+    LogWarnings(journal, strPath, result.warnings);
     if (result.Ok()) {
         service.Apply(result.config);
         journal.Write(EPriority::Notice, QStringLiteral("configuration read again: ") + Summary(result.config));
@@ -78,6 +90,7 @@ int Serve(const QString &strPath, const sigset_t &takenSignals)
 {
     CJournal journal;
     const SConfigResult result = ReadServiceConfig(strPath);
+    LogWarnings(journal, strPath, result.warnings);
     if (!result.Ok()) {
         LogProblems(journal, strPath, result.problems);
         return 2;
@@ -143,7 +156,7 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     if (parser.isSet(checkConfig))
-        return CheckConfig(parser.value(checkConfig));
+        return CheckConfig(parser.value(checkConfig), takenSignals);
     if (!parser.isSet(config)) {
         std::fprintf(stderr, "varikd: --config FILE or --check-config FILE is needed\n");
         return 2;

@@ -2,6 +2,8 @@
 // problem at its line, and varikd --check-config on real files.
 #include "service/service_config.h"
 
+#include "service/mqtt_publisher.h"
+
 #include "test_files.h"
 
 #include <QDir>
@@ -539,6 +541,173 @@ TEST(ServiceConfigMqtt, TopicsAreNamesToPublishTo)
     }
 }
 
+// Each text a broker refuses, as a meter name, the site, the topic and the
+// client id: one problem at its line, which shows the character. The site
+// comes with an [mqtt] table: its default topic is not refused once more.
+TEST(ServiceConfigMqtt, NamesAndTopicsHoldNoCharacterABrokerRefuses)
+{
+    const struct {
+        const char *pKey;
+        const char *pFile; // %1: the value
+        int nLine;
+        const char *pWhat;
+    } keys[] = {
+        {"name", "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 1\n  name = \"%1\"\n", 5,
+         "meter name"},
+        {"site", "site = \"%1\"\n[mqtt]\nurl = \"tcp://localhost\"\n", 1, "site"},
+        {"topic", "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"%1\"\n", 3, "topic"},
+        {"client_id", "[mqtt]\nurl = \"tcp://localhost\"\nclient_id = \"%1\"\n", 3, "client_id"},
+    };
+    const struct {
+        const char *pValue;  // as the TOML file writes it
+        const char *pShown;  // as the problem quotes it
+        const char *pFault;  // nullptr: taken
+    } values[] = {
+        {"a\\tb", "a\\u0009b", "must not hold control characters"},
+        {"a\\u001bb", "a\\u001bb", "must not hold control characters"},
+        {"a\\u007fb", "a\\u007fb", "must not hold control characters"},
+        {"a\\u0080b", "a\\u0080b", "must not hold control characters"},
+        {"a\\u0085b", "a\\u0085b", "must not hold control characters"},
+        {"a\\u009fb", "a\\u009fb", "must not hold control characters"},
+        {"a\\ufffeb", "a\\ufffeb", "must not hold the non-character U+FFFE"},
+        {"a\\uffffb", "a\\uffffb", "must not hold the non-character U+FFFF"},
+        {"a\\ufdd0b", "a\\ufdd0b", "must not hold the non-character U+FDD0"},
+        {"a\\ufdefb", "a\\ufdefb", "must not hold the non-character U+FDEF"},
+        {"a\\U0001fffeb", "a\\U0001fffeb", "must not hold the non-character U+1FFFE"},
+        {"a\\U0010ffffb", "a\\U0010ffffb", "must not hold the non-character U+10FFFF"},
+        {"a\\u00a0b", nullptr, nullptr},     // the first after C1
+        {"a\\ufdcfb", nullptr, nullptr},     // beside the non-characters
+        {"a\\ufdf0b", nullptr, nullptr},
+        {"a\\ufffdb", nullptr, nullptr},     // the replacement character is one
+        {"a\\U0001fffdb", nullptr, nullptr},
+        {"ПС-1 ввод", nullptr, nullptr},
+    };
+    for (const auto &key : keys) {
+        for (const auto &value : values) {
+            SCOPED_TRACE(std::string(key.pKey) + " = " + value.pValue);
+            const SConfigResult result =
+                ParseServiceConfig(QString::fromUtf8(key.pFile).arg(QString::fromUtf8(value.pValue)).toUtf8(),
+                                   QStringLiteral("t.toml"));
+            if (!value.pFault) {
+                EXPECT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+                continue;
+            }
+            const QString strProblem = QStringLiteral("%1 \"%2\" %3")
+                                           .arg(QString::fromUtf8(key.pWhat), QString::fromUtf8(value.pShown),
+                                                QString::fromUtf8(value.pFault));
+            EXPECT_EQ(result.problems, (std::vector<SConfigProblem>{{key.nLine, strProblem}}));
+        }
+    }
+}
+
+// TOML itself keeps out what is no character at all: a surrogate, escaped or
+// as bytes, never reaches a name or topic.
+TEST(ServiceConfigMqtt, SurrogatesNeverReachATopic)
+{
+    for (const QByteArray &topic : {QByteArray("a\\ud800b"), QByteArray("a\xed\xa0\x80") + "b"}) {
+        const SConfigResult result =
+            ParseServiceConfig("[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + topic + "\"\n", QStringLiteral("t"));
+        ASSERT_EQ(result.problems.size(), 1u);
+        EXPECT_EQ(result.problems[0].nLine, 3);
+    }
+}
+
+// MQTT sends a topic as at most 65 535 bytes (UTF-8): the prefix with the
+// longest that is published under it, "/<meter>/second" or "/status".
+TEST(ServiceConfigMqtt, TopicsFitMqttWithWhatIsAppended)
+{
+    const QByteArray kMeter = "[[line]]\nport = \"/dev/ttyS0\"\n  [[line.meter]]\n  device = 1\n  name = \"m1\"\n";
+    const struct {
+        const char *pName;
+        QByteArray file;
+        const char *pProblem; // nullptr: taken
+        int nLine;
+    } cases[] = {
+        {"the longest without meters", "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QByteArray(65528, 't') + "\"\n",
+         nullptr, 0},
+        {"a byte longer", "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QByteArray(65529, 't') + "\"\n",
+         "topic is too long: with \"/status\" after it a topic is 65536 bytes, more than the 65535 of MQTT", 3},
+        {"the longest with meter m1",
+         "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QByteArray(65525, 't') + "\"\n" + kMeter, nullptr, 0},
+        {"a byte longer with meter m1",
+         "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QByteArray(65526, 't') + "\"\n" + kMeter,
+         "topic is too long: with \"/m1/second\" after it a topic is 65536 bytes, more than the 65535 of MQTT", 3},
+        {"bytes, not characters",
+         "[mqtt]\nurl = \"tcp://localhost\"\ntopic = \"" + QString(32765, QChar(0x44F)).toUtf8() + "\"\n",
+         "topic is too long: with \"/status\" after it a topic is 65537 bytes, more than the 65535 of MQTT", 3},
+        {"the longest site", "site = \"" + QByteArray(65522, 's') + "\"\n[mqtt]\nurl = \"tcp://localhost\"\n", nullptr,
+         0},
+        {"a site a byte longer", "site = \"" + QByteArray(65523, 's') + "\"\n[mqtt]\nurl = \"tcp://localhost\"\n",
+         "the default topic (from site) is too long: with \"/status\" after it a topic is 65536 bytes, more than the "
+         "65535 of MQTT",
+         2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const SConfigResult result = ParseServiceConfig(c.file, QStringLiteral("t.toml"));
+        if (!c.pProblem)
+            EXPECT_TRUE(result.Ok()) << result.problems.front().strText.toStdString();
+        else
+            EXPECT_EQ(result.problems, (std::vector<SConfigProblem>{{c.nLine, QString::fromUtf8(c.pProblem)}}));
+    }
+}
+
+// Two sites whose topics differ must never share a client id, or the broker
+// throws each off when the other connects and publishes its last will.
+TEST(ServiceConfigMqtt, DistinctTopicsGetDistinctClientIds)
+{
+    const QString kLong = QStringLiteral("varik/") + QString(200, QLatin1Char('a'));
+    const std::pair<QString, QString> pairs[] = {
+        {QStringLiteral("varik/ПС-1"), QStringLiteral("varik/ТП-1")},
+        {QStringLiteral("varik/a.b"), QStringLiteral("varik/a-b")},
+        {QStringLiteral("varik/a/b"), QStringLiteral("varik/a-b")},
+        {QStringLiteral("varik/a b"), QStringLiteral("varik/a-b")},
+        {QStringLiteral("varik/a-b"), QStringLiteral("varik-a/b")},
+        {QStringLiteral("varik/ps12"), QStringLiteral("varik/PS12")},
+        {QStringLiteral("varik/ps12"), QStringLiteral("varik/ps12/")},
+        {QStringLiteral("varik/\U0001F600"), QStringLiteral("varik/\U0001F601")},
+        {kLong + QLatin1Char('1'), kLong + QLatin1Char('2')}, // past the readable part
+    };
+    const auto idOf = [](const QString &strTopic) {
+        SMqttConfig mqtt;
+        mqtt.strTopic = strTopic;
+        return CMqttPublisher::ClientId(mqtt);
+    };
+    for (const auto &[strA, strB] : pairs) {
+        SCOPED_TRACE((strA + QStringLiteral(" and ") + strB).toStdString());
+        EXPECT_NE(idOf(strA), idOf(strB));
+        EXPECT_EQ(idOf(strA), idOf(strA));
+    }
+    // The same on every run and every machine: a broker's rules may name it.
+    EXPECT_EQ(idOf(QStringLiteral("varik/ps12")), QStringLiteral("varikd-varik-ps12-06ec5395"));
+    EXPECT_EQ(idOf(QStringLiteral("varik/ПС-1")), QStringLiteral("varikd-varik----1-fb90c2a5"));
+    EXPECT_EQ(idOf(kLong).size(), 7 + 64 + 9);
+}
+
+// client_id pins the id; the description shows the id either way.
+TEST(ServiceConfigMqtt, ClientIdGivenOrDerived)
+{
+    const SConfigResult given = Parse(R"(site = "ps12"
+[mqtt]
+url = "tcp://localhost"
+client_id = "ps12 reader"
+)");
+    ASSERT_TRUE(given.Ok()) << given.problems.front().strText.toStdString();
+    EXPECT_EQ(given.config.mqtt.strClientId, QStringLiteral("ps12 reader"));
+    EXPECT_EQ(CMqttPublisher::ClientId(given.config.mqtt), QStringLiteral("ps12 reader"));
+    EXPECT_EQ(DescribeConfig(given.config).at(1), QStringLiteral("mqtt tcp://localhost:1883, topic varik/ps12, client "
+                                                                 "id \"ps12 reader\", qos 1, outbox up to 256 MiB"));
+
+    const QByteArray kMqtt = "[mqtt]\nurl = \"tcp://localhost\"\nclient_id = ";
+    EXPECT_EQ(Parse(kMqtt + "\"\"\n").problems,
+              (std::vector<SConfigProblem>{{3, QStringLiteral("client_id must not be empty")}}));
+    EXPECT_EQ(ParseServiceConfig(kMqtt + '"' + QByteArray(65536, 'c') + "\"\n", QStringLiteral("test.toml")).problems,
+              (std::vector<SConfigProblem>{{3, QStringLiteral("client_id is longer than 65535 bytes")}}));
+    EXPECT_TRUE(ParseServiceConfig(kMqtt + '"' + QByteArray(65535, 'c') + "\"\n", QStringLiteral("test.toml")).Ok());
+    EXPECT_EQ(Parse(kMqtt + "12\n").problems,
+              (std::vector<SConfigProblem>{{3, QStringLiteral("client_id must be a string, not an integer")}}));
+}
+
 TEST(ServiceConfigMqtt, DefaultsAndTheDescription)
 {
     const SConfigResult result = Parse(R"(site = "ps12"
@@ -554,7 +723,8 @@ url = "tcp://localhost"
     EXPECT_EQ(result.config.mqtt.nQos, 1);
     EXPECT_EQ(result.config.mqtt.nOutboxMaxBytes, 256LL * 1024 * 1024);
     EXPECT_EQ(DescribeConfig(result.config).at(1),
-              QStringLiteral("mqtt tcp://localhost:1883, topic varik/ps12, qos 1, outbox up to 256 MiB"));
+              QStringLiteral("mqtt tcp://localhost:1883, topic varik/ps12, client id \"varikd-varik-ps12-06ec5395\", "
+                             "qos 1, outbox up to 256 MiB"));
 
     // With no site the host name makes the topic.
     const SConfigResult noSite = Parse("[mqtt]\nurl = \"tcp://localhost\"\n");
@@ -665,7 +835,8 @@ outbox_max_mb = 1024
     EXPECT_EQ(result.config.mqtt, expected);
 
     const QStringList description = DescribeConfig(result.config);
-    EXPECT_EQ(description.at(1), QStringLiteral("mqtt ssl://localhost:8883, topic energy/ps12, qos 2, "
+    EXPECT_EQ(description.at(1), QStringLiteral("mqtt ssl://localhost:8883, topic energy/ps12, client id "
+                                                "\"varikd-energy-ps12-31e9f074\", qos 2, "
                                                 "user \"varik\", CA %1, certificate %2, outbox up to 1024 MiB")
                                      .arg(expected.strCaFile, expected.strCertFile));
     EXPECT_FALSE(description.join(QLatin1Char('\n')).contains(QStringLiteral("s3cret")));

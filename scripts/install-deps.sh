@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Varik needs to build, test and run.
-# Does nothing when they are all there already.
+# Does nothing when they are all there already. With --list it only prints
+# them, one a line (scripts/check-install-closure.sh reads them so).
 set -euo pipefail
 
 packages=(
@@ -9,7 +10,7 @@ packages=(
     qt6-translations-l10n # Qt's own dialogs and buttons in Russian
     libqcustomplot-dev # the chart window's plots
     libgtest-dev libgmock-dev googletest # GTest's CMake package reads GMock's targets
-    xvfb xauth x11-apps imagemagick fonts-dejavu-core
+    xvfb xauth x11-apps x11-utils imagemagick fonts-dejavu-core # x11-utils: xprop, which a window test asks for the stacking of windows
     xdotool openbox # the window driven by real input, under a window manager
     poppler-utils # the report read back from its PDF (pdftotext, pdfinfo, pdfimages)
     clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
@@ -21,6 +22,11 @@ packages=(
     libpaho-mqtt-dev libpaho-mqttpp-dev libssl-dev # varikd: publishing the readings to an MQTT broker (the C++ client does not pull in the C one it is built on, nor the TLS library it links)
     mosquitto mosquitto-clients openssl # the publisher's tests: a real broker, with TLS certificates made on the spot
 )
+
+if [ "${1:-}" = --list ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

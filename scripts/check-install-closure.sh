@@ -47,14 +47,14 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 uses=$work/uses
 : >"$uses"
 # A path in use, unless it is the project's own (the tree, a build folder).
-own_prefixes=("$root/")
-use() { # how, then paths on standard input
-    local how=$1 path prefix
-    while IFS= read -r path; do
-        [[ $path == /* ]] || continue
-        for prefix in "${own_prefixes[@]}"; do [[ $path == "$prefix"* ]] && continue 2; done
-        printf '%s\t%s\n' "$path" "$how"
-    done >>"$uses"
+echo "$root/" >"$work/own"
+use() { # how, then paths on standard input; without how, "path<TAB>how" lines
+    awk -F'\t' -v how="${1:-}" '
+        FILENAME == ARGV[1] { own[++owned] = $0; next }
+        $1 ~ /^\// && !seen[$1]++ {
+            for (i = 1; i <= owned; i++) if (index($1, own[i]) == 1) next
+            print $1 "\t" (how != "" ? how : $2)
+        }' "$work/own" - >>"$uses"
 }
 
 # ---- Build folders
@@ -66,11 +66,12 @@ headers_included() { ninja -C "$1" -t deps | awk '/^    \// { print $1 }'; }
 # CMake files read at configure: build.ninja is made again when one changes.
 cmake_files_read() { ninja -C "$1" -t query build.ninja | awk '$1 == "|" && $2 ~ /^\// { print $2 }'; }
 
-# The link edges of build.ninja: "lib<TAB>token" for each library on a link
-# line, "edge<TAB>flags<TAB>output" for each executable or shared library.
+# The link edges of build.ninja: "edge<TAB>output<TAB>flags" for each
+# executable or shared library, "lib<TAB>output<TAB>token" for each library on
+# its link line.
 link_edges() {
     awk '
-        function flush() { if (out != "") print "edge\t" flags "|" linkflags "\t" out; out = "" }
+        function flush() { if (out != "") print "edge\t" out "\t" flags "|" linkflags; out = "" }
         /^build / {
             flush()
             if ($3 ~ /_(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)_LINKER__/) { out = $2; sub(/:$/, "", out) }
@@ -80,7 +81,7 @@ link_edges() {
         out == "" { next }
         /^  FLAGS = / { flags = substr($0, 11) }
         /^  LINK_FLAGS = / { linkflags = substr($0, 16) }
-        /^  LINK_LIBRARIES = / { for (i = 3; i <= NF; i++) print "lib\t" $i }
+        /^  LINK_LIBRARIES = / { for (i = 3; i <= NF; i++) print "lib\t" out "\t" $i }
         END { flush() }
     ' "$1/build.ninja"
 }
@@ -105,10 +106,14 @@ traced_link() { # dir, output
 }
 
 libraries_linked() {
-    local dir=$1 compiler token key out suffix
+    local dir=$1 compiler token key out suffix kind rest
     local -A traced=()
     compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
-    link_edges "$dir" >"$work/edges"
+    # Only what was linked: a build folder may hold targets it never built
+    # (scripts/fuzz.sh builds the fuzzers alone).
+    link_edges "$dir" | while IFS=$'\t' read -r kind out rest; do
+        if [ -e "$dir/$out" ]; then printf '%s\t%s\t%s\n' "$kind" "$out" "$rest"; fi
+    done >"$work/edges"
     while IFS= read -r token; do
         case $token in
             /*) echo "$token" ;;
@@ -121,12 +126,12 @@ libraries_linked() {
                     fi
                 done ;;
         esac
-    done < <(sed -n 's/^lib\t//p' "$work/edges" | sort -u)
-    while IFS=$'\t' read -r key out; do
+    done < <(awk -F'\t' '$1 == "lib" { print $3 }' "$work/edges" | sort -u)
+    while IFS=$'\t' read -r out key; do
         [ -n "${traced[$key]:-}" ] && continue
         traced[$key]=1
         traced_link "$dir" "$out"
-    done < <(sed -n 's/^edge\t//p' "$work/edges")
+    done < <(awk -F'\t' '$1 == "edge" { print $2 "\t" $3 }' "$work/edges")
 }
 
 # Programs CMake found and the build runs: the compiler, ar, ninja, cmake,
@@ -146,7 +151,7 @@ for dir in "$@"; do
         continue
     fi
     dir=$(cd "$dir" && pwd)
-    own_prefixes+=("$dir/")
+    echo "$dir/" >>"$work/own"
     name=$(basename "$dir")
     # Each into a file first: a failure counts only outside a pipeline's subshell.
     headers_included "$dir" >"$work/found"; use "a header in $name" <"$work/found"
@@ -214,29 +219,28 @@ programs_named_in_tree() {
                 for (p = 1; p <= n; p++) command(parts[p])
             }' "$file"
     done
-    while IFS= read -r file; do
-        relative=${file#"$root"/}
-        { grep -oE '"/(usr/)?s?bin/[A-Za-z0-9_.+-]+"' "$file" || true; } | tr -d '"' | awk -v file="$relative" '{ print $0 "\t" file }'
-        { grep -oE '\b(start|startDetached|execute|setProgram|findExecutable|Run[A-Za-z]*)\((QStringLiteral|QString::fromLatin1|QLatin1String)\("[A-Za-z0-9_.+-]+"\)' "$file" || true; } \
-            | awk -F'"' -v file="$relative" '{ print $2 "\t" file }'
-    done < <(find "$root/src" "$root/tests" \( -name '*.cpp' -o -name '*.h' \) | sort)
-    while IFS= read -r file; do
-        relative=${file#"$root"/}
-        { grep -oE '(find_program\([A-Za-z0-9_]+|COMMAND)[[:space:]]+[A-Za-z0-9_.+-]+' "$file" || true; } \
-            | awk -v file="$relative" '{ print $NF "\t" file }'
-    done < <(find "$root/CMakeLists.txt" "$root/cmake" "$root/src" "$root/tests" \( -name CMakeLists.txt -o -name '*.cmake' \) | sort)
+    # grep -H gives "file:match"; the file names are made relative to the tree.
+    (cd "$root" && find src tests \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z | xargs -0 grep -oHE \
+        -e '"/(usr/)?s?bin/[A-Za-z0-9_.+-]+"' \
+        -e '\b(start|startDetached|execute|setProgram|findExecutable|Run[A-Za-z]*)\((QStringLiteral|QString::fromLatin1|QLatin1String)\("[A-Za-z0-9_.+-]+"\)' \
+        || true) | awk -F'"' '{ file = $1; sub(/:.*/, "", file); print $2 "\t" file }'
+    (cd "$root" && find CMakeLists.txt cmake src tests \( -name CMakeLists.txt -o -name '*.cmake' \) -print0 | sort -z \
+        | xargs -0 grep -oHE '(find_program\([A-Za-z0-9_]+|COMMAND)[[:space:]]+[A-Za-z0-9_.+-]+' || true) \
+        | awk '{ file = $1; sub(/:.*/, "", file); print $NF "\t" file }'
 }
 
-# A program's file, as a fresh Debian system finds it on its PATH.
-program_file() {
+# A program's file, as a fresh Debian system finds it on its PATH, into
+# $found (empty when there is none).
+find_program() {
     local name=$1 folder
+    found=
     if [[ $name == /* ]]; then
-        if [ -x "$name" ]; then echo "$name"; fi
+        if [ -x "$name" ]; then found=$name; fi
         return
     fi
     for folder in /usr/sbin /usr/bin /sbin /bin; do
         if [ -x "$folder/$name" ]; then
-            echo "$folder/$name"
+            found=$folder/$name
             return
         fi
     done
@@ -247,12 +251,12 @@ declare -A not_programs=()
 while IFS= read -r word; do not_programs[$word]=1; done < <(compgen -b; compgen -k)
 
 for name in "${indirect_programs[@]}"; do
-    path=$(program_file "$name")
-    if [ -z "$path" ]; then
+    find_program "$name"
+    if [ -z "$found" ]; then
         fail "$name, which the tests start through another program, is installed by no package here"
         continue
     fi
-    echo "$path" | use "a program started by another program"
+    echo "$found" | use "a program started by another program"
 done
 declare -A program_seen=()
 while IFS=$'\t' read -r name file; do
@@ -261,9 +265,10 @@ while IFS=$'\t' read -r name file; do
     program_seen[$name]=1
     # A name that is no installed program is a function, a variable or a
     # word of a message: the tree's own, nothing to install.
-    path=$(program_file "$name")
-    if [ -n "$path" ]; then echo "$path" | use "a program started by $file"; fi
-done < <(programs_named_in_tree)
+    find_program "$name"
+    if [ -n "$found" ]; then printf '%s\ta program started by %s\n' "$found" "$file"; fi
+done < <(programs_named_in_tree) >"$work/found"
+use <"$work/found"
 
 # ---- Owners
 
@@ -287,8 +292,8 @@ merge_twin='
 awk -F'\t' "$merge_twin"'
     { for (i = 1; i <= 2; i++) { print $i; if (twin($i) != "") print twin($i) } }' "$work/files" \
     | sort -u | sed 's/[][*?\\]/\\&/g' >"$work/queried"
-# One dpkg-query for them all: "path<TAB>owner, owner".
-{ xargs -d '\n' -r dpkg-query -S -- <"$work/queried" 2>/dev/null || true; } \
+# One dpkg-query for them all (each one reads the whole database): "path<TAB>owner, owner".
+{ xargs -d '\n' -r -s 1000000 dpkg-query -S -- <"$work/queried" 2>/dev/null || true; } \
     | sed -n '/^diversion by /d; s/^\([^/]*\): \(\/.*\)$/\2\t\1/p' >"$work/owners"
 
 # ---- What the install script brings

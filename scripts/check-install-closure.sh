@@ -74,7 +74,9 @@ link_edges() {
         function flush() { if (out != "") print "edge\t" out "\t" flags "|" linkflags; out = "" }
         /^build / {
             flush()
-            if ($3 ~ /_(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)_LINKER__/) { out = $2; sub(/:$/, "", out) }
+            # "build OUTPUT [more outputs] [| implicit outputs]: RULE inputs"
+            for (i = 2; i < NF && $i !~ /:$/; i++) continue
+            if ($(i + 1) ~ /_(EXECUTABLE|SHARED_LIBRARY|MODULE_LIBRARY)_LINKER__/) { out = $2; sub(/:$/, "", out) }
             flags = linkflags = ""
             next
         }

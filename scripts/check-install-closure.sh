@@ -144,7 +144,7 @@ programs_run_by_build() {
         if [[ -f $path && -x $path && $path != *.so* ]]; then echo "$path"; fi
     done
     find "$dir" -name '*Info.json' -path '*_autogen*' -exec \
-        sed -nE 's/^[[:space:]]*"(MOC|UIC|RCC)_EXECUTABLE"[[:space:]]*:[[:space:]]*"(\/[^"]*)".*/\2/p' {} + | sort -u
+        sed -nE 's/^[[:space:]]*"[A-Z_]*_EXECUTABLE"[[:space:]]*:[[:space:]]*"(\/[^"]*)".*/\1/p' {} + | sort -u
 }
 
 for dir in "$@"; do

@@ -57,6 +57,27 @@ use() { # how, then paths on standard input; without how, "path<TAB>how" lines
         }' "$work/own" - >>"$uses"
 }
 
+# A program's file, as a fresh Debian system finds it on its PATH, into
+# $found (empty when there is none).
+find_program() {
+    local name=$1 folder
+    found=
+    if [[ $name == /* ]]; then
+        if [ -x "$name" ]; then found=$name; fi
+        return
+    fi
+    for folder in /usr/sbin /usr/bin /sbin /bin; do
+        if [ -x "$folder/$name" ]; then
+            found=$folder/$name
+            return
+        fi
+    done
+}
+
+# Shell builtins and keywords are no programs, though some share a name with one.
+declare -A not_programs=()
+while IFS= read -r word; do not_programs[$word]=1; done < <(compgen -b; compgen -k)
+
 # ---- Build folders
 
 # Headers the compiler included: Ninja keeps what each compiler's dependency
@@ -136,15 +157,25 @@ libraries_linked() {
     done < <(awk -F'\t' '$1 == "edge" { print $2 "\t" $3 }' "$work/edges")
 }
 
-# Programs CMake found and the build runs: the compiler, ar, ninja, cmake,
-# pkg-config, help2man, xvfb-run...; and moc, uic and rcc, which AUTOGEN runs.
+# Programs the build ran: the first word of each command Ninja runs (the
+# compiler, ar, cmake, help2man...); moc, uic and rcc, which AUTOGEN runs; and
+# pkg-config, which configure ran. Not whatever else CMake found on this
+# machine (ld.lld, llvm-nm...): the build does not run it. A compiler
+# launcher (ccache) is a developer's own choice, not the project's.
 programs_run_by_build() {
-    local dir=$1 path
-    sed -nE 's/^[A-Za-z0-9_]+:(FILEPATH|INTERNAL)=(\/.*)$/\2/p' "$dir/CMakeCache.txt" | while IFS= read -r path; do
-        if [[ -f $path && -x $path && $path != *.so* ]]; then echo "$path"; fi
-    done
+    local dir=$1
+    ninja -C "$dir" -t commands | awk -v launcher="$(sed -n 's/^CMAKE_CXX_COMPILER_LAUNCHER:[A-Z]*=//p' "$dir/CMakeCache.txt")" '
+        {
+            n = split($0, pieces, / && /)
+            for (i = 1; i <= n; i++) {
+                count = split(pieces[i], words, " ")
+                if (count == 0) continue
+                print (words[1] == launcher && count > 1 ? words[2] : words[1])
+            }
+        }' | sort -u
     find "$dir" -name '*Info.json' -path '*_autogen*' -exec \
         sed -nE 's/^[[:space:]]*"[A-Z_]*_EXECUTABLE"[[:space:]]*:[[:space:]]*"(\/[^"]*)".*/\1/p' {} + | sort -u
+    sed -n 's/^PKG_CONFIG_EXECUTABLE:[A-Z]*=//p' "$dir/CMakeCache.txt"
 }
 
 for dir in "$@"; do
@@ -159,7 +190,12 @@ for dir in "$@"; do
     headers_included "$dir" >"$work/found"; use "a header in $name" <"$work/found"
     cmake_files_read "$dir" >"$work/found"; use "a CMake file of $name" <"$work/found"
     libraries_linked "$dir" >"$work/found"; use "a library linked in $name" <"$work/found"
-    programs_run_by_build "$dir" >"$work/found"; use "a program of $name's build" <"$work/found"
+    programs_run_by_build "$dir" | while IFS= read -r word; do
+        [ -n "${not_programs[$word]:-}" ] && continue
+        find_program "$word"
+        if [ -n "$found" ]; then echo "$found"; fi
+    done >"$work/found"
+    use "a program of $name's build" <"$work/found"
 done
 
 # ---- Programs the tree starts
@@ -230,27 +266,6 @@ programs_named_in_tree() {
         | xargs -0 grep -oHE '(find_program\([A-Za-z0-9_]+|COMMAND)[[:space:]]+[A-Za-z0-9_.+-]+' || true) \
         | awk '{ file = $1; sub(/:.*/, "", file); print $NF "\t" file }'
 }
-
-# A program's file, as a fresh Debian system finds it on its PATH, into
-# $found (empty when there is none).
-find_program() {
-    local name=$1 folder
-    found=
-    if [[ $name == /* ]]; then
-        if [ -x "$name" ]; then found=$name; fi
-        return
-    fi
-    for folder in /usr/sbin /usr/bin /sbin /bin; do
-        if [ -x "$folder/$name" ]; then
-            found=$folder/$name
-            return
-        fi
-    done
-}
-
-# Shell builtins and keywords are no programs, though some share a name with one.
-declare -A not_programs=()
-while IFS= read -r word; do not_programs[$word]=1; done < <(compgen -b; compgen -k)
 
 for name in "${indirect_programs[@]}"; do
     find_program "$name"

@@ -13,7 +13,7 @@ packages=(
     xvfb xauth x11-apps x11-utils imagemagick fonts-dejavu-core # x11-utils: xprop, which a window test asks for the stacking of windows
     xdotool openbox # the window driven by real input, under a window manager
     poppler-utils # the report read back from its PDF (pdftotext, pdfinfo, pdfimages)
-    clang libclang-rt-14-dev # the fuzz build: libFuzzer and Clang's sanitizer runtimes
+    clang libclang-rt-14-dev llvm # the fuzz build: libFuzzer and Clang's sanitizer runtimes; llvm: its ar and ranlib, which CMake takes for Clang where they are installed (so the fuzz build is the same on every machine)
     help2man dpkg-dev file # the man pages and the .deb (scripts/package.sh)
     desktop-file-utils appstream man-db # checking the installed package (scripts/test-package.sh)
     systemd # systemd-analyze checks the service's unit (scripts/test-package.sh)

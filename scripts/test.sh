@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Varik twice (plain, and with AddressSanitizer
 # and UndefinedBehaviorSanitizer) and runs every test in both builds, then
-# runs each fuzz target for a minute (scripts/fuzz.sh). Last, it builds the
-# .deb and checks it as installed (scripts/test-package.sh).
+# runs each fuzz target for a minute (scripts/fuzz.sh). Then it builds the
+# .deb and checks it as installed (scripts/test-package.sh). Last, it checks
+# that scripts/install-deps.sh brings every package those builds and the
+# tests used (scripts/check-install-closure.sh), and tests that check.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -31,4 +33,9 @@ else
 fi
 echo "== package"
 "$root/scripts/test-package.sh" || status=1
+echo "== install closure"
+folders=("$root/build-test-plain" "$root/build-test-asan" "$root/build-test-package")
+if command -v clang++ >/dev/null; then folders+=("${FUZZ_BUILD_DIR:-$root/build-fuzz}"); fi
+"$root/scripts/check-install-closure.sh" "${folders[@]}" || status=1
+"$root/scripts/test-install-closure-check.sh" "$root/build-test-plain" || status=1
 exit $status

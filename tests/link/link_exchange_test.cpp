@@ -277,7 +277,7 @@ TEST(LinkExchange, AdviceOfARefusedOpenFollowsThePortMessage)
 {
     const QString strAdvice = LinkText::NoRightToDevice(u"/dev/ttyUSB0"_qs, u"dialout"_qs);
     SBench b;
-    b.line.SetOpenHint(strAdvice);
+    b.line.SetOpenProblem({EPortProblem::JoinGroup, u"/dev/ttyUSB0"_qs, u"dialout"_qs});
     b.line.RefuseOpen(1);
     b.op.accessAnswers = {{0, ""}};
     EXPECT_EQ(b.ReadSecond(), 0);

@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <optional>
 
 #include <chrono>
 
@@ -36,7 +37,7 @@ struct CLineWorker::SMeterWork {
         for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
             const QString strFolder = strDataDir + u'/' + config.strName + u'/' + QLatin1String(DataSetName(eSet));
             logs[int(eSet)] = std::make_unique<CDailyCsv>(strFolder, eSet);
-            strLogFailure[int(eSet)].clear();
+            logFailures[int(eSet)].reset();
         }
     }
 
@@ -45,18 +46,18 @@ struct CLineWorker::SMeterWork {
     CMeterSession session;
     SMeterStatus status;
     std::unique_ptr<CDailyCsv> logs[3];
-    // Why each log could not be written at its last write; empty while it is.
-    QString strLogFailure[3];
+    // Why each log could not be written at its last write; none while it is.
+    std::optional<QString> logFailures[3];
 
-    // Why a log is not written, that of eSet first; empty when all are.
-    QString LogFailure(EDataSet eSet) const
+    // Why a log is not written, that of eSet first; none when all are.
+    std::optional<QString> LogFailure(EDataSet eSet) const
     {
-        if (!strLogFailure[int(eSet)].isEmpty())
-            return strLogFailure[int(eSet)];
-        for (const QString &strFailure : strLogFailure)
-            if (!strFailure.isEmpty())
-                return strFailure;
-        return QString();
+        if (logFailures[int(eSet)])
+            return logFailures[int(eSet)];
+        for (const std::optional<QString> &failure : logFailures)
+            if (failure)
+                return failure;
+        return std::nullopt;
     }
 };
 
@@ -191,13 +192,13 @@ void CLineWorker::Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult 
     LogWrite(meter, eSet, write);
     // The reading goes on to the publisher whether or not its row reached
     // the disk, so nothing is lost; the state says that a log is not written.
-    const QString strLogFailure = meter.LogFailure(eSet);
-    const EMeterState eState = strLogFailure.isEmpty() ? EMeterState::Ok : EMeterState::CsvError;
+    const std::optional<QString> logFailure = meter.LogFailure(eSet);
+    const EMeterState eState = logFailure ? EMeterState::CsvError : EMeterState::Ok;
     if (eState != status.eState) {
         status.eState = eState;
         status.nSinceMs = result.nMsecs;
-        if (eState == EMeterState::CsvError)
-            status.strMessage = strLogFailure;
+        if (logFailure)
+            status.strMessage = *logFailure;
         Tell(meter);
     }
     if (m_pSink)
@@ -211,8 +212,8 @@ QString CLineWorker::CsvFailureText(const SCsvWrite &write)
 
 void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write)
 {
-    QString &strFailure = meter.strLogFailure[int(eSet)];
-    const bool bFailing = !strFailure.isEmpty();
+    std::optional<QString> &failure = meter.logFailures[int(eSet)];
+    const bool bFailing = failure.has_value();
     if (write.nCut > 0)
         m_journal.Write(EPriority::Warning, QStringLiteral("%1: %2 bytes of a torn last row cut off")
                                                 .arg(write.strPath)
@@ -224,7 +225,10 @@ void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &wr
     else if (write.bOk && bFailing)
         m_journal.Write(EPriority::Notice,
                         QStringLiteral("%1: writing %2 again").arg(meter.config.strName, write.strPath));
-    strFailure = write.bOk ? QString() : CsvFailureText(write);
+    if (write.bOk)
+        failure.reset();
+    else
+        failure = CsvFailureText(write);
 }
 
 void CLineWorker::Failed(SMeterWork &meter, const SReadResult &result)

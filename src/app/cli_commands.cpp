@@ -44,7 +44,7 @@ bool ReadInto(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &o
     if (result)
         return true;
     if (result.eFailure == ESessionFailure::ShortReply || result.eFailure == ESessionFailure::Undecodable)
-        op.Fail(result.strMessage);
+        op.Fail(FailureText(result));
     return false;
 }
 

@@ -23,11 +23,13 @@ CCliOperator::CCliOperator(int nLevelIndex, const QString &strPassword)
 void CCliOperator::ShowMessage(const QString &strText, EMsgIcon icon)
 {
     Q_UNUSED(icon);
-    if (strText == LinkText::PasswordAccepted(1) || strText == LinkText::PasswordAccepted(2)) {
-        Print(stdout, strText);
-        return;
-    }
     Fail(strText);
+}
+
+void CCliOperator::ShowUnlocked(int nLevel)
+{
+    // The one message that is no failure: a script reads it on standard output.
+    Print(stdout, LinkText::PasswordAccepted(nLevel));
 }
 
 bool CCliOperator::AskYesNo(const QString &strText)

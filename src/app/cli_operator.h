@@ -13,6 +13,7 @@ public:
     CCliOperator(int nLevelIndex, const QString &strPassword);
 
     void ShowMessage(const QString &strText, EMsgIcon icon) override;
+    void ShowUnlocked(int nLevel) override;
     bool AskYesNo(const QString &strText) override;
     bool AskAccess(int &nLevel, QString &strPassword) override;
 

@@ -1,7 +1,5 @@
 #include "link/device_access.h"
 
-#include "link/link_messages.h"
-
 #include <QFile>
 
 #include <grp.h>
@@ -36,20 +34,20 @@ bool IsSerialPortGroup(const QByteArray &name)
 
 } // namespace
 
-QString DeviceAccessHint(const QString &strDevice)
+SPortProblem DeviceAccessProblem(const QString &strDevice)
 {
     const QByteArray path = QFile::encodeName(strDevice);
     // The effective ids decide, as they do for the open itself.
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0)
-        return QString();
+        return {};
     if (errno != EACCES && errno != EPERM)
-        return QString();
+        return {};
     struct stat info {};
     if (::stat(path.constData(), &info) != 0)
-        return QString();
+        return {};
     // Joining a group the device's mode keeps out would not help either.
     const QByteArray group = GroupName(info.st_gid);
     if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || !IsSerialPortGroup(group))
-        return LinkText::NoRightToDevice(strDevice);
-    return LinkText::NoRightToDevice(strDevice, QString::fromLatin1(group));
+        return {EPortProblem::NoRight, strDevice, QString()};
+    return {EPortProblem::JoinGroup, strDevice, QString::fromLatin1(group)};
 }

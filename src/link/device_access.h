@@ -3,12 +3,13 @@
 // USB adapters and built-in ports) that the operator's user has to join.
 #pragma once
 
+#include "link/link_failure.h"
+
 #include <QString>
 
-// A line of advice when this process may not read and write the device:
-// names the device and, when the device belongs to a group kept for serial
-// ports (dialout, uucp) that may use it, that group and the command that
-// adds the user to it; otherwise says plainly that there is no right to it. Empty when the device may be used or
-// cannot be looked at (a missing device needs no advice beyond the port
-// message).
-QString DeviceAccessHint(const QString &strDevice);
+// What keeps this process from reading and writing the device: JoinGroup
+// with the group when the device belongs to a group kept for serial ports
+// (dialout, uucp) that may use it, NoRight when no such group would help,
+// None when the device may be used or cannot be looked at (a missing device
+// needs no advice beyond the port message).
+SPortProblem DeviceAccessProblem(const QString &strDevice);

@@ -3,6 +3,8 @@
 // serial port; the tests and the fuzzer use a line in memory.
 #pragma once
 
+#include "link/link_failure.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -20,9 +22,9 @@ public:
     // success; an open line gives true at once, whatever name and rate are
     // asked for.
     virtual bool Open(QString strName, quint32 nRate) = 0;
-    // After a failed Open: a line of advice when the operator can remedy the
-    // failure (their user may not open the device); empty otherwise.
-    virtual QString OpenHint() const = 0;
+    // After a failed Open: why, when the operator can remedy it (their user
+    // may not open the device, the port cannot do the rate); None otherwise.
+    virtual SPortProblem OpenProblem() const = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
 

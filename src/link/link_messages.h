@@ -1,7 +1,12 @@
 // The texts the link shows the operator, piece by piece as the meter
-// software has always shown them (blanks included).
+// software has always shown them (blanks included), and the one place where a
+// failure's code becomes its text.
 #pragma once
 
+#include "link/link_failure.h"
+#include "link/operator.h"
+
+#include <QList>
 #include <QString>
 
 namespace LinkText {
@@ -51,14 +56,17 @@ inline QString Busy()
 }
 
 inline QString RateUnsupported() { return QStringLiteral("Выбранный порт не поддерживает необходимую скорость"); }
-inline QString QueueSizes() { return QStringLiteral("Не прошло задание размеров очередей порта"); }
 
 inline QString Channel() { return QStringLiteral("Не удалось снять пароль.\n") + QStringLiteral("Сбой в канале связи."); }
 
+// A refused password as a failure: what is left of the question below once
+// nobody is there to answer it.
+inline QString Refused() { return QStringLiteral("Не удалось снять пароль. Пароль не верен."); }
+
+// The question that offers to send a refused password again.
 inline QString PasswordRefused()
 {
-    return QStringLiteral("Не удалось снять пароль. Пароль не верен.\n")
-        + QStringLiteral("Хотите повторить операцию снятия пароля?");
+    return Refused() + QStringLiteral("\n") + QStringLiteral("Хотите повторить операцию снятия пароля?");
 }
 
 inline QString PasswordAccepted(int nLevel)
@@ -67,4 +75,23 @@ inline QString PasswordAccepted(int nLevel)
         + QStringLiteral(" снят.");
 }
 
+// The line under the port message for a problem the operator can remedy;
+// empty for the others.
+QString PortAdvice(const SPortProblem &problem);
+
 } // namespace LinkText
+
+struct SLinkMessage {
+    QString strText;
+    EMsgIcon icon;
+};
+
+// The boxes a failure shows the operator, in order: one, or for a rate the
+// port cannot do the rate's box before the port message. None for what the
+// operator did himself (a declined dialog, a cancelled wait).
+QList<SLinkMessage> LinkFailureMessages(const SLinkFailure &failure);
+
+// The operator's text of a failure, for a line of text (the command line's
+// standard error, the service's state and journal): its boxes' texts, one a
+// line. Empty for what the operator did himself.
+QString LinkFailureText(const SLinkFailure &failure);

@@ -48,8 +48,8 @@ public:
     void SetStream(const QByteArray &stream);
     // The nAttempt-th open from now on is refused (1: the next one).
     void RefuseOpen(int nAttempt) { m_refusedOpens.insert(m_nOpenAttempts + nAttempt); }
-    // The advice a refused open leaves (none by default).
-    void SetOpenHint(const QString &strHint) { m_strOpenHint = strHint; }
+    // Why a refused open failed, as the line reports it (None by default).
+    void SetOpenProblem(const SPortProblem &problem) { m_openProblem = problem; }
 
     // ---- what happened ---------------------------------------------------
     qint64 NowMs() const { return m_nNowMs; }
@@ -64,7 +64,7 @@ public:
     // ---- the line ----------------------------------------------------------
     void SetOperator(IOperator *pOperator) override { m_pOperator = pOperator; }
     bool Open(QString strName, quint32 nRate) override;
-    QString OpenHint() const override { return m_bOpen ? QString() : m_strOpenHint; }
+    SPortProblem OpenProblem() const override { return m_bOpen ? SPortProblem() : m_openProblem; }
     void Close() override;
     bool IsOpen() const override { return m_bOpen; }
     int Write(const quint8 *pBytes, int n) override;
@@ -105,7 +105,7 @@ private:
     qint64 m_nReceived = 0;
     int m_nOpenAttempts = 0;
     QSet<int> m_refusedOpens;
-    QString m_strOpenHint;
+    SPortProblem m_openProblem;
 
     QList<SReply> m_replies;
     bool m_bRequestWritten = false;

@@ -1,6 +1,5 @@
 #include "link/meter_link.h"
 
-#include "link/link_messages.h"
 #include "link/operator.h"
 
 #include <QStringEncoder>
@@ -65,20 +64,32 @@ void CMeterLink::SetDeviceNumber(quint16 nNumber)
     m_nDeviceNumber = nNumber;
 }
 
-void CMeterLink::Show(const QString &strText, EMsgIcon icon)
+bool CMeterLink::Fail(const SLinkFailure &failure)
 {
+    m_failure = failure;
     if (m_pOperator)
-        m_pOperator->ShowMessage(strText, icon);
+        m_pOperator->ShowFailure(failure);
+    return false;
+}
+
+bool CMeterLink::Quit(ELinkFailure eKind)
+{
+    m_failure = SLinkFailure{eKind, QString(), SPortProblem()};
+    return false;
+}
+
+bool CMeterLink::FailAndClose(ELinkFailure eKind)
+{
+    Fail(eKind);
+    m_pLine->Close();
+    return false;
 }
 
 bool CMeterLink::OpenPort()
 {
     if (m_pLine->Open(m_strPortName, quint32(m_nBaudRate)))
         return true;
-    const QString strHint = m_pLine->OpenHint();
-    Show(LinkText::Port(m_strPortName) + (strHint.isEmpty() ? QString() : QStringLiteral("\n") + strHint),
-         EMsgIcon::Stop);
-    return false;
+    return Fail(SLinkFailure{ELinkFailure::Port, m_strPortName, m_pLine->OpenProblem()});
 }
 
 bool CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
@@ -95,7 +106,7 @@ bool CMeterLink::SendRequest(const quint8 *pPayload, quint16 nPayloadLength)
     if (pPayload && nPayloadLength)
         m_pLine->Write(pPayload, nPayloadLength);
     m_pLine->WriteByte(Checksum(m_header, HEADER_SIZE, pPayload, nPayloadLength));
-    return m_pLine->Pause(REPLY_DELAY_MS);
+    return m_pLine->Pause(REPLY_DELAY_MS) || Quit(ELinkFailure::Cancelled);
 }
 
 int CMeterLink::LateByteWindowMs(quint32 nRate)
@@ -115,13 +126,12 @@ bool CMeterLink::LateByteCame()
 bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                          const quint8 *pPayload, quint16 nPayloadLength)
 {
+    m_failure = SLinkFailure();
     if (!pReply || !pReplyLength)
-        return false;
+        return Quit(ELinkFailure::LineError); // a caller's mistake; nothing to show anyone
     m_pLine->ClearCancelled();
-    if (m_nDeviceNumber == 0) {
-        Show(LinkText::DeviceNumber(), EMsgIcon::Exclamation);
-        return false;
-    }
+    if (m_nDeviceNumber == 0)
+        return Fail(ELinkFailure::DeviceNumber);
     if (m_nAccessLevel == 0 && !Unlock(false, QString()))
         return false;
 
@@ -135,18 +145,15 @@ bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, qui
         // the data are waited for.
         const quint32 nHeader = m_pLine->Read(m_header, HEADER_SIZE);
         if (m_pLine->IsCancelled())
-            return false;
-        if (nHeader < quint32(HEADER_SIZE)) {
-            Show(LinkText::NoAnswer(), EMsgIcon::Stop);
-            m_pLine->Close();
-            return false;
-        }
+            return Quit(ELinkFailure::Cancelled);
+        if (nHeader < quint32(HEADER_SIZE))
+            return FailAndClose(ELinkFailure::NoAnswer);
 
         switch (StatusOf(m_header)) {
         case STATUS_OK: {
             const quint32 nGot = m_pLine->Read(pReply, nWanted);
             if (m_pLine->IsCancelled())
-                return false;
+                return Quit(ELinkFailure::Cancelled);
             *pReplyLength = quint16(nGot);
             // The checksum byte is not checked. When the data came short the
             // line has gone quiet already, so nothing is gained by waiting.
@@ -154,26 +161,21 @@ bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, qui
                 quint8 nReplyChecksum = 0;
                 const bool bChecksumCame = m_pLine->Read(&nReplyChecksum, 1) == 1;
                 if (m_pLine->IsCancelled())
-                    return false;
+                    return Quit(ELinkFailure::Cancelled);
                 // Nothing follows a data reply. A byte that does means the
                 // reply was read one byte late (a late byte of an earlier
                 // reply came first), so every value in it would be shifted.
                 const bool bOutOfStep = bChecksumCame && LateByteCame();
                 if (m_pLine->IsCancelled())
-                    return false;
-                if (bOutOfStep) {
-                    Show(LinkText::LineError(), EMsgIcon::Stop);
-                    m_pLine->Close();
-                    return false;
-                }
+                    return Quit(ELinkFailure::Cancelled);
+                if (bOutOfStep)
+                    return FailAndClose(ELinkFailure::LineError);
             }
             m_pLine->Close();
             return true;
         }
         case STATUS_BUSY:
-            Show(LinkText::Busy(), EMsgIcon::Exclamation);
-            m_pLine->Close();
-            return false;
+            return FailAndClose(ELinkFailure::Busy);
         case STATUS_LOCKED: {
             // The unlock goes out on this same port, so the rest of this
             // reply (checksum, maybe a tail byte) must not be taken for the
@@ -181,7 +183,7 @@ bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, qui
             quint8 aRest[MAX_REPLY_TAIL];
             m_pLine->Read(aRest, MAX_REPLY_TAIL);
             if (m_pLine->IsCancelled())
-                return false;
+                return Quit(ELinkFailure::Cancelled);
             if (!Unlock(false, m_strPassword)) {
                 m_pLine->Close();
                 return false;
@@ -189,20 +191,17 @@ bool CMeterLink::Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, qui
             if (nSends < MAX_SENDS)
                 continue;
             // Still locked after the last send: the meter is not being served.
-            Show(LinkText::LineError(), EMsgIcon::Stop);
-            m_pLine->Close();
-            return false;
+            return FailAndClose(ELinkFailure::LineError);
         }
         default:
-            Show(LinkText::LineError(), EMsgIcon::Stop);
-            m_pLine->Close();
-            return false;
+            return FailAndClose(ELinkFailure::LineError);
         }
     }
 }
 
 bool CMeterLink::CheckConnection()
 {
+    m_failure = SLinkFailure();
     m_pLine->ClearCancelled();
     Request(CMD_CHECK, 0, 0).ToBytes(m_header);
     const quint8 nChecksum = Checksum(m_header, HEADER_SIZE, nullptr, 0);
@@ -213,12 +212,9 @@ bool CMeterLink::CheckConnection()
     quint8 aReply[HEADER_SIZE + MAX_REPLY_TAIL] = {};
     const quint32 n = m_pLine->Read(aReply, sizeof aReply);
     if (m_pLine->IsCancelled())
-        return false;
-    if (n < quint32(HEADER_SIZE + 1)) {
-        Show(LinkText::NoAnswer(), EMsgIcon::Stop);
-        m_pLine->Close();
-        return false;
-    }
+        return Quit(ELinkFailure::Cancelled);
+    if (n < quint32(HEADER_SIZE + 1))
+        return FailAndClose(ELinkFailure::NoAnswer);
     if (std::equal(m_header, m_header + HEADER_SIZE, aReply) && aReply[HEADER_SIZE] == nChecksum) {
         m_nReplyTail = n == quint32(HEADER_SIZE + 1) ? 1 : 2;
         // The unlock follows at once: a tail byte slower than the read must
@@ -226,18 +222,27 @@ bool CMeterLink::CheckConnection()
         if (m_nReplyTail == 1) {
             LateByteCame();
             if (m_pLine->IsCancelled())
-                return false;
+                return Quit(ELinkFailure::Cancelled);
         }
         m_pLine->Close();
         return true;
     }
-    Show(LinkText::LineError(), EMsgIcon::Stop);
-    m_pLine->Close();
-    return false;
+    return FailAndClose(ELinkFailure::LineError);
+}
+
+int CMeterLink::LevelToOpen(bool bAsked, int nDialogLevel) const
+{
+    if (bAsked)
+        return nDialogLevel == 0 ? 1 : 2;
+    // A password given is the one that opened the level open now: a meter
+    // that restarted and wants its level back is asked for that level, which
+    // is the only one the password is known to open.
+    return m_nAccessLevel == 2 ? 2 : 1;
 }
 
 bool CMeterLink::Unlock(bool bShowMessage, QString strPassword)
 {
+    m_failure = SLinkFailure();
     m_pLine->ClearCancelled();
     const bool bAsk = strPassword.isEmpty();
 
@@ -247,13 +252,13 @@ bool CMeterLink::Unlock(bool bShowMessage, QString strPassword)
         if (bAsk) {
             if (!m_pOperator || !m_pOperator->AskAccess(nDialogLevel, strTyped)) {
                 m_pLine->Close();
-                return false;
+                return Quit(ELinkFailure::Declined);
             }
             m_strPassword.clear();
         }
         // The access dialog takes no more than 8 characters.
         const QString strSent = bAsk ? strTyped.left(MAX_PASSWORD_LENGTH) : strPassword;
-        const int nNewLevel = bAsk ? (nDialogLevel == 0 ? 1 : 2) : (m_nAccessLevel == 0 ? 1 : 2);
+        const int nNewLevel = LevelToOpen(bAsk, nDialogLevel);
 
         // Header, the password in the meter's code page, a zero byte, checksum.
         QStringEncoder toWire("windows-1251");
@@ -272,42 +277,40 @@ bool CMeterLink::Unlock(bool bShowMessage, QString strPassword)
         m_pLine->PurgeInput();
         m_pLine->Write(reinterpret_cast<const quint8 *>(frame.constData()), int(frame.size()));
         if (!m_pLine->Pause(REPLY_DELAY_MS))
-            return false;
+            return Quit(ELinkFailure::Cancelled);
 
         quint8 aAnswer[HEADER_SIZE + MAX_REPLY_TAIL] = {};
         const quint32 n = m_pLine->Read(aAnswer, quint32(HEADER_SIZE + m_nReplyTail));
         if (m_pLine->IsCancelled())
-            return false;
-        if (n < quint32(HEADER_SIZE + 1)) {
-            Show(LinkText::Channel(), EMsgIcon::Exclamation);
-            m_pLine->Close();
-            return false;
-        }
+            return Quit(ELinkFailure::Cancelled);
+        if (n < quint32(HEADER_SIZE + 1))
+            return FailAndClose(ELinkFailure::Channel);
         // A meter may add a tail byte, whatever the check found, and send it
         // after the read has stopped. Dropped here, it cannot reach the next
         // request's reply, which would then be read one byte late.
         if (n == quint32(HEADER_SIZE + 1)) {
             LateByteCame();
             if (m_pLine->IsCancelled())
-                return false;
+                return Quit(ELinkFailure::Cancelled);
         }
 
         switch (StatusOf(aAnswer)) {
         case STATUS_BAD_PASSWORD:
             if (nAttempt == 2) {
-                m_pLine->Pause(REFUSAL_PAUSE_MS); // a cancel closes the port itself
+                // A cancel closes the port itself.
+                const bool bWaited = m_pLine->Pause(REFUSAL_PAUSE_MS);
                 m_pLine->Close();
-                return false;
+                return Quit(bWaited ? ELinkFailure::Refused : ELinkFailure::Cancelled);
             }
-            if (!m_pOperator || !m_pOperator->AskYesNo(LinkText::PasswordRefused())) {
+            if (!m_pOperator || !m_pOperator->AskRetryUnlock()) {
                 m_pLine->Close();
-                return false;
+                return Quit(ELinkFailure::Refused);
             }
             continue;
         case STATUS_OK:
             m_nAccessLevel = quint8(nNewLevel);
-            if (bShowMessage)
-                Show(LinkText::PasswordAccepted(nNewLevel), EMsgIcon::Exclamation);
+            if (bShowMessage && m_pOperator)
+                m_pOperator->ShowUnlocked(nNewLevel);
             m_strPassword = strSent;
             m_pLine->Close();
             return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/link_failure.h"
 #include "link/operator.h"
 #include "link/line.h"
 #include "link/serial_port.h"
@@ -31,13 +32,20 @@ public:
     // One request/response exchange: unlocks first while no level is open,
     // judges the reply status, re-unlocks and repeats on STATUS_LOCKED.
     // *pReplyLength is in: bytes wanted, out: bytes got. True on a STATUS_OK
-    // reply, false after a failure the link has already reported.
+    // reply, false after a failure the link has already shown the operator
+    // (LastFailure says which).
     bool Exchange(quint8 nCommand, quint8 nArgument, quint8 *pReply, quint16 *pReplyLength,
                  const quint8 *pPayload, quint16 nPayloadLength);
     // CMD_CHECK: the meter must echo the request. Learns m_nReplyTail.
     bool CheckConnection();
-    // Opens an access level. An empty password asks the operator.
+    // Opens an access level. An empty password asks the operator for the
+    // level and the password; a password given opens the level open now
+    // (the first level while none is), as when a meter that restarted wants
+    // its level back.
     bool Unlock(bool bShowMessage, QString strPassword);
+
+    // Why the last of the three calls above failed; None after a success.
+    const SLinkFailure &LastFailure() const { return m_failure; }
 
     static quint8 Checksum(const quint8 *pHeader, int nHeader, const quint8 *pPayload, int nPayload)
     {
@@ -63,14 +71,23 @@ private:
         return RequestHeader::Request(nCommand, nArgument, m_nDeviceNumber, m_bSecondFeeder ? 1 : 0,
                                       nPayloadLength);
     }
-    void Show(const QString &strText, EMsgIcon icon);
+    // End a call with a failure: it is kept for LastFailure, and Fail also
+    // shows it to the operator. Both give false, the call's result.
+    bool Fail(const SLinkFailure &failure);
+    bool Fail(ELinkFailure eKind) { return Fail(SLinkFailure{eKind, QString(), SPortProblem()}); }
+    bool Quit(ELinkFailure eKind);
+    // Fail, then close the port.
+    bool FailAndClose(ELinkFailure eKind);
+    // The level an unlock asks for: the dialog's choice (nDialogLevel 0 or
+    // 1) when the operator was asked, otherwise the one open now.
+    int LevelToOpen(bool bAsked, int nDialogLevel) const;
     // Opens the line with the link's settings (an open port is kept as it is);
-    // on failure shows the port message, with the line's advice under it, and
+    // on failure reports the port, with what the line knows of why, and
     // gives false.
     bool OpenPort();
     // Sends m_header, the payload and their checksum on a freshly opened
     // port and gives the meter its moment. False when the port would not
-    // open (reported) or the operator cancelled.
+    // open or the operator cancelled (kept as the failure either way).
     bool SendRequest(const quint8 *pPayload, quint16 nPayloadLength);
     // Listens the short window after a reply; true when a byte came in it.
     bool LateByteCame();
@@ -85,4 +102,5 @@ private:
     std::unique_ptr<ILine> m_pLine;
     quint8 m_header[HEADER_SIZE] = {};
     IOperator *m_pOperator = nullptr;
+    SLinkFailure m_failure;
 };

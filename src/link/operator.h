@@ -1,7 +1,10 @@
 // How the link reaches the person at the screen. The window answers with
 // message boxes and the access dialog, the command line with standard error
-// and its options, the tests with a script.
+// and its options, the service with its configuration, the tests with a
+// script.
 #pragma once
+
+#include "link/link_failure.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -28,4 +31,15 @@ public:
         Q_UNUSED(nBytesReceived);
         return true;
     }
+
+    // What the link tells comes as codes. By default each is shown as its
+    // message boxes, made from the code here; an operator that must tell one
+    // apart from the others overrides it rather than look at a text.
+
+    // A failure that ends the link's call, at the moment it happens.
+    virtual void ShowFailure(const SLinkFailure &failure);
+    // The meter refused the password; true sends it again.
+    virtual bool AskRetryUnlock();
+    // Level nLevel (1 or 2) is open, when the caller asked to hear of it.
+    virtual void ShowUnlocked(int nLevel);
 };

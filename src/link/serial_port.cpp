@@ -1,7 +1,6 @@
 #include "link/serial_port.h"
 
 #include "link/device_access.h"
-#include "link/link_messages.h"
 #include "link/operator.h"
 
 #include <QElapsedTimer>
@@ -54,7 +53,7 @@ bool CSerialPort::Open(QString strName, quint32 nRate)
 {
     if (m_bOpen)
         return true;
-    m_strOpenHint.clear();
+    m_openProblem = SPortProblem();
     // The time-outs divide by the rate.
     if (nRate == 0)
         return false;
@@ -73,7 +72,7 @@ bool CSerialPort::Open(QString strName, quint32 nRate)
     if (!port->open(QIODevice::ReadWrite)) {
         // The port's own error cannot tell a lock held by someone else from
         // a device this user may not open, so the device itself is asked.
-        m_strOpenHint = DeviceAccessHint(strDevice.startsWith(u'/') ? strDevice : QStringLiteral("/dev/") + strDevice);
+        m_openProblem = DeviceAccessProblem(strDevice.startsWith(u'/') ? strDevice : QStringLiteral("/dev/") + strDevice);
         return false;
     }
 
@@ -87,8 +86,7 @@ bool CSerialPort::Open(QString strName, quint32 nRate)
     const quint32 nMaxRate = MaxBaudRate(*port);
     if (nMaxRate != 0 && nMaxRate < nRate) {
         port->close();
-        if (m_pOperator)
-            m_pOperator->ShowMessage(LinkText::RateUnsupported(), EMsgIcon::Information);
+        m_openProblem.eKind = EPortProblem::Rate;
         return false;
     }
     if (!port->clear(QSerialPort::AllDirections)) {

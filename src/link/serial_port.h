@@ -24,7 +24,7 @@ public:
     // mode) at 8N1, no flow control, DTR and RTS off, purges both
     // directions. True on success; an open port gives true at once.
     bool Open(QString strName, quint32 nRate) override;
-    QString OpenHint() const override { return m_strOpenHint; }
+    SPortProblem OpenProblem() const override { return m_openProblem; }
     void Close() override;
     bool IsOpen() const override { return m_bOpen; }
 
@@ -52,7 +52,7 @@ private:
     std::unique_ptr<QSerialPort> m_hPort;
     bool m_bOpen = false;
     QString m_strOpenPort;
-    QString m_strOpenHint;
+    SPortProblem m_openProblem;
     quint32 m_nRate = 0;
     IOperator *m_pOperator = nullptr;
     bool m_bCancelled = false;

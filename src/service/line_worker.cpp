@@ -5,6 +5,9 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <optional>
+
 #include <chrono>
 
 namespace {
@@ -34,7 +37,7 @@ struct CLineWorker::SMeterWork {
         for (const EDataSet eSet : {EDataSet::Second, EDataSet::Minute, EDataSet::Day}) {
             const QString strFolder = strDataDir + u'/' + config.strName + u'/' + QLatin1String(DataSetName(eSet));
             logs[int(eSet)] = std::make_unique<CDailyCsv>(strFolder, eSet);
-            bLogFailing[int(eSet)] = false;
+            logFailures[int(eSet)].reset();
         }
     }
 
@@ -43,7 +46,19 @@ struct CLineWorker::SMeterWork {
     CMeterSession session;
     SMeterStatus status;
     std::unique_ptr<CDailyCsv> logs[3];
-    bool bLogFailing[3] = {};
+    // Why each log could not be written at its last write; none while it is.
+    std::optional<QString> logFailures[3];
+
+    // Why a log is not written, that of eSet first; none when all are.
+    std::optional<QString> LogFailure(EDataSet eSet) const
+    {
+        if (logFailures[int(eSet)])
+            return logFailures[int(eSet)];
+        for (const std::optional<QString> &failure : logFailures)
+            if (failure)
+                return failure;
+        return std::nullopt;
+    }
 };
 
 CLineWorker::CLineWorker(const QString &strPort, int nBaudRate, CJournal &journal, IReadingSink *pSink)
@@ -165,28 +180,40 @@ void CLineWorker::Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult 
 {
     SMeterStatus &status = meter.status;
     ++status.nReads;
-    if (status.eState != EMeterState::Ok) {
-        if (status.eState == EMeterState::Unknown)
-            m_journal.Write(EPriority::Info, QStringLiteral("%1: answers (device %2, feeder %3 on %4)")
-                                                 .arg(meter.config.strName)
-                                                 .arg(meter.config.nDevice)
-                                                 .arg(meter.config.nFeeder)
-                                                 .arg(m_strPort));
-        else
-            m_journal.Write(EPriority::Notice, QStringLiteral("%1: answers again").arg(meter.config.strName));
-        status.eState = EMeterState::Ok;
-        status.nSinceMs = result.nMsecs;
-        Tell(meter);
-    }
+    if (status.eState == EMeterState::Unknown)
+        m_journal.Write(EPriority::Info, QStringLiteral("%1: answers (device %2, feeder %3 on %4)")
+                                             .arg(meter.config.strName)
+                                             .arg(meter.config.nDevice)
+                                             .arg(meter.config.nFeeder)
+                                             .arg(m_strPort));
+    else if (status.eState != EMeterState::Ok && status.eState != EMeterState::CsvError)
+        m_journal.Write(EPriority::Notice, QStringLiteral("%1: answers again").arg(meter.config.strName));
     const SCsvWrite write = meter.logs[int(eSet)]->Append(result.nMsecs, ReadingCsvRow(result));
     LogWrite(meter, eSet, write);
+    // The reading goes on to the publisher whether or not its row reached
+    // the disk, so nothing is lost; the state says that a log is not written.
+    const std::optional<QString> logFailure = meter.LogFailure(eSet);
+    const EMeterState eState = logFailure ? EMeterState::CsvError : EMeterState::Ok;
+    if (eState != status.eState) {
+        status.eState = eState;
+        status.nSinceMs = result.nMsecs;
+        if (logFailure)
+            status.strMessage = *logFailure;
+        Tell(meter);
+    }
     if (m_pSink)
         m_pSink->OnReading(meter.config, eSet, result);
 }
 
+QString CLineWorker::CsvFailureText(const SCsvWrite &write)
+{
+    return QStringLiteral("cannot write %1: %2").arg(write.strPath, write.strError);
+}
+
 void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write)
 {
-    bool &bFailing = meter.bLogFailing[int(eSet)];
+    std::optional<QString> &failure = meter.logFailures[int(eSet)];
+    const bool bFailing = failure.has_value();
     if (write.nCut > 0)
         m_journal.Write(EPriority::Warning, QStringLiteral("%1: %2 bytes of a torn last row cut off")
                                                 .arg(write.strPath)
@@ -198,16 +225,19 @@ void CLineWorker::LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &wr
     else if (write.bOk && bFailing)
         m_journal.Write(EPriority::Notice,
                         QStringLiteral("%1: writing %2 again").arg(meter.config.strName, write.strPath));
-    bFailing = !write.bOk;
+    if (write.bOk)
+        failure.reset();
+    else
+        failure = CsvFailureText(write);
 }
 
 void CLineWorker::Failed(SMeterWork &meter, const SReadResult &result)
 {
-    const QString &strMessage = result.strMessage;
+    const QString strMessage = FailureText(result);
     SMeterStatus &status = meter.status;
     ++status.nFailures;
     status.strMessage = strMessage;
-    const EMeterState eState = StateOfFailure(strMessage, m_strPort);
+    const EMeterState eState = StateOfFailure(result);
     if (eState == status.eState)
         return; // said once already
     status.eState = eState;

@@ -78,6 +78,8 @@ private:
     void Succeeded(SMeterWork &meter, EDataSet eSet, const SReadResult &result);
     void Failed(SMeterWork &meter, const SReadResult &result);
     void LogWrite(SMeterWork &meter, EDataSet eSet, const SCsvWrite &write);
+    // A log's failure as the meter's state says it: the file and the system's reason.
+    static QString CsvFailureText(const SCsvWrite &write);
     void Tell(const SMeterWork &meter);
     void PublishStatuses();
 

@@ -1,12 +1,12 @@
 #include "service/meter_state.h"
 
-#include "link/link_messages.h"
-
 const char *StateName(EMeterState eState)
 {
     switch (eState) {
     case EMeterState::Ok:
         return "ok";
+    case EMeterState::CsvError:
+        return "csv-error";
     case EMeterState::Silent:
         return "silent";
     case EMeterState::Busy:
@@ -23,15 +23,35 @@ const char *StateName(EMeterState eState)
     return "unknown";
 }
 
-EMeterState StateOfFailure(const QString &strMessage, const QString &strPort)
+namespace {
+
+EMeterState StateOfLinkFailure(ELinkFailure eKind)
 {
-    if (strMessage == LinkText::NoAnswer() || strMessage == LinkText::Channel())
+    switch (eKind) {
+    case ELinkFailure::NoAnswer:
+    case ELinkFailure::Channel: // the meter did not answer the unlock either
         return EMeterState::Silent;
-    if (strMessage == LinkText::Busy())
+    case ELinkFailure::Busy:
         return EMeterState::Busy;
-    if (strMessage == LinkText::PasswordRefused())
+    case ELinkFailure::Refused:
         return EMeterState::Refused;
-    if (strMessage.startsWith(LinkText::Port(strPort)))
+    case ELinkFailure::Port:
         return EMeterState::NoPort;
+    case ELinkFailure::None:
+    case ELinkFailure::DeviceNumber:
+    case ELinkFailure::LineError:
+    case ELinkFailure::Declined:
+    case ELinkFailure::Cancelled:
+        break;
+    }
+    return EMeterState::Error;
+}
+
+} // namespace
+
+EMeterState StateOfFailure(const SSessionOutcome &outcome)
+{
+    if (outcome.eFailure == ESessionFailure::LinkFailed)
+        return StateOfLinkFailure(outcome.link.eKind);
     return EMeterState::Error;
 }

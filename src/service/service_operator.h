@@ -15,8 +15,11 @@ public:
     {
     }
 
-    void ShowMessage(const QString &, EMsgIcon) override {} // the session keeps the text
+    // Nothing is shown: the failure's code comes back with the read, and the
+    // worker makes the state and its message from it.
+    void ShowMessage(const QString &, EMsgIcon) override {}
     bool AskYesNo(const QString &) override { return false; }
+    bool AskRetryUnlock() override { return false; }
     bool AskAccess(int &nLevel, QString &strPassword) override
     {
         nLevel = m_nLevel == 2 ? 1 : 0;

@@ -2,49 +2,45 @@
 
 #include "data/decoders.h"
 #include "link/atoi.h"
+#include "link/link_messages.h"
 #include "session/session_text.h"
 
 #include <QDateTime>
 
 namespace {
 
-SSessionOutcome Failure(ESessionFailure eFailure, const QString &strMessage)
+SSessionOutcome Failure(ESessionFailure eFailure, const SLinkFailure &link = SLinkFailure())
 {
-    return {false, eFailure, strMessage};
+    return {false, eFailure, link};
 }
 
 } // namespace
 
-void CMeterSession::CRecordingOperator::ShowMessage(const QString &strText, EMsgIcon icon)
+QString FailureText(const SSessionOutcome &outcome)
 {
-    m_strLast = strText;
-    if (m_pInner)
-        m_pInner->ShowMessage(strText, icon);
-}
-
-bool CMeterSession::CRecordingOperator::AskYesNo(const QString &strText)
-{
-    m_strLast = strText;
-    return m_pInner && m_pInner->AskYesNo(strText);
-}
-
-bool CMeterSession::CRecordingOperator::AskAccess(int &nLevel, QString &strPassword)
-{
-    return m_pInner && m_pInner->AskAccess(nLevel, strPassword);
-}
-
-bool CMeterSession::CRecordingOperator::KeepWaiting(qint64 nBytesReceived)
-{
-    return !m_pInner || m_pInner->KeepWaiting(nBytesReceived);
+    if (outcome.bOk)
+        return QString();
+    switch (outcome.eFailure) {
+    case ESessionFailure::BadSettings:
+        return SessionText::DeviceNumber();
+    case ESessionFailure::LinkFailed:
+        return LinkFailureText(outcome.link);
+    case ESessionFailure::ShortReply:
+    case ESessionFailure::Undecodable:
+        return SessionText::ReadFailed();
+    case ESessionFailure::Cancelled:
+        break;
+    }
+    return QString();
 }
 
 CMeterSession::CMeterSession(IOperator *pOperator)
-    : m_operator(pOperator), m_link(&m_operator)
+    : m_pOperator(pOperator), m_link(pOperator)
 {
 }
 
 CMeterSession::CMeterSession(std::unique_ptr<ILine> pLine, IOperator *pOperator)
-    : m_operator(pOperator), m_link(std::move(pLine), &m_operator)
+    : m_pOperator(pOperator), m_link(std::move(pLine), pOperator)
 {
 }
 
@@ -52,11 +48,12 @@ CMeterSession::~CMeterSession() = default;
 
 SSessionOutcome CMeterSession::TakeSettings(const SLinkSettings &settings)
 {
-    m_operator.m_strLast.clear();
     const int nDevice = AtoI(settings.strDevice);
     if (!IsDeviceNumber(nDevice)) {
-        m_operator.ShowMessage(SessionText::DeviceNumber(), EMsgIcon::Exclamation);
-        return Failure(ESessionFailure::BadSettings, SessionText::DeviceNumber());
+        const SSessionOutcome outcome = Failure(ESessionFailure::BadSettings);
+        if (m_pOperator)
+            m_pOperator->ShowMessage(FailureText(outcome), EMsgIcon::Exclamation);
+        return outcome;
     }
     m_link.SetPortName(settings.strPort);
     m_link.SetBaudRate(settings.nBaudRate);
@@ -64,11 +61,11 @@ SSessionOutcome CMeterSession::TakeSettings(const SLinkSettings &settings)
     return {};
 }
 
-SSessionOutcome CMeterSession::LinkFailure()
+SSessionOutcome CMeterSession::LinkFailure() const
 {
-    if (m_link.WasCancelled())
-        return Failure(ESessionFailure::Cancelled, QString());
-    return Failure(ESessionFailure::LinkFailed, m_operator.m_strLast);
+    if (m_link.LastFailure().eKind == ELinkFailure::Cancelled)
+        return Failure(ESessionFailure::Cancelled);
+    return Failure(ESessionFailure::LinkFailed, m_link.LastFailure());
 }
 
 SSessionOutcome CMeterSession::Check(const SLinkSettings &settings)
@@ -99,14 +96,14 @@ SReadResult CMeterSession::Read(const SLinkSettings &settings, EDataSet eSet)
     if (!m_link.Exchange(set.nCommand, 1, reply.data(), &nLength, nullptr, 0))
         return finish(LinkFailure());
     if (nLength < set.nSize)
-        return finish(Failure(ESessionFailure::ShortReply, SessionText::ReadFailed()));
+        return finish(Failure(ESessionFailure::ShortReply));
     SReading &reading = result.reading;
     reading.eSet = eSet;
     reading.rows = set.pRows();
     if (!set.pDecode(reply.data(), nLength, reading.rows)
         || !set.pExactValues(reply.data(), nLength, reading.values)) {
         reading = SReading();
-        return finish(Failure(ESessionFailure::Undecodable, SessionText::ReadFailed()));
+        return finish(Failure(ESessionFailure::Undecodable));
     }
     if (eSet == EDataSet::Second)
         SecondRawValues(reply.data(), nLength, reading.raw);

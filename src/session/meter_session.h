@@ -1,7 +1,8 @@
 // One meter as the window, the command line and the service talk to it: the
 // link with its settings, and the one way to check the connection and to
 // read a data set. Widget-free; what the operator must see goes through the
-// IOperator given, and every failure also comes back with its text.
+// IOperator given, and every failure also comes back as codes, from which
+// FailureText makes its text.
 #pragma once
 
 #include "data/data_set.h"
@@ -25,7 +26,7 @@ struct SLinkSettings {
 
 enum class ESessionFailure {
     BadSettings, // the device number is out of range; nothing was sent
-    LinkFailed,  // the link gave up and has told the operator why
+    LinkFailed,  // the link gave up and has told the operator why (link says which way)
     Cancelled,   // the operator cancelled a wait
     ShortReply,  // the meter sent less than the data set
     Undecodable, // the reply would not fill the list
@@ -34,12 +35,16 @@ enum class ESessionFailure {
 struct SSessionOutcome {
     bool bOk = true;
     ESessionFailure eFailure = ESessionFailure::LinkFailed;
-    // The text of a failure: what the operator was shown, or for a short or
-    // undecodable reply the text to show (the caller decides whether to).
-    // Empty when the operator declined the access dialog.
-    QString strMessage;
+    SLinkFailure link; // LinkFailed: the link's failure
     explicit operator bool() const { return bOk; }
 };
+
+// The operator's text of a failure: what the operator was shown, or for a
+// short or undecodable reply the text to show (the caller decides whether
+// to). Empty on success and for what the operator did himself (a declined
+// access dialog, a cancelled wait); a refused password without the question
+// that offered to try it again.
+QString FailureText(const SSessionOutcome &outcome);
 
 struct SReading {
     EDataSet eSet = EDataSet::Second;
@@ -78,23 +83,9 @@ public:
     CMeterLink &Link() { return m_link; }
 
 private:
-    // Passes everything on to the caller's operator and keeps the last text.
-    class CRecordingOperator : public IOperator {
-    public:
-        explicit CRecordingOperator(IOperator *pInner) : m_pInner(pInner) {}
-        void ShowMessage(const QString &strText, EMsgIcon icon) override;
-        bool AskYesNo(const QString &strText) override;
-        bool AskAccess(int &nLevel, QString &strPassword) override;
-        bool KeepWaiting(qint64 nBytesReceived) override;
-        QString m_strLast;
-
-    private:
-        IOperator *m_pInner;
-    };
-
     SSessionOutcome TakeSettings(const SLinkSettings &settings);
-    SSessionOutcome LinkFailure();
+    SSessionOutcome LinkFailure() const;
 
-    CRecordingOperator m_operator;
+    IOperator *m_pOperator;
     CMeterLink m_link;
 };

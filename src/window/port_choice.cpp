@@ -119,7 +119,7 @@ QStringList StablePortNames(const QString &strFolder)
 
 bool PortOffered(const QString &strName)
 {
-    return ProbePort(strName) == 1 || !DeviceAccessHint(strName).isEmpty();
+    return ProbePort(strName) == 1 || DeviceAccessProblem(strName).eKind != EPortProblem::None;
 }
 
 QStringList SystemSerialPorts()

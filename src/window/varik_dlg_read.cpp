@@ -61,7 +61,7 @@ SReadResult CVarikDlg::ReadList(EDataSet set, CListModel &model, bool bReportSho
     if (result)
         model.SetRows(std::move(result.reading.rows));
     else if (result.eFailure == ESessionFailure::ShortReply && bReportShortReply)
-        m_operator.ShowMessage(result.strMessage, EMsgIcon::Exclamation);
+        m_operator.ShowMessage(FailureText(result), EMsgIcon::Exclamation);
     // Any other failure has been shown already, or (an undecodable reply) never was.
     return result;
 }

@@ -233,6 +233,9 @@ void CheckCall(CMeterLink &link, CMemoryLine &line, CFuzzOperator &op, ECall cal
 
     const bool bCancelled = op.done.contains(EDone::WaitCancelled);
     Require(link.WasCancelled() == bCancelled, "the link knows when the operator stopped a wait");
+    Require((link.LastFailure().eKind == ELinkFailure::Cancelled) == bCancelled,
+            "a stopped wait, and only that, is the failure Cancelled");
+    Require(bResult == (link.LastFailure().eKind == ELinkFailure::None), "a call fails with a code, and only then");
     if (bCancelled) {
         Require(!bResult, "a stopped wait fails the call");
         Require(op.done.last() == EDone::WaitCancelled, "nothing is shown after a stopped wait");

@@ -54,7 +54,9 @@ QStringList AsNobody(const QString &strDevice)
     const SNobodyRun run = RunAsNobody([&] {
         CSerialPort port;
         const int nOpened = port.Open(strDevice, 9600);
-        return (DeviceAccessHint(strDevice) + u'\n' + QString::number(nOpened) + u'\n' + port.OpenHint()).toUtf8();
+        return (LinkText::PortAdvice(DeviceAccessProblem(strDevice)) + u'\n' + QString::number(nOpened) + u'\n'
+                + LinkText::PortAdvice(port.OpenProblem()))
+            .toUtf8();
     });
     EXPECT_TRUE(run.bRan);
     return QString::fromUtf8(run.out).split(u'\n');
@@ -114,13 +116,13 @@ TEST(DeviceAccess, AdviceNamesTheGroupThatMayUseTheDevice)
 
 TEST(DeviceAccess, NoAdviceWhenTheDeviceIsMissingOrMayBeUsed)
 {
-    EXPECT_EQ(DeviceAccessHint(QStringLiteral("/dev/varik-no-such-port")), QString());
+    EXPECT_EQ(DeviceAccessProblem(QStringLiteral("/dev/varik-no-such-port")), SPortProblem());
     CPty pty;
     ASSERT_FALSE(pty.Device().isEmpty());
-    EXPECT_EQ(DeviceAccessHint(pty.Device()), QString()); // its owner may
+    EXPECT_EQ(DeviceAccessProblem(pty.Device()), SPortProblem()); // its owner may
     CSerialPort port;
     EXPECT_FALSE(port.Open(QStringLiteral("/dev/varik-no-such-port"), 9600));
-    EXPECT_EQ(port.OpenHint(), QString());
+    EXPECT_EQ(port.OpenProblem(), SPortProblem());
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -277,12 +278,126 @@ TEST(LinkExchange, AdviceOfARefusedOpenFollowsThePortMessage)
 {
     const QString strAdvice = LinkText::NoRightToDevice(u"/dev/ttyUSB0"_qs, u"dialout"_qs);
     SBench b;
-    b.line.SetOpenHint(strAdvice);
+    b.line.SetOpenProblem({EPortProblem::JoinGroup, u"/dev/ttyUSB0"_qs, u"dialout"_qs});
     b.line.RefuseOpen(1);
     b.op.accessAnswers = {{0, ""}};
     EXPECT_EQ(b.ReadSecond(), 0);
     EXPECT_EQ(b.op.shown, SMessages({{LinkText::Port("COM1") + u'\n' + strAdvice, EMsgIcon::Stop}}));
     EXPECT_TRUE(b.line.Frames().isEmpty());
+}
+
+// ---- failures as codes -------------------------------------------------------
+
+// Every way a read can fail leaves its code; the operator is shown what the
+// code says (nothing when the operator ended it), and a success clears it.
+TEST(LinkFailure, EachKindLeavesItsCode)
+{
+    const SShown question{LinkText::PasswordRefused(), EMsgIcon::Question};
+    const struct {
+        const char *pName;
+        std::function<void(SBench &)> fnSetUp; // on a link with the second level open
+        SLinkFailure failure;
+        SMessages shown;
+    } cases[] = {
+        {"device number 0", [](SBench &b) { b.link.SetDeviceNumber(0); }, {ELinkFailure::DeviceNumber, {}, {}},
+         {{LinkText::DeviceNumber(), EMsgIcon::Exclamation}}},
+        {"port", [](SBench &b) { b.line.RefuseOpen(1); }, {ELinkFailure::Port, u"COM1"_qs, {}},
+         {{LinkText::Port("COM1"), EMsgIcon::Stop}}},
+        {"rate",
+         [](SBench &b) {
+             b.line.RefuseOpen(1);
+             b.line.SetOpenProblem({EPortProblem::Rate, {}, {}});
+         },
+         {ELinkFailure::Port, u"COM1"_qs, {EPortProblem::Rate, {}, {}}},
+         {{LinkText::RateUnsupported(), EMsgIcon::Information}, {LinkText::Port("COM1"), EMsgIcon::Stop}}},
+        {"no answer", [](SBench &b) { b.line.QueueReply(SILENCE); }, {ELinkFailure::NoAnswer, {}, {}},
+         {{LinkText::NoAnswer(), EMsgIcon::Stop}}},
+        {"line error", [](SBench &b) { b.line.QueueReply(Answer(1)); }, {ELinkFailure::LineError, {}, {}},
+         {{LinkText::LineError(), EMsgIcon::Stop}}},
+        {"busy", [](SBench &b) { b.line.QueueReply(Answer(STATUS_BUSY)); }, {ELinkFailure::Busy, {}, {}},
+         {{LinkText::Busy(), EMsgIcon::Exclamation}}},
+        {"locked, then refused and not tried again",
+         [](SBench &b) {
+             b.line.QueueReply(Answer(STATUS_LOCKED));
+             b.line.QueueReply(Answer(STATUS_BAD_PASSWORD));
+         },
+         {ELinkFailure::Refused, {}, {}}, {question}},
+        {"locked, then refused three times",
+         [](SBench &b) {
+             b.op.yesNoAnswers = {true, true};
+             b.line.QueueReply(Answer(STATUS_LOCKED));
+             for (int i = 0; i < 3; ++i)
+                 b.line.QueueReply(Answer(STATUS_BAD_PASSWORD));
+         },
+         {ELinkFailure::Refused, {}, {}}, {question, question}},
+        {"locked, then the unlock unanswered",
+         [](SBench &b) {
+             b.line.QueueReply(Answer(STATUS_LOCKED));
+             b.line.QueueReply(SILENCE);
+         },
+         {ELinkFailure::Channel, {}, {}}, {{LinkText::Channel(), EMsgIcon::Exclamation}}},
+        {"cancelled",
+         [](SBench &b) {
+             b.line.QueueReply(SILENCE);
+             b.op.keepWaiting = [](qint64) { return false; };
+         },
+         {ELinkFailure::Cancelled, {}, {}}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SBench b;
+        b.OpenSecondLevel();
+        c.fnSetUp(b);
+        EXPECT_FALSE(b.ReadSecond());
+        EXPECT_EQ(b.link.LastFailure().eKind, c.failure.eKind);
+        EXPECT_TRUE(b.link.LastFailure() == c.failure);
+        EXPECT_EQ(b.op.shown, c.shown);
+        EXPECT_FALSE(b.line.IsOpen());
+
+        // The next call that succeeds leaves no failure behind.
+        b.link.SetDeviceNumber(1);
+        b.op.keepWaiting = nullptr;
+        while (b.line.RepliesLeft() > 0)
+            EXPECT_FALSE(b.ReadSecond()); // whatever the case left queued
+        b.line.QueueReply(SecondReply());
+        EXPECT_TRUE(b.ReadSecond());
+        EXPECT_EQ(b.link.LastFailure(), SLinkFailure());
+    }
+
+    // Before any request: the operator cancels the access dialog.
+    SBench b;
+    EXPECT_FALSE(b.ReadSecond());
+    EXPECT_EQ(b.link.LastFailure().eKind, ELinkFailure::Declined);
+    EXPECT_EQ(b.op.shown, SMessages());
+}
+
+// What a failure says on a line of text: the texts of its boxes, one a line,
+// and a refused password without the question that offered another try.
+TEST(LinkFailure, TextOfEachKind)
+{
+    const struct {
+        SLinkFailure failure;
+        QString strText;
+    } cases[] = {
+        {{ELinkFailure::None, {}, {}}, QString()},
+        {{ELinkFailure::DeviceNumber, {}, {}}, LinkText::DeviceNumber()},
+        {{ELinkFailure::Port, u"/dev/ttyUSB0"_qs, {}}, LinkText::Port(u"/dev/ttyUSB0"_qs)},
+        {{ELinkFailure::Port, u"/dev/ttyUSB0"_qs, {EPortProblem::Rate, {}, {}}},
+         LinkText::RateUnsupported() + u'\n' + LinkText::Port(u"/dev/ttyUSB0"_qs)},
+        {{ELinkFailure::Port, u"/dev/ttyUSB0"_qs, {EPortProblem::NoRight, u"/dev/ttyUSB0"_qs, {}}},
+         LinkText::Port(u"/dev/ttyUSB0"_qs) + u'\n' + LinkText::NoRightToDevice(u"/dev/ttyUSB0"_qs)},
+        {{ELinkFailure::NoAnswer, {}, {}}, LinkText::NoAnswer()},
+        {{ELinkFailure::LineError, {}, {}}, LinkText::LineError()},
+        {{ELinkFailure::Busy, {}, {}}, LinkText::Busy()},
+        {{ELinkFailure::Channel, {}, {}}, LinkText::Channel()},
+        {{ELinkFailure::Refused, {}, {}}, u"Не удалось снять пароль. Пароль не верен."_qs},
+        {{ELinkFailure::Declined, {}, {}}, QString()},
+        {{ELinkFailure::Cancelled, {}, {}}, QString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.failure.eKind));
+        EXPECT_EQ(LinkFailureText(c.failure), c.strText);
+    }
 }
 
 // ---- unlock --------------------------------------------------------------

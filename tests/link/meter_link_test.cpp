@@ -195,18 +195,26 @@ TEST_F(MeterLinkTest, PasswordGoesOnTheWireInWindows1251)
     EXPECT_EQ(link.Password(), "пароль12");
 }
 
-TEST_F(MeterLinkTest, GivenPasswordNeedsNoDialogAndLevelFollowsTheLink)
+TEST_F(MeterLinkTest, GivenPasswordNeedsNoDialogAndOpensTheLevelOpenNow)
 {
-    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[0] = "1111"; b.aPasswords[1] = "1111"; });
+    sim.ChangeBehaviour([](SMeterBehaviour &b) { b.aPasswords[0] = "1111"; b.aPasswords[1] = "2222"; });
+    // None open: the first level. Then that level again, never one the
+    // password is not known to open.
     EXPECT_TRUE(link.Unlock(false, "1111"));
     EXPECT_EQ(link.AccessLevel(), 1);
     EXPECT_TRUE(link.Unlock(false, "1111"));
-    EXPECT_EQ(link.AccessLevel(), 2);
+    EXPECT_EQ(link.AccessLevel(), 1);
     EXPECT_EQ(op.nAccessAsked, 0);
+    // The second level opened through the dialog stays the second.
+    op.accessAnswers = {{1, "2222"}};
+    EXPECT_TRUE(link.Unlock(false, QString()));
+    EXPECT_TRUE(link.Unlock(false, "2222"));
+    EXPECT_EQ(link.AccessLevel(), 2);
     const QList<QByteArray> frames = sim.Requests();
-    ASSERT_EQ(frames.size(), 2);
+    ASSERT_EQ(frames.size(), 4);
     EXPECT_EQ(HeaderOf(frames[0]).Argument, UNLOCK_LEVEL_1);
-    EXPECT_EQ(HeaderOf(frames[1]).Argument, UNLOCK_LEVEL_2);
+    EXPECT_EQ(HeaderOf(frames[1]).Argument, UNLOCK_LEVEL_1);
+    EXPECT_EQ(HeaderOf(frames[3]).Argument, UNLOCK_LEVEL_2);
     EXPECT_EQ(op.shown, SMessages());
 }
 

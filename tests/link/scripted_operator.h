@@ -29,6 +29,13 @@ inline void PrintTo(const SShown &s, std::ostream *os)
     PrintTo(s.strText, os);
 }
 
+inline void PrintTo(ELinkFailure e, std::ostream *os)
+{
+    static const char *const names[] = {"None",      "DeviceNumber", "Port",     "NoAnswer", "LineError", "Busy",
+                                        "Channel",   "Refused",      "Declined", "Cancelled"};
+    *os << names[int(e)];
+}
+
 struct SAccessAnswer {
     int nLevel = 0; // 0 first level, 1 second
     QString strPassword;

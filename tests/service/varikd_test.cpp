@@ -141,6 +141,29 @@ TEST(Varikd, APortThatVanishesIsOpenedAgainWhenItIsBack)
     EXPECT_TRUE(varikd.WaitForRows(QStringLiteral("plug"), nRows + 2));
 }
 
+TEST(Varikd, AMeterThatRestartsGetsItsFirstLevelBackWithItsPassword)
+{
+    QTemporaryDir dir;
+    const QString strLink = dir.filePath(QStringLiteral("ttyVARIK"));
+    const QStringList meter{QStringLiteral("--devices"), QStringLiteral("4"), QStringLiteral("--fault"),
+                            QStringLiteral("4=password1:abc"), QStringLiteral("--link"), strLink};
+    auto bus = std::make_unique<CBus>(meter);
+    CVarikd varikd(dir.path());
+    varikd.WriteConfig(LineToml(strLink, 115200,
+                                {{QStringLiteral("first"), 4,
+                                  QStringLiteral("  level = 1\n  password = \"abc\"\n  second = 1")}}));
+    varikd.Start();
+    ASSERT_TRUE(varikd.WaitForRows(QStringLiteral("first"), 2, 20000)) << varikd.Journal().join(u'\n').toStdString();
+
+    bus.reset(); // switched off and on: its access is locked again
+    bus = std::make_unique<CBus>(meter);
+    const int nRows = int(varikd.Rows(QStringLiteral("first")).size());
+    EXPECT_TRUE(varikd.WaitForRows(QStringLiteral("first"), nRows + 3, 30000))
+        << varikd.Journal().join(u'\n').toStdString();
+    EXPECT_TRUE(varikd.JournalWith(QStringLiteral("first: refused")).isEmpty())
+        << varikd.Journal().join(u'\n').toStdString();
+}
+
 TEST(Varikd, AFullDiskIsLoggedOnceAndTheLogGoesOnWhenThereIsRoomAgain)
 {
     QTemporaryDir dir;

@@ -82,7 +82,7 @@ struct SMeter {
     void ExpectReading(EDataSet set, int nDataIndex)
     {
         const SReadResult result = session.Read(settings, set);
-        ASSERT_TRUE(result.bOk) << result.strMessage.toStdString();
+        ASSERT_TRUE(result.bOk) << FailureText(result).toStdString();
         EXPECT_EQ(result.reading.eSet, set);
         const QByteArray data = sim.Behaviour().aFixedData[nDataIndex];
         EXPECT_EQ(Texts(result.reading.rows), Decoded(set, data));
@@ -184,7 +184,7 @@ TEST(MeterSession, BadDeviceNumberSendsNothing)
         const SReadResult result = m.session.Read(m.settings, EDataSet::Minute);
         EXPECT_FALSE(result.bOk) << pDevice;
         EXPECT_EQ(result.eFailure, ESessionFailure::BadSettings) << pDevice;
-        EXPECT_EQ(result.strMessage, SessionText::DeviceNumber());
+        EXPECT_EQ(FailureText(result), SessionText::DeviceNumber());
         EXPECT_EQ(m.op.shown, SMessages({{SessionText::DeviceNumber(), EMsgIcon::Exclamation}}));
         EXPECT_EQ(m.session.Check(m.settings).eFailure, ESessionFailure::BadSettings);
     }
@@ -192,7 +192,7 @@ TEST(MeterSession, BadDeviceNumberSendsNothing)
     EXPECT_EQ(m.op.nAccessAsked, 0);
 }
 
-// Each failure comes back with its kind and text. The link's own messages
+// Each failure comes back with its kinds and text. The link's own messages
 // are shown as before; a short or undecodable reply is left for the caller
 // to show or not.
 TEST(MeterSession, FailuresSayWhatWentWrong)
@@ -203,18 +203,20 @@ TEST(MeterSession, FailuresSayWhatWentWrong)
         bool bAnswerDialog;
         bool bCancelWait;
         ESessionFailure eFailure;
+        ELinkFailure eLink; // None when the link did not fail
         QString strMessage;
         bool bShown;
     } cases[] = {
         {"busy", [](SMeterBehaviour &b) { b.nForcedStatus = STATUS_BUSY; }, true, false,
-         ESessionFailure::LinkFailed, LinkText::Busy(), true},
+         ESessionFailure::LinkFailed, ELinkFailure::Busy, LinkText::Busy(), true},
         {"silent", [](SMeterBehaviour &b) { b.bSilent = true; }, true, false, ESessionFailure::LinkFailed,
-         LinkText::Channel(), true},
+         ELinkFailure::Channel, LinkText::Channel(), true},
         {"short data", [](SMeterBehaviour &b) { b.nReplyBytes = HEADER_SIZE + 100; }, true, false,
-         ESessionFailure::ShortReply, SessionText::ReadFailed(), false},
-        {"dialog declined", [](SMeterBehaviour &) {}, false, false, ESessionFailure::LinkFailed, QString(), false},
+         ESessionFailure::ShortReply, ELinkFailure::None, SessionText::ReadFailed(), false},
+        {"dialog declined", [](SMeterBehaviour &) {}, false, false, ESessionFailure::LinkFailed,
+         ELinkFailure::Declined, QString(), false},
         {"wait cancelled", [](SMeterBehaviour &b) { b.bSilent = true; }, true, true, ESessionFailure::Cancelled,
-         QString(), false},
+         ELinkFailure::None, QString(), false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pName);
@@ -228,7 +230,8 @@ TEST(MeterSession, FailuresSayWhatWentWrong)
         const SReadResult result = m.session.Read(m.settings, EDataSet::Second);
         EXPECT_FALSE(result.bOk);
         EXPECT_EQ(result.eFailure, c.eFailure);
-        EXPECT_EQ(result.strMessage, c.strMessage);
+        EXPECT_EQ(result.link.eKind, c.eLink);
+        EXPECT_EQ(FailureText(result), c.strMessage);
         EXPECT_TRUE(result.reading.rows.empty());
         if (c.bShown)
             EXPECT_EQ(m.op.shown.value(m.op.shown.size() - 1).strText, c.strMessage);
@@ -245,7 +248,7 @@ TEST(MeterSession, FailedCheckGivesTheLinksMessage)
     const SSessionOutcome outcome = m.session.Check(m.settings);
     EXPECT_FALSE(outcome.bOk);
     EXPECT_EQ(outcome.eFailure, ESessionFailure::LinkFailed);
-    EXPECT_EQ(outcome.strMessage, LinkText::LineError());
+    EXPECT_EQ(FailureText(outcome), LinkText::LineError());
     EXPECT_EQ(m.op.shown, SMessages({{LinkText::LineError(), EMsgIcon::Stop}}));
     EXPECT_EQ(CommandsOf(m.sim.Requests()), QList<quint8>({CMD_CHECK}));
 }

@@ -59,13 +59,13 @@ protected:
 TEST_F(MeterBusSessionTest, EachDeviceIsUnlockedOnItsOwnAndSendsItsOwnValues)
 {
     const SReadResult first = Read("1");
-    ASSERT_TRUE(first.bOk) << first.strMessage.toStdString();
+    ASSERT_TRUE(first.bOk) << FailureText(first).toStdString();
     EXPECT_EQ(Traffic(m_sim.Requests()), (QList<QPair<quint16, quint8>>{{1, CMD_UNLOCK}, {1, CMD_READ_SECOND}}));
 
     // The link counts itself unlocked, but device 2 is not: it says locked,
     // and the link unlocks it with the password it keeps and asks again.
     const SReadResult second = Read("2");
-    ASSERT_TRUE(second.bOk) << second.strMessage.toStdString();
+    ASSERT_TRUE(second.bOk) << FailureText(second).toStdString();
     EXPECT_EQ(Traffic(m_sim.Requests()),
               (QList<QPair<quint16, quint8>>{{2, CMD_READ_SECOND}, {2, CMD_UNLOCK}, {2, CMD_READ_SECOND}}));
     EXPECT_EQ(m_sim.DeviceUnlockedLevel(1), 2);
@@ -85,7 +85,7 @@ TEST_F(MeterBusSessionTest, ASilentOrUnlistedDeviceIsNoAnswerWhileTheOthersRead)
         const SReadResult result = Read(pDevice);
         EXPECT_FALSE(result.bOk);
         EXPECT_EQ(result.eFailure, ESessionFailure::LinkFailed);
-        EXPECT_EQ(result.strMessage, LinkText::NoAnswer());
+        EXPECT_EQ(FailureText(result), LinkText::NoAnswer());
         EXPECT_TRUE(Read("2").bOk);
     }
 }
@@ -96,7 +96,7 @@ TEST_F(MeterBusSessionTest, ABusyDeviceIsBusyAlone)
     EXPECT_TRUE(Read("1").bOk);
     const SReadResult busy = Read("2");
     EXPECT_FALSE(busy.bOk);
-    EXPECT_EQ(busy.strMessage, LinkText::Busy());
+    EXPECT_EQ(FailureText(busy), LinkText::Busy());
     EXPECT_TRUE(Read("7").bOk);
 }
 

@@ -1,9 +1,10 @@
 // The window on a real X server, driven as an operator drives it: clicks and
 // keys (xdotool) that arrive while a slow reading runs wait for its end and
 // then act as if they had come just after it. Runs under xvfb-run with
-// openbox, with the real boxes of the window (the progress box takes the
-// focus, as on a desktop); skips when any of them is missing. Pictures of
-// telling moments go next to the test program: x11_input_*.png.
+// openbox, with the real boxes of the window; keys go to whatever window
+// has the focus, as a keyboard's do, also while the progress box shows.
+// Skips when any of them is missing. Pictures of telling moments go next to
+// the test program: x11_input_*.png.
 #include "x11_operator.h"
 
 #include <algorithm>

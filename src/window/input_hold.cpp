@@ -71,12 +71,13 @@ std::function<std::unique_ptr<QEvent>()> Keep(const QEvent *pEvent)
 }
 
 // The progress box of the window's command, while it shows. It takes no
-// focus, so that what the operator types stays with the window.
+// focus, so that what the operator types stays with the window; a progress
+// box that may have the focus gets its Esc itself.
 QProgressDialog *ShownProgressBox(const QWidget *pWindow)
 {
     for (QObject *pChild : pWindow->children()) {
         auto *pBox = qobject_cast<QProgressDialog *>(pChild);
-        if (pBox && pBox->isVisible())
+        if (pBox && pBox->isVisible() && pBox->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
             return pBox;
     }
     return nullptr;

@@ -47,6 +47,14 @@ public:
             return qobject_cast<const QProgressDialog *>(pWindow) && pWindow->isVisible();
         });
     }
+    static QPushButton *ProgressBoxCancel()
+    {
+        for (QWidget *pWindow : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QProgressDialog *>(pWindow) && pWindow->isVisible())
+                return pWindow->findChild<QPushButton *>();
+        }
+        qFatal("no progress box");
+    }
     // The operator waits for the progress box, and the window manager has
     // placed it (and given it the focus, where it takes the focus).
     static void UntilProgressBoxUp(X11::CScript &script) { script.Until(ProgressBoxShows).Pause(400); }
@@ -180,22 +188,42 @@ private slots:
         QCOMPARE(m_boxes, QStringList());
     }
 
-    // Esc while the progress box shows is the box's: the reading stops and
-    // the window stays.
-    void escCancelsTheReadingTheProgressBoxShows()
+    void progressBoxCancelsTheReading_data()
     {
+        QTest::addColumn<bool>("bEscape");
+        // The box has no focus: Esc comes to the window and is the box's.
+        QTest::newRow("Esc") << true;
+        QTest::newRow("a click on Отмена") << false;
+    }
+
+    // The reading stops and the window stays, with the keys.
+    void progressBoxCancelsTheReading()
+    {
+        QFETCH(bool, bEscape);
         const qint64 nReadBefore = m_pWindow->SecondReadTime();
-        X11::CScript script;
-        script.Click(At("m_btnReadSecond"));
-        UntilProgressBoxUp(script);
-        script.Key(u"Escape"_qs);
+        X11::CScript start;
+        start.Click(At("m_btnReadSecond"));
+        UntilProgressBoxUp(start);
         X11::CPlayer player;
-        player.Play(script);
-        QVERIFY(QTest::qWaitFor([&] { return player.Finished() && !m_pWindow->IsBusy(); }, 30000));
-        QVERIFY(player.Succeeded());
+        X11::CPlayer canceller;
+        bool bCancelSent = false;
+        // From inside the reading, where the box is: the reading runs its
+        // own event loop until it ends.
+        QTimer moment;
+        connect(&moment, &QTimer::timeout, [&] {
+            if (bCancelSent || !player.Finished() || !m_pWindow->IsBusy())
+                return;
+            bCancelSent = true;
+            canceller.Play(bEscape ? X11::CScript().Key(u"Escape"_qs) : X11::CScript().Click(ProgressBoxCancel()));
+        });
+        moment.start(20);
+        player.Play(start);
+        QVERIFY(QTest::qWaitFor([&] { return bCancelSent && canceller.Finished() && !m_pWindow->IsBusy(); }, 30000));
+        QVERIFY(player.Succeeded() && canceller.Succeeded());
         QTest::qWait(300);
         QVERIFY(!ProgressBoxShows());
         QVERIFY(m_pWindow->isVisible());
+        QCOMPARE(QApplication::activeWindow(), m_pWindow.get());
         QCOMPARE(m_pWindow->SecondReadTime(), nReadBefore); // no new reading shown
         QCOMPARE(Requests(), QList<int>{CMD_READ_SECOND});
         QCOMPARE(m_boxes, QStringList());

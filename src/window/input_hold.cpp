@@ -1,7 +1,9 @@
 #include "window/input_hold.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QWidget>
 #include <QWindow>
 
@@ -66,6 +68,19 @@ std::function<std::unique_ptr<QEvent>()> Keep(const QEvent *pEvent)
         return [pCopy] { return std::unique_ptr<QEvent>(pCopy->clone()); };
     }
     }
+}
+
+// The progress box of the window's command, while it shows. It takes no
+// focus, so that what the operator types stays with the window; a progress
+// box that may have the focus gets its Esc itself.
+QProgressDialog *ShownProgressBox(const QWidget *pWindow)
+{
+    for (QObject *pChild : pWindow->children()) {
+        auto *pBox = qobject_cast<QProgressDialog *>(pChild);
+        if (pBox && pBox->isVisible() && pBox->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+            return pBox;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -144,6 +159,15 @@ bool CInputHold::eventFilter(QObject *pReceiver, QEvent *pEvent)
         }
         if (!IsOperatorInput(pEvent))
             return false;
+        // Esc is the Cancel of the progress box, which cannot have the focus:
+        // the key comes to the window, and cancels at once.
+        if (pEvent->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(pEvent)->matches(QKeySequence::Cancel)) {
+            if (QProgressDialog *pBox = ShownProgressBox(m_pWindow)) {
+                pBox->cancel();
+                pEvent->accept();
+                return true;
+            }
+        }
     } else {
         // Composed text (dead keys, an input method) goes straight to the
         // focus widget, past the window.

@@ -2,7 +2,8 @@
 // runs, and delivers it, in the order it came, once the command has ended.
 // The window keeps painting and its other windows (the progress box with its
 // Cancel, message boxes, dialogs) take their input at once; only clicks, keys
-// and the close box meant for the held window wait.
+// and the close box meant for the held window wait. The progress box takes
+// no focus, so its Esc comes to the window and goes on to it at once.
 //
 // The input is taken where the window system hands it to the window, before
 // Qt picks a widget for it, and handed back there. So each act takes effect

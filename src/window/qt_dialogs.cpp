@@ -100,6 +100,12 @@ void CQtDialogs::ProgressShow()
     // Not modal: a modal box would make the window drop the clicks it gets
     // meanwhile, and those wait for the end of the command instead.
     m_pProgress->setWindowModality(Qt::NonModal);
+    // Nor does it take the focus: what the operator types meanwhile stays
+    // with the window and waits for the end of the command like the clicks,
+    // rather than going to a box that has only Cancel. Its Esc reaches it
+    // through the window's held input.
+    m_pProgress->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_pProgress->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
     m_pProgress->setMinimumDuration(0);
     m_pProgress->setAutoClose(false);
     m_pProgress->setAutoReset(false);

@@ -76,6 +76,7 @@ private slots:
     void accessThroughTheSeam();
     void aboutBox();
     void fileDialogs();
+    void progressBoxCancelsSlowRead_data();
     void progressBoxCancelsSlowRead();
     void qtTextsInRussian();
 };
@@ -274,8 +275,17 @@ void CDialogsTest::fileDialogs()
     QDir::setCurrent(strOldDir);
 }
 
+void CDialogsTest::progressBoxCancelsSlowRead_data()
+{
+    QTest::addColumn<bool>("bEscape");
+    QTest::newRow("Отмена clicked") << false;
+    // The box takes no focus: Esc comes to the window, which has kept it.
+    QTest::newRow("Esc to the window") << true;
+}
+
 void CDialogsTest::progressBoxCancelsSlowRead()
 {
+    QFETCH(bool, bEscape);
     QTemporaryDir dir;
     const QString strOldDir = QDir::currentPath();
     QDir::setCurrent(dir.path());
@@ -320,7 +330,10 @@ void CDialogsTest::progressBoxCancelsSlowRead()
                 QTest::mouseClick(pHandle, Qt::LeftButton, {},
                                   pHandle->mapFromGlobal(pFeeder->mapToGlobal(pFeeder->rect().center())));
                 bFeederDuringRead = pFeeder->isChecked();
-                QTest::mouseClick(ButtonText(pProgress, QStringLiteral("Отмена")), Qt::LeftButton);
+                if (bEscape)
+                    QTest::keyClick(pHandle, Qt::Key_Escape);
+                else
+                    QTest::mouseClick(ButtonText(pProgress, QStringLiteral("Отмена")), Qt::LeftButton);
                 cancelled.start();
             }
         } else {
@@ -343,6 +356,7 @@ void CDialogsTest::progressBoxCancelsSlowRead()
     QCOMPARE(BoxUp(), nullptr);
     QVERIFY(!bFeederDuringRead);
     QVERIFY(pFeeder->isChecked());
+    QVERIFY(window.isVisible()); // Esc cancelled the read, not the window
     window.hide();
     QDir::setCurrent(strOldDir);
 }

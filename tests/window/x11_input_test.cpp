@@ -1,17 +1,25 @@
 // The window on a real X server, driven as an operator drives it: clicks and
 // keys (xdotool) that arrive while a slow reading runs wait for its end and
 // then act as if they had come just after it. Runs under xvfb-run with
-// openbox, with the real boxes of the window (the progress box takes the
-// focus, as on a desktop); skips when any of them is missing. Pictures of
-// telling moments go next to the test program: x11_input_*.png.
+// openbox, with the real boxes of the window; keys go to whatever window
+// has the focus, as a keyboard's do, also while the progress box shows.
+// Skips when any of them is missing. Pictures of telling moments go next to
+// the test program: x11_input_*.png.
 #include "x11_operator.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QProgressDialog>
 #include <QStyle>
 #include <QStyleOptionButton>
 
 class CX11InputTest : public X11::CWindowFixture {
     Q_OBJECT
+public:
+    // When the progress box comes up among the acts.
+    enum class EProgressBox { Unwaited, BeforeTheClick, AfterTheClick };
+    Q_ENUM(EProgressBox)
 
     qsizetype m_nFirstRequest = 0; // where the requests of the test itself begin
 
@@ -30,6 +38,26 @@ class CX11InputTest : public X11::CWindowFixture {
     {
         return QDir(QCoreApplication::applicationDirPath()).filePath(u"x11_input_"_qs + strName + u".png"_qs);
     }
+
+    // The progress box of the running reading, once it shows.
+    static bool ProgressBoxShows()
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.begin(), windows.end(), [](const QWidget *pWindow) {
+            return qobject_cast<const QProgressDialog *>(pWindow) && pWindow->isVisible();
+        });
+    }
+    static QPushButton *ProgressBoxCancel()
+    {
+        for (QWidget *pWindow : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QProgressDialog *>(pWindow) && pWindow->isVisible())
+                return pWindow->findChild<QPushButton *>();
+        }
+        qFatal("no progress box");
+    }
+    // The operator waits for the progress box, and the window manager has
+    // placed it (and given it the focus, where it takes the focus).
+    static void UntilProgressBoxUp(X11::CScript &script) { script.Until(ProgressBoxShows).Pause(400); }
 
     // Plays the script: its first act starts a slow reading, the others come
     // while it runs. Returns once the window has done all it was told; false
@@ -51,6 +79,9 @@ class CX11InputTest : public X11::CWindowFixture {
         player.Play(script);
         const bool bDone = QTest::qWaitFor([&] { return player.Finished() && !m_pWindow->IsBusy(); }, 30000);
         QTest::qWait(300); // what the held input started has shown
+        if (!bDone || !player.Succeeded() || !bAllInWhileBusy)
+            qWarning("done %d, acts played %d, all in during the first reading %d (%lld requests by now)", bDone,
+                     player.Succeeded(), bAllInWhileBusy, static_cast<long long>(Requests().size()));
         return bDone && player.Succeeded() && bAllInWhileBusy && !m_pWindow->IsBusy();
     }
 
@@ -95,19 +126,106 @@ private slots:
         QCOMPARE(m_boxes, QStringList());
     }
 
+    void keysGoToTheFocusOfTheirTurn_data()
+    {
+        QTest::addColumn<EProgressBox>("box");
+        QTest::addColumn<QString>("strPicture");
+        QTest::newRow("a moment into the reading") << EProgressBox::Unwaited << u"keys"_qs;
+        QTest::newRow("the progress box up before the click") << EProgressBox::BeforeTheClick << u"keys_box"_qs;
+        QTest::newRow("the progress box up between the click and the keys")
+            << EProgressBox::AfterTheClick << u"keys_box_late"_qs;
+    }
+
     void keysGoToTheFocusOfTheirTurn()
     {
+        QFETCH(EProgressBox, box);
+        QFETCH(QString, strPicture);
         Find<QCheckBox>("m_chkRecordToFile")->click();
         Find<QLineEdit>("m_editRecordFile")->setText(u"a.txt"_qs);
         Find<QLineEdit>("m_editInterval")->setText(u"1"_qs);
         X11::CScript script;
-        script.Click(At("m_btnReadSecond")).Pause(800).Click(At("m_editRecordFile")).Key(u"End"_qs).Key(u"Tab"_qs);
-        script.Type(u"7"_qs);
-        QVERIFY(PlayDuringReading(script, u"keys_held"_qs));
-        X11::Screenshot(Picture(u"keys_after"_qs));
+        script.Click(At("m_btnReadSecond"));
+        switch (box) {
+        case EProgressBox::Unwaited:
+            script.Pause(800).Click(At("m_editRecordFile"));
+            break;
+        case EProgressBox::BeforeTheClick:
+            UntilProgressBoxUp(script);
+            script.Click(At("m_editRecordFile"));
+            break;
+        case EProgressBox::AfterTheClick:
+            script.Pause(100).Click(At("m_editRecordFile"));
+            UntilProgressBoxUp(script);
+            break;
+        }
+        script.Key(u"End"_qs).Key(u"Tab"_qs).Type(u"7"_qs);
+        QVERIFY(PlayDuringReading(script, strPicture + u"_held"_qs));
+        X11::Screenshot(Picture(strPicture + u"_after"_qs));
         QCOMPARE(Find<QLineEdit>("m_editRecordFile")->text(), u"a.txt"_qs);
         QCOMPARE(Find<QLineEdit>("m_editInterval")->text(), u"7"_qs); // Tab selected the "1"
         QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>("m_editInterval"));
+        QCOMPARE(m_boxes, QStringList());
+    }
+
+    // Space on the focused box stops continuous reading, though the
+    // progress box of the tick's reading shows when it is pressed.
+    void spaceStopsContinuousReadingDuringATick()
+    {
+        // Each reading takes longer than the interval, so the ticks read one
+        // after the other (at 2400 bit/s rather than 4800 for a loaded
+        // machine's sake: the acts must fall inside the first reading).
+        Find<QLineEdit>("m_editInterval")->setText(u"1"_qs);
+        X11::CScript script;
+        script.Click(AtIndicator("m_chkContinuous")); // ticks it and gives it the focus
+        UntilProgressBoxUp(script);
+        script.Key(u"space"_qs);
+        QVERIFY(PlayDuringReading(script, u"space_held"_qs));
+        X11::Screenshot(Picture(u"space_after"_qs));
+        QVERIFY(!Find<QCheckBox>("m_chkContinuous")->isChecked());
+        QCOMPARE(QApplication::focusWidget(), Find<QCheckBox>("m_chkContinuous"));
+        QTest::qWait(2500); // more than an interval: no tick reads any more
+        QCOMPARE(Requests(), QList<int>{CMD_READ_SECOND});
+        QCOMPARE(m_boxes, QStringList());
+    }
+
+    void progressBoxCancelsTheReading_data()
+    {
+        QTest::addColumn<bool>("bEscape");
+        // The box has no focus: Esc comes to the window and is the box's.
+        QTest::newRow("Esc") << true;
+        QTest::newRow("a click on Отмена") << false;
+    }
+
+    // The reading stops and the window stays, with the keys.
+    void progressBoxCancelsTheReading()
+    {
+        QFETCH(bool, bEscape);
+        const qint64 nReadBefore = m_pWindow->SecondReadTime();
+        X11::CScript start;
+        start.Click(At("m_btnReadSecond"));
+        UntilProgressBoxUp(start);
+        X11::CPlayer player;
+        X11::CPlayer canceller;
+        bool bCancelSent = false;
+        // From inside the reading, where the box is: the reading runs its
+        // own event loop until it ends.
+        QTimer moment;
+        connect(&moment, &QTimer::timeout, [&] {
+            if (bCancelSent || !player.Finished() || !m_pWindow->IsBusy())
+                return;
+            bCancelSent = true;
+            canceller.Play(bEscape ? X11::CScript().Key(u"Escape"_qs) : X11::CScript().Click(ProgressBoxCancel()));
+        });
+        moment.start(20);
+        player.Play(start);
+        QVERIFY(QTest::qWaitFor([&] { return bCancelSent && canceller.Finished() && !m_pWindow->IsBusy(); }, 30000));
+        QVERIFY(player.Succeeded() && canceller.Succeeded());
+        QTest::qWait(300);
+        QVERIFY(!ProgressBoxShows());
+        QVERIFY(m_pWindow->isVisible());
+        QCOMPARE(QApplication::activeWindow(), m_pWindow.get());
+        QCOMPARE(m_pWindow->SecondReadTime(), nReadBefore); // no new reading shown
+        QCOMPARE(Requests(), QList<int>{CMD_READ_SECOND});
         QCOMPARE(m_boxes, QStringList());
     }
 

@@ -9,6 +9,7 @@
 #include "window_test_support.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -83,36 +85,46 @@ inline QPoint ScreenPoint(const QWidget *pWidget, QPoint local = QPoint(-1, -1))
 
 // What the operator does, in order: xdotool commands, each followed by a
 // pause. One process each: xdotool's own chaining lets "type" swallow the
-// rest of the line.
+// rest of the line. Keys go to whatever window has the focus, as a keyboard's
+// do: never to a window the test picks.
 class CScript {
 public:
     struct SStep {
-        QStringList args; // empty: only the pause
+        QStringList args; // empty: only the pause, or the wait for fnReady
         int nPauseMs = 0;
+        std::function<bool()> fnReady;
     };
 
     CScript &Click(QPoint screen)
     {
         m_steps.push_back({{QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(screen.x()),
                             QString::number(screen.y()), QStringLiteral("click"), QStringLiteral("1")},
-                           150});
+                           150,
+                           {}});
         return *this;
     }
     CScript &Click(const QWidget *pWidget) { return Click(ScreenPoint(pWidget)); }
     // Key names as xdotool knows them: "End", "Tab", "Escape", "ctrl+g".
     CScript &Key(const QString &strKeys)
     {
-        m_steps.push_back({{QStringLiteral("key"), strKeys}, 60});
+        m_steps.push_back({{QStringLiteral("key"), strKeys}, 60, {}});
         return *this;
     }
     CScript &Type(const QString &strText)
     {
-        m_steps.push_back({{QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), strText}, 60});
+        m_steps.push_back({{QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), strText}, 60, {}});
         return *this;
     }
     CScript &Pause(int nMs)
     {
-        m_steps.push_back({{}, nMs});
+        m_steps.push_back({{}, nMs, {}});
+        return *this;
+    }
+    // Waits until fnReady holds (as the operator waits for a box to show);
+    // the script fails when it does not within 30 s.
+    CScript &Until(std::function<bool()> fnReady)
+    {
+        m_steps.push_back({{}, 0, std::move(fnReady)});
         return *this;
     }
     const std::vector<SStep> &Steps() const { return m_steps; }
@@ -161,6 +173,11 @@ private:
             return;
         }
         const CScript::SStep &step = m_steps[m_nNext++];
+        if (step.fnReady) {
+            m_waited.start();
+            WaitUntilReady(step.fnReady);
+            return;
+        }
         if (step.args.isEmpty()) {
             QTimer::singleShot(step.nPauseMs, &m_process, [this] { Next(); });
             return;
@@ -169,7 +186,22 @@ private:
         m_process.start();
     }
 
+    void WaitUntilReady(const std::function<bool()> &fnReady)
+    {
+        if (fnReady()) {
+            Next();
+            return;
+        }
+        if (m_waited.hasExpired(30000)) {
+            m_bFailed = true;
+            Next();
+            return;
+        }
+        QTimer::singleShot(20, &m_process, [this, fnReady] { WaitUntilReady(fnReady); });
+    }
+
     QProcess m_process;
+    QElapsedTimer m_waited;
     std::vector<CScript::SStep> m_steps;
     std::size_t m_nNext = 0;
     bool m_bFinished = true;

@@ -26,17 +26,31 @@ public:
     CMqttPublisher &operator=(const CMqttPublisher &) = delete;
 
     // Opens the outbox and starts connecting; false (logged) when the outbox
-    // cannot be opened.
+    // cannot be opened. Then the status and the states are published all
+    // the same, and the outbox is tried again every minute and at each
+    // Reconfigure until it opens.
     bool Start();
-    // Says "offline", delivers what it can within nWaitMs, disconnects.
-    void Stop(int nWaitMs = 2000);
+    // Sends no new reading after two fifths of nWaitMs, waits for the answers
+    // of those in flight until four fifths, puts the outbox's position on
+    // the disk, says "offline" and disconnects, all within nWaitMs.
+    void Stop(int nWaitMs = 500);
+
+    // Settings read again, applied without losing a reading: a new bound
+    // at once, a new folder by moving what waits in the old one there (on the
+    // publisher's thread, pushes going on meanwhile), other settings by
+    // connecting anew once what is in flight is answered. An outbox that
+    // could not be opened is tried again now.
+    void Reconfigure(const SMqttConfig &config, const QString &strOutboxFolder);
 
     // A reading of a meter; thread-safe, returns at once.
     void PublishReading(const QString &strMeter, const QByteArray &set, const QByteArray &json);
     // The state of a meter; thread-safe, returns at once.
     void PublishState(const QString &strMeter, const QByteArray &json);
+    // A meter that is gone: the broker forgets its retained state.
+    void ClearState(const QString &strMeter);
 
-    // Readings the outbox dropped because it was full, since the start.
+    // Readings that will not reach the broker, since the start: dropped by a
+    // full outbox, or kept nowhere while no outbox could be written.
     qint64 Dropped() const;
     // Messages waiting in the outbox.
     qint64 Waiting() const;

@@ -5,6 +5,12 @@
 // that doubles. The states are retained and only the latest of each meter
 // counts, so they are kept in memory and sent again after every connect.
 //
+// A reading leaves the outbox once the broker acknowledged it (at QoS 0:
+// once written to the connection), and the outbox's position is synced as
+// soon as nothing else is in flight. So a clean stop, which awaits the
+// answers of what is in flight, sends nothing twice, and a crash sends again
+// only what was in flight and what was acknowledged since the last sync.
+//
 // Topics: <topic>/<meter>/<set> for readings, <topic>/<meter>/state
 // (retained), <topic>/status (retained "online", and "offline" as the last
 // will and on a clean stop).

@@ -997,8 +997,8 @@ void CMqttPublisher::Stop(int nWaitMs)
         const auto now = Clock::now();
         const auto wait = std::chrono::milliseconds(std::max(nWaitMs, 0));
         m_p->bStop = true;
-        m_p->deliverUntil = now + wait * 2 / 5;
-        m_p->answersUntil = now + wait * 4 / 5; // the rest is for "offline" and the disconnect
+        m_p->deliverUntil = now + wait / 2;
+        m_p->answersUntil = now + wait * 3 / 4; // the rest is for "offline"
         m_p->stopDeadline = now + wait;
         m_p->cv.notify_all();
     }

@@ -86,8 +86,9 @@ QList<QByteArray> RowsIn(const QString &strDataDir)
     if (bytes == "<missing>")
         return {};
     QList<QByteArray> rows = bytes.split('\n');
-    rows.removeFirst();
-    rows.removeLast();
+    rows.removeLast(); // after the last line feed, or a line not yet whole
+    if (!rows.isEmpty())
+        rows.removeFirst(); // the header
     return rows;
 }
 

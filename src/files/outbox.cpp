@@ -12,6 +12,10 @@
 //                          "VKPO", u64 sequence, u64 segment, u64 offset,
 //                          u32 CRC-32 of the 28 bytes before it
 //                        the slot of the higher sequence that checks wins.
+//   <16 hex>-<16 hex>.held
+//                        a segment set aside because it could not be read,
+//                        and the offset its undelivered records start at.
+//                        Older outboxes leave such names alone.
 //
 // All integers are little-endian. The position names the first message not
 // yet delivered; segments numbered below it were delivered (deleting them is
@@ -20,6 +24,12 @@
 // it may lag: what was delivered since is delivered again (at least once,
 // which MQTT's QoS 1 already allows). When no position checks (a lost or
 // corrupt file) the outbox starts at the oldest segment, for the same reason.
+//
+// A segment that cannot be read (a descriptor short, a disk error) is not
+// delivered and must not pass for delivered either: it is renamed to its
+// held name, out of the position's reach, and the rest goes on. The next Open
+// that can read it appends its undelivered records as new messages, after
+// what waits, and deletes it; a crash between the two delivers them twice.
 //
 // A record that does not check (torn by a power cut, a byte gone bad) is
 // never delivered: reading resumes at the next mark whose record checks, so
@@ -40,6 +50,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -129,6 +140,7 @@ public:
     bool Open(const QString &strPath, qint64 nEnd)
     {
         Close();
+        m_nErrno = 0;
         do {
             m_fd = ::open(QFile::encodeName(strPath).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
         } while (m_fd < 0 && errno == EINTR);
@@ -145,12 +157,14 @@ public:
     // is what was written whole.
     void SetEnd(qint64 nEnd) { m_nEnd = nEnd; }
     qint64 End() const { return m_nEnd; }
+    // The errno of a read that failed; after one, nothing more is read.
+    int Error() const { return m_nErrno; }
 
     // The bytes [nOffset, nOffset + n); nullptr past the end or when the
     // read fails. Valid until the next call.
     const char *At(qint64 nOffset, qint64 n)
     {
-        if (nOffset < 0 || n < 0 || nOffset + n > m_nEnd)
+        if (m_nErrno != 0 || nOffset < 0 || n < 0 || nOffset + n > m_nEnd)
             return nullptr;
         if (nOffset >= m_nStart && nOffset + n <= m_nStart + m_buffer.size())
             return m_buffer.constData() + (nOffset - m_nStart);
@@ -161,10 +175,14 @@ public:
         qint64 nDone = 0;
         while (nDone < nLoad) {
             const ssize_t nRead = ::pread(m_fd, m_buffer.data() + nDone, size_t(nLoad - nDone), nOffset + nDone);
-            if (nRead > 0)
+            if (nRead > 0) {
                 nDone += nRead;
-            else if (nRead == 0 || errno != EINTR)
+            } else if (nRead == 0) {
                 break;
+            } else if (errno != EINTR) {
+                m_nErrno = errno;
+                break;
+            }
         }
         m_buffer.resize(nDone);
         m_nStart = nOffset;
@@ -173,6 +191,7 @@ public:
 
 private:
     int m_fd = -1;
+    int m_nErrno = 0;
     qint64 m_nEnd = 0;
     QByteArray m_buffer;
     qint64 m_nStart = 0;
@@ -221,6 +240,37 @@ bool NextRecord(CSegmentReader &reader, qint64 &nOffset, SOutboxMessage *pMessag
     }
     nOffset = reader.End();
     return false;
+}
+
+// The regular files of the folder (links and folders are not the outbox's);
+// false, with errno, when it cannot be listed whole.
+bool ListFiles(int fdFolder, QStringList *pNames)
+{
+    const int fd = ::openat(fdFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR *pDir = ::fdopendir(fd);
+    if (!pDir) {
+        const int nErrno = errno;
+        ::close(fd);
+        errno = nErrno;
+        return false;
+    }
+    errno = 0;
+    while (const dirent *pEntry = ::readdir(pDir)) {
+        bool bFile = pEntry->d_type == DT_REG;
+        if (pEntry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            bFile = ::fstatat(::dirfd(pDir), pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        }
+        if (bFile)
+            pNames->append(QFile::decodeName(pEntry->d_name));
+        errno = 0;
+    }
+    const int nErrno = errno;
+    ::closedir(pDir);
+    errno = nErrno;
+    return nErrno == 0;
 }
 
 struct SSegment {
@@ -309,6 +359,7 @@ struct COutbox::SImpl {
     CClock::time_point lastSync;
 
     QString strError;
+    std::vector<SOutboxHeld> held; // set aside since the last TakeHeld
 
     bool IsOpen() const { return fdFolder >= 0; }
     bool IsTail(const SSegment &segment) const { return fdTail >= 0 && &segment == &segments.back(); }
@@ -318,6 +369,11 @@ struct COutbox::SImpl {
         return strFolder + u'/' + QStringLiteral("%1.seg").arg(nNumber, 16, 16, QLatin1Char('0'));
     }
     QString PositionPath() const { return strFolder + u'/' + QLatin1String(POSITION_FILE); }
+    QString HeldPath(quint64 nNumber, qint64 nFrom) const
+    {
+        return strFolder + u'/'
+               + QStringLiteral("%1-%2.held").arg(nNumber, 16, 16, QLatin1Char('0')).arg(quint64(nFrom), 16, 16, QLatin1Char('0'));
+    }
 
     bool Fail(int nErrno, const QString &strPath)
     {
@@ -338,8 +394,15 @@ struct COutbox::SImpl {
 
     bool Open(const QString &strPath, qint64 nMax);
     void Close();
+    void Forget();
+    bool Abandon(int nErrno, const QString &strPath);
     void ReadPosition(SPosition *pPosition, bool *pValid);
-    SSegment ScanSegment(quint64 nNumber, qint64 nDeliveredBefore, qint64 *pOrdinal, qint64 *pHeadOffset);
+    bool ScanSegment(quint64 nNumber, qint64 nDeliveredBefore, SSegment *pSegment, qint64 *pOrdinal,
+                     qint64 *pHeadOffset);
+    bool SetAside(quint64 nNumber, qint64 nFrom, int nErrno);
+    bool HoldSegment(std::size_t i, int nErrno);
+    void TakeBackHeld(const QString &strName, qint64 nFrom);
+    EOutboxResult Append(const SOutboxMessage &message);
     bool WritePosition();
     bool StartSegment();
     void SealTail();
@@ -366,28 +429,37 @@ bool COutbox::SImpl::Open(const QString &strPath, qint64 nMax)
     } while (fdFolder < 0 && errno == EINTR);
     if (fdFolder < 0)
         return Fail(errno, strFolder);
+    // Listed before anything is written: a position worked out from a list
+    // cut short would pass over segments that wait.
+    QStringList names;
+    if (!ListFiles(fdFolder, &names))
+        return Abandon(errno, strFolder);
     fdPosition = OpenForWriting(QFile::encodeName(PositionPath()), O_CREAT, true);
-    if (fdPosition < 0) {
-        const int nErrno = errno;
-        CloseFd(fdFolder);
-        return Fail(nErrno, PositionPath());
-    }
+    if (fdPosition < 0)
+        return Abandon(errno, PositionPath());
 
     SPosition position;
     bool bPositionValid = false;
     ReadPosition(&position, &bPositionValid);
 
-    // Only names the outbox gives are segments: anything else in the folder
+    // Only names the outbox gives are its files: anything else in the folder
     // is left alone.
-    static const QRegularExpression segmentName(QStringLiteral("^[0-9a-f]{16}\\.seg$"));
+    static const QRegularExpression segmentName(QStringLiteral("^([0-9a-f]{16})\\.seg$"));
+    static const QRegularExpression heldName(QStringLiteral("^([0-9a-f]{16})-([0-9a-f]{16})\\.held$"));
     std::vector<quint64> numbers;
-    const QStringList names = QDir(strFolder).entryList(QDir::Files | QDir::NoSymLinks | QDir::Hidden);
+    std::vector<std::pair<quint64, QString>> heldNames;
+    quint64 nHighest = 0;
     for (const QString &strName : names) {
-        if (segmentName.match(strName).hasMatch())
-            numbers.push_back(strName.left(16).toULongLong(nullptr, 16));
+        if (const QRegularExpressionMatch match = segmentName.match(strName); match.hasMatch()) {
+            numbers.push_back(match.captured(1).toULongLong(nullptr, 16));
+        } else if (const QRegularExpressionMatch held = heldName.match(strName); held.hasMatch()) {
+            heldNames.emplace_back(held.captured(1).toULongLong(nullptr, 16), strName);
+            nHighest = std::max(nHighest, heldNames.back().first);
+        }
     }
     std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::remove(numbers.begin(), numbers.end(), 0), numbers.end());
+    std::sort(heldNames.begin(), heldNames.end());
 
     const quint64 nFirstWaiting = bPositionValid ? position.nSegment : 0;
     for (const quint64 nNumber : numbers) {
@@ -400,7 +472,14 @@ bool COutbox::SImpl::Open(const QString &strPath, qint64 nMax)
         qint64 nOrdinal = 0;
         qint64 nHeadAt = SEGMENT_HEADER;
         const qint64 nDeliveredBefore = nNumber == nFirstWaiting ? position.nOffset : 0;
-        const SSegment segment = ScanSegment(nNumber, nDeliveredBefore, &nOrdinal, &nHeadAt);
+        SSegment segment;
+        if (!ScanSegment(nNumber, nDeliveredBefore, &segment, &nOrdinal, &nHeadAt)) {
+            if (errno == ENOENT)
+                continue; // gone since the listing
+            if (!SetAside(nNumber, std::max(nDeliveredBefore, SEGMENT_HEADER), errno))
+                return Abandon(errno, SegmentPath(nNumber));
+            continue;
+        }
         if (segments.empty()) {
             nHeadOrdinal = nOrdinal;
             nHeadOffset = nHeadAt;
@@ -409,8 +488,10 @@ bool COutbox::SImpl::Open(const QString &strPath, qint64 nMax)
         nBytes += segment.nBytes;
         nCount += segment.nRecords - nOrdinal; // only the first has delivered records
     }
-    nNextNumber = std::max(numbers.empty() ? 0 : numbers.back(), nFirstWaiting) + 1;
+    nNextNumber = std::max({numbers.empty() ? 0 : numbers.back(), nFirstWaiting, nHighest}) + 1;
     PassDelivered();
+    for (const auto &[nNumber, strName] : heldNames) // in the order they were written
+        TakeBackHeld(strName, qint64(strName.mid(17, 16).toULongLong(nullptr, 16)));
     bPositionDirty = true;
     Sync();
     strError.clear();
@@ -421,6 +502,12 @@ void COutbox::SImpl::Close()
 {
     if (IsOpen())
         Sync();
+    Forget();
+}
+
+// Back to closed, nothing synced.
+void COutbox::SImpl::Forget()
+{
     reader.Close();
     nReaderSegment = 0;
     CloseFd(fdTail);
@@ -434,6 +521,13 @@ void COutbox::SImpl::Close()
     nPositionSequence = 0;
     nNextNumber = 1;
     bDataDirty = bFolderDirty = bPositionDirty = false;
+}
+
+// An Open that cannot go on: closed as it was, the reason kept.
+bool COutbox::SImpl::Abandon(int nErrno, const QString &strPath)
+{
+    Forget();
+    return Fail(nErrno, strPath);
 }
 
 void COutbox::SImpl::ReadPosition(SPosition *pPosition, bool *pValid)
@@ -450,33 +544,106 @@ void COutbox::SImpl::ReadPosition(SPosition *pPosition, bool *pValid)
 
 // Counts the whole records of a segment found on Open. Those that start
 // before nDeliveredBefore were delivered: *pOrdinal counts them, and
-// *pHeadOffset is where the first one after them starts.
-SSegment COutbox::SImpl::ScanSegment(quint64 nNumber, qint64 nDeliveredBefore, qint64 *pOrdinal,
-                                     qint64 *pHeadOffset)
+// *pHeadOffset is where the first one after them starts. False, with errno,
+// when the segment cannot be read.
+bool COutbox::SImpl::ScanSegment(quint64 nNumber, qint64 nDeliveredBefore, SSegment *pSegment, qint64 *pOrdinal,
+                                 qint64 *pHeadOffset)
 {
-    SSegment segment{nNumber, 0, 0};
+    *pSegment = {nNumber, 0, 0};
     const QString strPath = SegmentPath(nNumber);
     struct stat st {};
     if (::stat(QFile::encodeName(strPath).constData(), &st) != 0)
-        return segment;
-    segment.nBytes = st.st_size;
+        return false;
+    pSegment->nBytes = st.st_size;
     CSegmentReader scan;
-    if (!scan.Open(strPath, segment.nBytes)) {
-        Fail(errno, strPath);
-        return segment;
-    }
+    if (!scan.Open(strPath, pSegment->nBytes))
+        return false;
     // The header is not relied on: every record checks by itself, so a bad
     // byte there costs nothing, and a file not ours yields no records.
     qint64 nOffset = SEGMENT_HEADER;
     qint64 nStart = 0;
     while (NextRecord(scan, nOffset, nullptr, &nStart)) {
-        ++segment.nRecords;
+        ++pSegment->nRecords;
         if (nStart < nDeliveredBefore) {
             ++*pOrdinal;
             *pHeadOffset = nOffset;
         }
     }
-    return segment;
+    errno = scan.Error();
+    return errno == 0;
+}
+
+// Renames a segment that cannot be read to its held name, where no position
+// reaches it, and notes it. False, with errno, when it cannot be renamed.
+bool COutbox::SImpl::SetAside(quint64 nNumber, qint64 nFrom, int nErrno)
+{
+    const QString strHeld = HeldPath(nNumber, nFrom);
+    if (::rename(QFile::encodeName(SegmentPath(nNumber)).constData(), QFile::encodeName(strHeld).constData()) != 0)
+        return false;
+    bFolderDirty = true;
+    held.push_back({strHeld, qt_error_string(nErrno)});
+    return true;
+}
+
+// Sets aside the i-th segment of those that wait; what it holds no longer
+// counts as waiting.
+bool COutbox::SImpl::HoldSegment(std::size_t i, int nErrno)
+{
+    const SSegment segment = segments[i];
+    const bool bFront = i == 0;
+    if (IsTail(segment))
+        SealTail();
+    if (nReaderSegment == segment.nNumber) {
+        reader.Close();
+        nReaderSegment = 0;
+    }
+    if (!SetAside(segment.nNumber, bFront ? nHeadOffset : SEGMENT_HEADER, nErrno)) {
+        Fail(errno, SegmentPath(segment.nNumber));
+        return false;
+    }
+    nBytes -= segment.nBytes;
+    nCount -= segment.nRecords - (bFront ? nHeadOrdinal : 0);
+    segments.erase(segments.begin() + std::ptrdiff_t(i));
+    if (bFront) {
+        nHeadOffset = SEGMENT_HEADER;
+        nHeadOrdinal = 0;
+    }
+    bPositionDirty = true;
+    return true;
+}
+
+// A segment set aside earlier: when it can be read now, its records from
+// nFrom on are pushed anew, behind what waits, and it goes once they are on
+// the disk. Read whole first, so a read that fails copies nothing twice.
+void COutbox::SImpl::TakeBackHeld(const QString &strName, qint64 nFrom)
+{
+    const QString strPath = strFolder + u'/' + strName;
+    struct stat st {};
+    CSegmentReader scan;
+    std::vector<SOutboxMessage> messages;
+    bool bRead = ::stat(QFile::encodeName(strPath).constData(), &st) == 0 && scan.Open(strPath, st.st_size);
+    if (bRead) {
+        qint64 nOffset = std::max(nFrom, SEGMENT_HEADER);
+        SOutboxMessage message;
+        while (NextRecord(scan, nOffset, &message))
+            messages.push_back(std::move(message));
+        errno = scan.Error();
+        bRead = errno == 0;
+    }
+    if (!bRead) {
+        held.push_back({strPath, qt_error_string(errno)});
+        return;
+    }
+    for (const SOutboxMessage &message : messages) {
+        if (Append(message) != EOutboxResult::Ok) {
+            held.push_back({strPath, strError});
+            return;
+        }
+    }
+    if (!Sync())
+        return; // kept: taken back again at the next start
+    ::unlink(QFile::encodeName(strPath).constData());
+    bFolderDirty = true;
 }
 
 bool COutbox::SImpl::WritePosition()
@@ -593,7 +760,9 @@ CSegmentReader *COutbox::SImpl::ReaderFor(const SSegment &segment)
     if (nReaderSegment != segment.nNumber) {
         nReaderSegment = 0;
         if (!reader.Open(SegmentPath(segment.nNumber), segment.nBytes)) {
-            Fail(errno, SegmentPath(segment.nNumber));
+            const int nErrno = errno;
+            Fail(nErrno, SegmentPath(segment.nNumber));
+            errno = nErrno;
             return nullptr;
         }
         nReaderSegment = segment.nNumber;
@@ -646,10 +815,24 @@ bool COutbox::IsOpen() const
     return m_p->IsOpen();
 }
 
+void COutbox::SetMaxBytes(std::int64_t nMaxBytes)
+{
+    const std::lock_guard lock(m_p->mutex);
+    if (nMaxBytes <= 0)
+        return;
+    m_p->nMaxBytes = nMaxBytes;
+    m_p->nSegmentTarget = std::clamp(qint64(nMaxBytes) / 8, MIN_SEGMENT, MAX_SEGMENT);
+}
+
 EOutboxResult COutbox::Push(const SOutboxMessage &message)
 {
     const std::lock_guard lock(m_p->mutex);
-    SImpl &d = *m_p;
+    return m_p->Append(message);
+}
+
+EOutboxResult COutbox::SImpl::Append(const SOutboxMessage &message)
+{
+    SImpl &d = *this;
     if (!d.IsOpen())
         return d.NotOpen();
     if (message.topic.size() > MAX_TOPIC || message.payload.size() > MAX_PAYLOAD)
@@ -697,28 +880,35 @@ std::vector<SOutboxMessage> COutbox::Peek(int nMax)
     if (!d.IsOpen() || nMax <= 0)
         return messages;
 
-    qint64 nOffset = d.nHeadOffset;
-    qint64 nOrdinal = d.nHeadOrdinal;
-    for (std::size_t i = 0; i < d.segments.size() && qsizetype(messages.size()) < nMax; ++i) {
+    for (std::size_t i = 0; i < d.segments.size() && qsizetype(messages.size()) < nMax;) {
         const SSegment &segment = d.segments[i];
-        if (i > 0) {
-            nOffset = SEGMENT_HEADER;
-            nOrdinal = 0;
-        }
-        if (nOrdinal >= segment.nRecords)
+        qint64 nOffset = i == 0 ? d.nHeadOffset : SEGMENT_HEADER;
+        qint64 nOrdinal = i == 0 ? d.nHeadOrdinal : 0;
+        if (nOrdinal >= segment.nRecords) {
+            ++i;
             continue;
-        // A segment that cannot be read is passed over rather than holding
-        // up all that follows it.
+        }
+        const std::size_t nBefore = messages.size();
         CSegmentReader *pReader = d.ReaderFor(segment);
-        if (!pReader)
-            continue;
-        SOutboxMessage message;
-        while (qsizetype(messages.size()) < nMax && nOrdinal < segment.nRecords
-               && NextRecord(*pReader, nOffset, &message)) {
-            messages.push_back(std::move(message));
-            ++nOrdinal;
-            d.peekEnds.push_back({segment.nNumber, nOffset, nOrdinal});
+        if (pReader) {
+            SOutboxMessage message;
+            while (qsizetype(messages.size()) < nMax && nOrdinal < segment.nRecords
+                   && NextRecord(*pReader, nOffset, &message)) {
+                messages.push_back(std::move(message));
+                ++nOrdinal;
+                d.peekEnds.push_back({segment.nNumber, nOffset, nOrdinal});
+            }
         }
+        const int nErrno = pReader ? pReader->Error() : errno;
+        if (nErrno == 0) {
+            ++i;
+            continue;
+        }
+        // A segment that cannot be read is set aside rather than holding up
+        // all that follows it; one read in part waits for the next Peek,
+        // which starts where its readable part ends.
+        if (messages.size() > nBefore || !d.HoldSegment(i, nErrno))
+            break;
     }
     return messages;
 }
@@ -779,4 +969,12 @@ QString COutbox::ErrorText() const
 {
     const std::lock_guard lock(m_p->mutex);
     return m_p->strError;
+}
+
+std::vector<SOutboxHeld> COutbox::TakeHeld()
+{
+    const std::lock_guard lock(m_p->mutex);
+    std::vector<SOutboxHeld> held;
+    held.swap(m_p->held);
+    return held;
 }

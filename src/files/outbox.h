@@ -11,7 +11,9 @@
 // are delivered again (with the position file lost or spoiled, all from the
 // oldest segment on). The folder is
 // bounded: when it is full, the oldest messages go first, a whole segment
-// at a time, and the outbox counts them.
+// at a time, and the outbox counts them. A segment that cannot be read is
+// never taken for delivered: it is set aside, the rest goes on, and the next
+// Open that can read it delivers it after what waits.
 //
 // Every member locks the outbox: pushes may come from any thread while
 // another peeks and acknowledges.
@@ -31,6 +33,13 @@ struct SOutboxMessage {
 
 enum class EOutboxResult { Ok, Failed };
 
+// A segment set aside because it could not be read: where it is now, and
+// the system's reason.
+struct SOutboxHeld {
+    QString strPath;
+    QString strReason;
+};
+
 class COutbox {
 public:
     COutbox();
@@ -39,9 +48,13 @@ public:
     COutbox &operator=(const COutbox &) = delete;
 
     // Opens (making it when missing) the folder and finds what waits in it
-    // from an earlier run. nMaxBytes bounds the folder's segments.
+    // from an earlier run, segments set aside before among it. nMaxBytes
+    // bounds the folder's segments. Fails, changing nothing, when the folder
+    // cannot be listed.
     EOutboxResult Open(const QString &strFolder, std::int64_t nMaxBytes);
     bool IsOpen() const;
+    // A new bound; the next Push drops what is over it.
+    void SetMaxBytes(std::int64_t nMaxBytes);
 
     // Appends a message with one write; when the folder would grow past its
     // bound, the oldest messages are dropped first (DroppedSinceOpen counts
@@ -50,7 +63,8 @@ public:
     // topic longer than 65535 bytes or its payload than 16 MiB.
     EOutboxResult Push(const SOutboxMessage &message);
     // Up to nMax messages from the first not yet delivered, in order; they
-    // stay in the outbox until Ack.
+    // stay in the outbox until Ack. A segment that cannot be read is set
+    // aside (TakeHeld) and the messages after it follow.
     std::vector<SOutboxMessage> Peek(int nMax);
     // The first n messages of the last Peek are delivered: they go. Saying
     // so again, or of messages dropped since the Peek, changes nothing; more
@@ -64,6 +78,8 @@ public:
     std::int64_t DroppedSinceOpen() const;
     // The system's reason for the last failure.
     QString ErrorText() const;
+    // The segments set aside since the last call, each named once.
+    std::vector<SOutboxHeld> TakeHeld();
 
 private:
     struct SImpl;

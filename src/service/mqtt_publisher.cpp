@@ -46,8 +46,25 @@ constexpr auto kLastBackoff = 60s;
 constexpr auto kSteadyConnection = 60s;
 constexpr int kConnectTimeoutSec = 10;
 constexpr int kKeepAliveSec = 20;
-// Pushes and acknowledgements reach the disk at least this often.
+// Pushes and acknowledgements reach the disk at least this often; an
+// acknowledgement that leaves nothing in flight at once.
 constexpr auto kSyncEvery = 1s;
+// How long the answers of what is in flight are awaited before the outbox
+// moves or the connection is made anew with other settings.
+constexpr auto kSettle = 1s;
+// An outbox that could not be opened is tried again this often (and at each
+// reload).
+constexpr auto kOutboxRetry = 60s;
+// Readings moved at a time from an old outbox to a new one; pushes wait only
+// for the last such batch.
+constexpr int kMoveBatch = 512;
+
+// Whether two settings connect alike: all but the outbox's bound.
+bool SameConnection(SMqttConfig a, const SMqttConfig &b)
+{
+    a.nOutboxMaxBytes = b.nOutboxMaxBytes;
+    return a == b;
+}
 
 bool IsTlsUrl(const QString &strUrl)
 {
@@ -161,26 +178,35 @@ private:
 
 struct CMqttPublisher::SImpl : mqtt::iaction_listener {
     SImpl(const SMqttConfig &config, const QString &strOutboxFolder, CJournal &journal)
-        : config(config), strFolder(strOutboxFolder), journal(journal), strUrl(config.strUrl),
-          topicPrefix(config.strTopic.toUtf8()), statusTopic(Std(config.strTopic + QStringLiteral("/status")))
+        : journal(journal), config(config), strWantedFolder(strOutboxFolder), nMaxBytes(config.nOutboxMaxBytes),
+          topicPrefix(config.strTopic.toUtf8()), wanted(config)
     {
     }
 
-    const SMqttConfig config;
-    const QString strFolder;
     CJournal &journal;
-    const QString strUrl;
-    const QByteArray topicPrefix;
-    const std::string statusTopic;
+    // The settings of the connection; only the thread uses them, and takes
+    // new ones from `wanted` between two connections.
+    SMqttConfig config;
 
     // The outbox, and what the publisher counts of it. The callers push, the
-    // thread peeks and acknowledges.
+    // thread peeks, acknowledges and replaces the outbox; only the thread
+    // changes pOutbox, so it reads the pointer without the lock.
     std::mutex outboxMutex;
-    COutbox outbox;
-    qint64 nDroppedSeen = 0;   // DroppedSinceOpen when last looked at
-    qint64 nDroppedAtPeek = 0; // DroppedSinceOpen at the last Peek
-    qint64 nBurstFirst = -1;   // nDroppedSeen when the running burst of drops began; -1: none
-    bool bPushFailing = false; // said once until a push succeeds again
+    std::unique_ptr<COutbox> pOutbox; // none while none could be opened
+    QString strFolder;                // pOutbox's
+    QString strWantedFolder;          // the configuration's
+    qint64 nMaxBytes;
+    QByteArray topicPrefix;           // of the readings pushed from now on
+    bool bTendNow = false;            // a reload asks for the wanted folder at once
+    Clock::time_point lastTend = Clock::now();
+    QString strFailSaid;              // the folder whose failure to open was said
+    qint64 nDroppedBefore = 0;        // dropped by outboxes no longer open
+    qint64 nDroppedSeen = 0;          // dropped by every outbox, when last looked at
+    qint64 nDroppedAtPeek = 0;        // pOutbox->DroppedSinceOpen at the last Peek
+    int nAckedOfPeek = 0;             // of the last Peek's messages, those acknowledged
+    qint64 nBurstFirst = -1;          // nDroppedSeen when the running burst of drops began; -1: none
+    qint64 nUnkept = 0;               // readings no outbox took
+    bool bPushFailing = false;        // said once until a push succeeds again
     bool bOutboxChanged = false;
     Clock::time_point lastSync = Clock::now();
 
@@ -191,13 +217,16 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
     // What the thread waits on; Paho's callbacks come on Paho's threads.
     std::mutex mutex;
     std::condition_variable cv;
+    SMqttConfig wanted;                // the latest settings given
+    bool bNewSettings = false;         // wanted connects otherwise than config
     bool bStop = false;
-    Clock::time_point deliverUntil;    // on a stop: the last moment to start a delivery
+    Clock::time_point deliverUntil;    // on a stop: the last moment to send a reading
+    Clock::time_point answersUntil;    // on a stop: the last moment to wait for answers
     Clock::time_point stopDeadline;    // on a stop: the thread is gone by then
-    bool bWork = false;                // a push since the thread last looked
+    bool bWork = false;                // a push (or a reload) since the thread last looked
     bool bLost = false;                // the current connection is gone
     QString strLostCause;
-    std::map<QString, QByteArray> states; // the latest of each meter
+    std::map<QString, QByteArray> states; // the latest of each meter; empty: clear it
     std::set<QString> unsentStates;
     // The readings in flight, from the head of the outbox on: 0 waiting, 1
     // delivered, 2 failed. A delivery callback names its reading by the
@@ -264,6 +293,7 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
     // duplicate does no harm, and outside the readings' window they must not
     // take places of the broker's QoS 2 quota.
     int RetainedQos() const { return std::min(config.nQos, 1); }
+    std::string StatusTopic() const { return Std(config.strTopic + QStringLiteral("/status")); }
 
     bool Stopping()
     {
@@ -271,19 +301,30 @@ struct CMqttPublisher::SImpl : mqtt::iaction_listener {
         return bStop;
     }
 
+    enum class EEnd { Lost, Stopped, NewSettings };
+
     void Run();
+    bool TakeSettings();
     std::unique_ptr<mqtt::async_client> NewClient(SFailure &failure);
     mqtt::connect_options ConnectOptions() const;
     std::optional<SFailure> Connect(mqtt::async_client &client, bool &bStopped);
     SFailure Diagnose(int nRc);
     bool WaitFor(std::chrono::milliseconds pause);
-    bool Deliver(mqtt::async_client &client);
+    EEnd Deliver(mqtt::async_client &client);
     bool Refill(mqtt::async_client &client, int nWindow);
+    void ResetFlight();
     size_t AckDelivered();
+    void Settle(Clock::time_point until);
     bool PublishStates(mqtt::async_client &client);
-    void SayOffline(mqtt::async_client &client);
+    void Leave(mqtt::async_client &client, bool bSayOffline, Clock::time_point until);
     void SyncIfDue(bool bNow = false);
     QString DroppedBurstLine();
+    QString NoteDrops();
+    bool OutboxDue();
+    bool TendOutbox();
+    bool MoveInto(std::unique_ptr<COutbox> &pNew, const QString &strNewFolder, qint64 &nMoved);
+    void Install(std::unique_ptr<COutbox> pNew, const QString &strNewFolder);
+    bool SayHeld(COutbox &outbox);
 };
 
 std::unique_ptr<mqtt::async_client> CMqttPublisher::SImpl::NewClient(SFailure &failure)
@@ -296,7 +337,7 @@ std::unique_ptr<mqtt::async_client> CMqttPublisher::SImpl::NewClient(SFailure &f
         // or not, and refuses a publish past the bound: room for a window and
         // the states of every meter. Nothing is buffered while disconnected.
         const mqtt::create_options create(MQTTVERSION_3_1_1, kMaxQueued);
-        auto pClient = std::make_unique<mqtt::async_client>(Std(strUrl), Std(ClientId(config)), create);
+        auto pClient = std::make_unique<mqtt::async_client>(Std(config.strUrl), Std(ClientId(config)), create);
         pClient->set_connection_lost_handler([this](const std::string &cause) { ConnectionLost(cause); });
         return pClient;
     } catch (const mqtt::exception &error) {
@@ -320,12 +361,12 @@ mqtt::connect_options CMqttPublisher::SImpl::ConnectOptions() const
     // acknowledgements make room, and the delivery stalls.
     options.set_max_inflight(kPahoInflight);
     options.set_automatic_reconnect(false);
-    options.set_will(mqtt::will_options(statusTopic, std::string("offline"), RetainedQos(), true));
+    options.set_will(mqtt::will_options(StatusTopic(), std::string("offline"), RetainedQos(), true));
     if (!config.strUsername.isEmpty()) {
         options.set_user_name(Std(config.strUsername));
         options.set_password(Std(config.strPassword));
     }
-    if (IsTlsUrl(strUrl)) {
+    if (IsTlsUrl(config.strUrl)) {
         // No error handler: Paho 1.2 keeps the handler's address in a copy of
         // the options it frees before the handshake runs. Diagnose tells
         // the failures apart instead.
@@ -382,8 +423,8 @@ SFailure CMqttPublisher::SImpl::Diagnose(int nRc)
         return {EPriority::Warning, Text(mqtt::exception::error_str(nRc))};
     // Paho says no more than "TCP/TLS connect failure": whether the port
     // answers tells a broker away from a handshake that failed.
-    const bool bTls = IsTlsUrl(strUrl);
-    const QUrl url(strUrl);
+    const bool bTls = IsTlsUrl(config.strUrl);
+    const QUrl url(config.strUrl);
     const std::string host = Std(url.host());
     const std::string port = std::to_string(url.port(bTls ? 8883 : 1883));
     CReachProbe probe(host, port);
@@ -402,21 +443,36 @@ SFailure CMqttPublisher::SImpl::Diagnose(int nRc)
                                   .arg(strTrust, url.host())};
 }
 
-// Waits the pause unless a stop comes; keeps the outbox synced meanwhile.
-// False on a stop.
+// Waits the pause unless a stop or new settings come; keeps the outbox
+// synced and tended meanwhile. False on a stop.
 bool CMqttPublisher::SImpl::WaitFor(std::chrono::milliseconds pause)
 {
     const auto until = Clock::now() + pause;
     for (;;) {
         SyncIfDue();
+        if (OutboxDue())
+            TendOutbox();
         std::unique_lock<std::mutex> lock(mutex);
         if (bStop)
             return false;
         const auto now = Clock::now();
-        if (now >= until)
+        if (now >= until || bNewSettings)
             return true;
-        cv.wait_for(lock, std::min<Clock::duration>(until - now, kSyncEvery), [this] { return bStop; });
+        cv.wait_for(lock, std::min<Clock::duration>(until - now, kSyncEvery),
+                    [this] { return bStop || bNewSettings || bWork; });
+        bWork = false;
     }
+}
+
+// The settings given last become the connection's; true when they connect
+// otherwise.
+bool CMqttPublisher::SImpl::TakeSettings()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    const bool bChanged = bNewSettings;
+    config = wanted;
+    bNewSettings = false;
+    return bChanged;
 }
 
 void CMqttPublisher::SImpl::Run()
@@ -424,6 +480,12 @@ void CMqttPublisher::SImpl::Run()
     std::chrono::milliseconds backoff = kFirstBackoff;
     QString strLastFailure; // said once until it changes or a connect succeeds
     while (!Stopping()) {
+        if (TakeSettings()) {
+            backoff = kFirstBackoff;
+            strLastFailure.clear();
+        }
+        if (OutboxDue())
+            TendOutbox();
         SFailure failure;
         auto pClient = NewClient(failure);
         bool bStopped = false;
@@ -436,7 +498,7 @@ void CMqttPublisher::SImpl::Run()
                 strLastFailure = connectFailure->strReason;
                 journal.Write(connectFailure->ePriority,
                               QStringLiteral("cannot connect to %1: %2; trying again after a growing pause of at most %3 s")
-                                  .arg(strUrl, strLastFailure)
+                                  .arg(config.strUrl, strLastFailure)
                                   .arg(std::chrono::seconds(kLastBackoff).count()));
             }
             if (!WaitFor(backoff))
@@ -447,12 +509,29 @@ void CMqttPublisher::SImpl::Run()
         strLastFailure.clear();
         const auto connectedAt = Clock::now();
         bConnected = true;
-        journal.Write(EPriority::Notice, QStringLiteral("connected to %1").arg(strUrl));
-        const bool bLostIt = Deliver(*pClient);
+        journal.Write(EPriority::Notice, QStringLiteral("connected to %1").arg(config.strUrl));
+        const EEnd eEnd = Deliver(*pClient);
         bConnected = false;
-        if (!bLostIt) {
-            SayOffline(*pClient);
+        if (eEnd == EEnd::Stopped) {
+            Clock::time_point until;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                until = stopDeadline;
+            }
+            Leave(*pClient, true, until);
             break;
+        }
+        if (eEnd == EEnd::NewSettings) {
+            // The broker keeps "online" when only the way to it changes;
+            // one left behind hears "offline".
+            SMqttConfig next;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                next = wanted;
+            }
+            Leave(*pClient, next.strUrl != config.strUrl || next.strTopic != config.strTopic, Clock::now() + kSettle);
+            backoff = kFirstBackoff;
+            continue;
         }
         QString strCause;
         {
@@ -461,7 +540,7 @@ void CMqttPublisher::SImpl::Run()
         }
         pClient.reset();
         journal.Write(EPriority::Warning, QStringLiteral("lost the connection to %1: %2; %3 readings wait on disk")
-                                              .arg(strUrl, strCause)
+                                              .arg(config.strUrl, strCause)
                                               .arg(nWaiting.load()));
         if (Clock::now() - connectedAt >= kSteadyConnection)
             backoff = kFirstBackoff;
@@ -472,12 +551,12 @@ void CMqttPublisher::SImpl::Run()
     SyncIfDue(true);
 }
 
-// Delivers the outbox and the states until the connection is lost (true) or
-// a stop leaves nothing more to do in its time (false).
-bool CMqttPublisher::SImpl::Deliver(mqtt::async_client &client)
+// Delivers the outbox and the states until the connection is lost, a stop
+// leaves nothing more to do in its time, or new settings come.
+CMqttPublisher::SImpl::EEnd CMqttPublisher::SImpl::Deliver(mqtt::async_client &client)
 {
     try {
-        client.publish(statusTopic, "online", 6, RetainedQos(), true);
+        client.publish(StatusTopic(), "online", 6, RetainedQos(), true);
     } catch (const mqtt::exception &error) {
         ConnectionLost(error.get_error_str());
     }
@@ -486,34 +565,77 @@ bool CMqttPublisher::SImpl::Deliver(mqtt::async_client &client)
         const std::lock_guard<std::mutex> lock(mutex);
         for (const auto &state : states)
             unsentStates.insert(state.first);
-        ++nGeneration;
-        nGeneration &= 0xffff;
-        flight.clear();
-        nFlightFirst = 0;
     }
+    ResetFlight();
     for (;;) {
+        if (OutboxDue()) {
+            // The flight belongs to the outbox it came from.
+            Settle(Clock::now() + kSettle);
+            TendOutbox();
+            ResetFlight();
+        }
         const bool bEmpty = PublishStates(client) && Refill(client, nWindow);
         std::unique_lock<std::mutex> lock(mutex);
-        const bool bDone = bStop && (Clock::now() >= deliverUntil || (bEmpty && flight.empty()));
-        if (bLost || bDone) {
-            const bool bLostIt = bLost;
+        if (bLost) {
             lock.unlock();
             AckDelivered(); // what came in before the end
-            return bLostIt;
+            return EEnd::Lost;
         }
+        if (bStop && (bEmpty || Clock::now() >= deliverUntil)) {
+            const auto until = answersUntil;
+            lock.unlock();
+            Settle(until);
+            return EEnd::Stopped;
+        }
+        if (bNewSettings && !bStop) {
+            lock.unlock();
+            Settle(Clock::now() + kSettle);
+            return EEnd::NewSettings;
+        }
+        const bool bStopping = bStop;
         const std::uint64_t nSeen = nAnswers;
-        cv.wait_for(lock, kSyncEvery,
-                    [&] { return bStop || bLost || bWork || nAnswers != nSeen || !unsentStates.empty(); });
+        const auto now = Clock::now();
+        cv.wait_until(lock, bStopping ? std::min(deliverUntil, now + kSyncEvery) : now + kSyncEvery, [&] {
+            return (bStop && !bStopping) || bLost || bWork || bNewSettings || nAnswers != nSeen
+                   || !unsentStates.empty();
+        });
         bWork = false;
         lock.unlock();
         SyncIfDue();
     }
 }
 
-// The answered start of the flight leaves it and the outbox.
+// A flight begun anew: what of it was not answered goes again from the head
+// of the outbox, and late answers of the old one count for nothing.
+void CMqttPublisher::SImpl::ResetFlight()
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    nGeneration = (nGeneration + 1) & 0xffff;
+    flight.clear();
+    nFlightFirst = 0;
+}
+
+// Waits, until the time given, for the answers of every reading in flight
+// (or the connection's loss), lets the answered ones go from the outbox and
+// puts its position on the disk: a clean stop then sends none of them again.
+void CMqttPublisher::SImpl::Settle(Clock::time_point until)
+{
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        cv.wait_until(lock, until,
+                      [this] { return bLost || std::find(flight.begin(), flight.end(), 0) == flight.end(); });
+    }
+    AckDelivered();
+    SyncIfDue(true);
+}
+
+// The answered start of the flight leaves it and the outbox; when nothing
+// else is in flight the position goes on the disk at once, so a crash
+// sends again only what was in flight and what came since.
 size_t CMqttPublisher::SImpl::AckDelivered()
 {
     size_t nDelivered = 0;
+    bool bIdle = false;
     {
         const std::lock_guard<std::mutex> lock(mutex);
         while (nDelivered < flight.size() && flight[nDelivered] == 1)
@@ -525,17 +647,26 @@ size_t CMqttPublisher::SImpl::AckDelivered()
         }
         flight.erase(flight.begin(), flight.begin() + std::ptrdiff_t(nDelivered));
         nFlightFirst += nDelivered;
+        bIdle = flight.empty();
     }
     QString strBurst;
     if (nDelivered > 0) {
         const std::lock_guard<std::mutex> lock(outboxMutex);
-        outbox.Ack(int(nDelivered));
-        nWaiting = outbox.Count();
+        if (!pOutbox)
+            return nDelivered;
+        nAckedOfPeek += int(nDelivered);
+        pOutbox->Ack(nAckedOfPeek);
+        nWaiting = pOutbox->Count();
         bOutboxChanged = true;
+        if (bIdle) {
+            pOutbox->Sync();
+            bOutboxChanged = false;
+            lastSync = Clock::now();
+        }
         // The outbox drops a part of itself at a time, so a burst of drops
         // ends not at a push that dropped nothing but once the broker has
         // taken the outbox down to half its bound.
-        if (outbox.Bytes() < config.nOutboxMaxBytes / 2)
+        if (pOutbox->Bytes() < nMaxBytes / 2)
             strBurst = DroppedBurstLine();
     }
     if (!strBurst.isEmpty())
@@ -562,13 +693,24 @@ bool CMqttPublisher::SImpl::Refill(mqtt::async_client &client, int nWindow)
             return false;
     }
     AckDelivered();
+    if (!pOutbox)
+        return true;
     std::vector<SOutboxMessage> ahead;
     bool bFlightDropped = false;
     {
         const std::lock_guard<std::mutex> lock(outboxMutex);
-        ahead = outbox.Peek(nWindow); // from the head: the flight first, then what follows it
-        bFlightDropped = outbox.DroppedSinceOpen() != nDroppedAtPeek;
-        nDroppedAtPeek = outbox.DroppedSinceOpen();
+        ahead = pOutbox->Peek(nWindow); // from the head: the flight first, then what follows it
+        nAckedOfPeek = 0;
+        bFlightDropped = pOutbox->DroppedSinceOpen() != nDroppedAtPeek;
+        nDroppedAtPeek = pOutbox->DroppedSinceOpen();
+    }
+    if (SayHeld(*pOutbox)) {
+        // What the flight stood for may have gone aside with a segment: it
+        // starts afresh at the head, at once.
+        ResetFlight();
+        const std::lock_guard<std::mutex> lock(mutex);
+        bWork = true;
+        return false;
     }
     size_t nFlying = 0;
     std::uint64_t nNext = 0;
@@ -601,40 +743,47 @@ bool CMqttPublisher::SImpl::Refill(mqtt::async_client &client, int nWindow)
 }
 
 // The states that changed since they were last sent; false when the
-// connection failed.
+// connection failed. A cleared one is sent empty once and forgotten.
 bool CMqttPublisher::SImpl::PublishStates(mqtt::async_client &client)
 {
-    std::vector<std::pair<std::string, QByteArray>> toSend;
+    std::vector<std::pair<QString, QByteArray>> toSend;
     {
         const std::lock_guard<std::mutex> lock(mutex);
         for (const QString &strMeter : unsentStates)
-            toSend.emplace_back(Std(config.strTopic + QLatin1Char('/') + strMeter + QStringLiteral("/state")),
-                                states[strMeter]);
+            toSend.emplace_back(strMeter, states[strMeter]);
         unsentStates.clear();
     }
     try {
-        for (const auto &[topic, json] : toSend)
-            client.publish(topic, json.constData(), size_t(json.size()), RetainedQos(), true);
+        for (const auto &[strMeter, json] : toSend)
+            client.publish(Std(config.strTopic + QLatin1Char('/') + strMeter + QStringLiteral("/state")),
+                           json.constData(), size_t(json.size()), RetainedQos(), true);
     } catch (const mqtt::exception &error) {
         ConnectionLost(error.get_error_str());
         return false;
     }
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (const auto &[strMeter, json] : toSend) {
+        const auto known = states.find(strMeter);
+        if (json.isEmpty() && known != states.end() && known->second.isEmpty())
+            states.erase(known);
+    }
     return true;
 }
 
-// A clean goodbye: the retained status says so, and the broker drops the
-// last will.
-void CMqttPublisher::SImpl::SayOffline(mqtt::async_client &client)
+// Says "offline" before the client goes, when the broker is told (a clean
+// stop, or settings that leave it), its answer awaited within the time
+// given so the broker keeps it. The client's destruction then sends the
+// DISCONNECT (the broker drops the last will) and closes the socket. Paho's
+// own disconnect is not used: after it, its receiving thread sleeps up to a
+// second with no socket to wake it, and the destruction waits that out.
+void CMqttPublisher::SImpl::Leave(mqtt::async_client &client, bool bSayOffline, Clock::time_point until)
 {
-    const auto left = [this] {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return std::chrono::duration_cast<std::chrono::milliseconds>(stopDeadline - Clock::now());
-    };
+    if (!bSayOffline)
+        return;
+    const auto left = std::max<std::chrono::milliseconds>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()), 1ms);
     try {
-        client.publish(statusTopic, "offline", 7, RetainedQos(), true);
-        // Paho lets what is in flight finish within the timeout first.
-        const auto wait = std::max(left() - 100ms, 10ms);
-        client.disconnect(int(wait.count()))->wait_for(wait);
+        client.publish(StatusTopic(), "offline", 7, RetainedQos(), true)->wait_for(left);
     } catch (const mqtt::exception &) {
         // Gone already: the broker says "offline" by the last will.
     }
@@ -643,9 +792,9 @@ void CMqttPublisher::SImpl::SayOffline(mqtt::async_client &client)
 void CMqttPublisher::SImpl::SyncIfDue(bool bNow)
 {
     const std::lock_guard<std::mutex> lock(outboxMutex);
-    if (!outbox.IsOpen() || !bOutboxChanged || (!bNow && Clock::now() - lastSync < kSyncEvery))
+    if (!pOutbox || !bOutboxChanged || (!bNow && Clock::now() - lastSync < kSyncEvery))
         return;
-    outbox.Sync();
+    pOutbox->Sync();
     bOutboxChanged = false;
     lastSync = Clock::now();
 }
@@ -660,6 +809,148 @@ QString CMqttPublisher::SImpl::DroppedBurstLine()
     return QStringLiteral("%1 readings were dropped, the oldest first, while the outbox %2 was full")
         .arg(nBurst)
         .arg(strFolder);
+}
+
+// Takes in what the outboxes dropped since the last look; the line that
+// says a burst began, when one did. Under outboxMutex.
+QString CMqttPublisher::SImpl::NoteDrops()
+{
+    QString strLine;
+    const qint64 nTotal = nDroppedBefore + (pOutbox ? pOutbox->DroppedSinceOpen() : 0);
+    if (nTotal > nDroppedSeen) {
+        if (nBurstFirst < 0) {
+            nBurstFirst = nDroppedSeen;
+            strLine = QStringLiteral("the outbox %1 is full (%2 MB): the oldest readings are dropped")
+                          .arg(strFolder)
+                          .arg(nMaxBytes / (1024 * 1024));
+        }
+        nDroppedSeen = nTotal;
+    }
+    nDropped = nDroppedSeen + nUnkept;
+    return strLine;
+}
+
+// Whether the configured folder should be tried now: it is not the open
+// outbox, and a reload asked or the last try is a while ago.
+bool CMqttPublisher::SImpl::OutboxDue()
+{
+    const std::lock_guard<std::mutex> lock(outboxMutex);
+    const bool bSettled = pOutbox && strFolder == strWantedFolder;
+    return !bSettled && (bTendNow || Clock::now() - lastTend >= kOutboxRetry);
+}
+
+// Opens the configured folder when it is not the open outbox: at the start,
+// after a failure, or after data_dir changed, when what waits in the old one
+// moves along. True when the configured folder is the outbox.
+bool CMqttPublisher::SImpl::TendOutbox()
+{
+    QString strWanted;
+    qint64 nMax = 0;
+    {
+        const std::lock_guard<std::mutex> lock(outboxMutex);
+        bTendNow = false;
+        lastTend = Clock::now();
+        if (pOutbox && strFolder == strWantedFolder)
+            return true;
+        strWanted = strWantedFolder;
+        nMax = nMaxBytes;
+    }
+    auto pNew = std::make_unique<COutbox>();
+    const bool bOpened = pNew->Open(strWanted, nMax) == EOutboxResult::Ok;
+    QString strFailSaidBefore;
+    {
+        const std::lock_guard<std::mutex> lock(outboxMutex);
+        strFailSaidBefore = strFailSaid;
+        strFailSaid = bOpened ? QString() : strWanted;
+    }
+    if (!bOpened) {
+        if (strFailSaidBefore != strWanted)
+            journal.Write(EPriority::Error, pOutbox ? QStringLiteral("cannot open the outbox %1: %2; readings wait in %3 "
+                                                                     "until it can be opened")
+                                                          .arg(strWanted, pNew->ErrorText(), strFolder)
+                                                    : QStringLiteral("cannot open the outbox %1: %2; readings are not "
+                                                                     "published")
+                                                          .arg(strWanted, pNew->ErrorText()));
+        return false;
+    }
+    SayHeld(*pNew);
+    if (!pOutbox) {
+        if (pNew->Count() > 0)
+            journal.Write(EPriority::Info,
+                          QStringLiteral("%1 readings of an earlier run wait in %2").arg(pNew->Count()).arg(strWanted));
+        if (!strFailSaidBefore.isEmpty())
+            journal.Write(EPriority::Notice,
+                          QStringLiteral("the outbox %1 is open: readings are published again").arg(strWanted));
+        const std::lock_guard<std::mutex> lock(outboxMutex);
+        Install(std::move(pNew), strWanted);
+        return true;
+    }
+    const QString strOld = strFolder;
+    qint64 nMoved = 0;
+    if (!MoveInto(pNew, strWanted, nMoved)) {
+        journal.Write(EPriority::Error, QStringLiteral("cannot move the readings waiting in %1 to %2: %3; they wait "
+                                                       "in %1 until a reload or for a minute")
+                                            .arg(strOld, strWanted, pNew->ErrorText()));
+        return false;
+    }
+    journal.Write(EPriority::Notice,
+                  QStringLiteral("%1 readings that waited in %2 moved to %3").arg(nMoved).arg(strOld, strWanted));
+    return true;
+}
+
+// Moves what waits in the open outbox into pNew, oldest first, and makes
+// pNew the outbox. Pushes go on into the old one meanwhile, so only the last
+// batch holds them up. A batch is on the new disk before the old one lets
+// it go: a crash in between sends it twice, never not at all.
+bool CMqttPublisher::SImpl::MoveInto(std::unique_ptr<COutbox> &pNew, const QString &strNewFolder, qint64 &nMoved)
+{
+    COutbox &from = *pOutbox;
+    for (;;) {
+        std::unique_lock<std::mutex> lock(outboxMutex, std::defer_lock);
+        std::vector<SOutboxMessage> batch = from.Peek(kMoveBatch);
+        if (int(batch.size()) < kMoveBatch) {
+            lock.lock();
+            batch = from.Peek(kMoveBatch);
+        }
+        for (const SOutboxMessage &message : batch)
+            if (pNew->Push(message) != EOutboxResult::Ok)
+                return false;
+        if (pNew->Sync() != EOutboxResult::Ok)
+            return false;
+        from.Ack(int(batch.size()));
+        nMoved += qint64(batch.size());
+        if (lock.owns_lock() && int(batch.size()) < kMoveBatch) {
+            SayHeld(from);
+            nDroppedBefore += from.DroppedSinceOpen();
+            Install(std::move(pNew), strNewFolder);
+            return true;
+        }
+    }
+}
+
+// The new outbox takes the old one's place; under outboxMutex.
+void CMqttPublisher::SImpl::Install(std::unique_ptr<COutbox> pNew, const QString &strNewFolder)
+{
+    pOutbox = std::move(pNew); // the old one syncs as it closes
+    strFolder = strNewFolder;
+    nDroppedAtPeek = pOutbox->DroppedSinceOpen();
+    nAckedOfPeek = 0;
+    bOutboxChanged = false;
+    nWaiting = pOutbox->Count();
+    const QString strLine = NoteDrops();
+    if (!strLine.isEmpty())
+        journal.Write(EPriority::Warning, strLine);
+}
+
+// Says which segments the outbox set aside, and why; true when any.
+bool CMqttPublisher::SImpl::SayHeld(COutbox &outbox)
+{
+    const std::vector<SOutboxHeld> held = outbox.TakeHeld();
+    for (const SOutboxHeld &one : held)
+        journal.Write(EPriority::Error, QStringLiteral("cannot read %1: %2; its readings are kept there and tried "
+                                                       "again at the next start")
+                                            .arg(one.strPath, one.strReason));
+    return !held.empty();
 }
 
 QString CMqttPublisher::ClientId(const SMqttConfig &config)
@@ -681,28 +972,13 @@ bool CMqttPublisher::Start()
 {
     if (m_p->thread.joinable())
         return true;
-    {
-        const std::lock_guard<std::mutex> lock(m_p->outboxMutex);
-        if (!m_p->outbox.IsOpen()
-            && m_p->outbox.Open(m_p->strFolder, m_p->config.nOutboxMaxBytes) != EOutboxResult::Ok) {
-            m_p->journal.Write(EPriority::Error, QStringLiteral("cannot open the outbox %1: %2; readings are not "
-                                                                "published")
-                                                     .arg(m_p->strFolder, m_p->outbox.ErrorText()));
-            return false;
-        }
-        m_p->nWaiting = m_p->outbox.Count();
-        m_p->nDroppedSeen = m_p->outbox.DroppedSinceOpen();
-    }
-    if (m_p->nWaiting > 0)
-        m_p->journal.Write(EPriority::Info, QStringLiteral("%1 readings of an earlier run wait in %2")
-                                                .arg(m_p->nWaiting.load())
-                                                .arg(m_p->strFolder));
+    const bool bOpen = m_p->TendOutbox();
     {
         const std::lock_guard<std::mutex> lock(m_p->mutex);
         m_p->bStop = false;
     }
     m_p->thread = std::thread([this] { m_p->Run(); });
-    return true;
+    return bOpen;
 }
 
 void CMqttPublisher::Stop(int nWaitMs)
@@ -714,9 +990,9 @@ void CMqttPublisher::Stop(int nWaitMs)
         const auto now = Clock::now();
         const auto wait = std::chrono::milliseconds(std::max(nWaitMs, 0));
         m_p->bStop = true;
+        m_p->deliverUntil = now + wait / 2;
+        m_p->answersUntil = now + wait * 3 / 4; // the rest is for "offline"
         m_p->stopDeadline = now + wait;
-        // The rest is for "offline" and the disconnect.
-        m_p->deliverUntil = now + wait - std::min<std::chrono::milliseconds>(wait / 2, 500ms);
         m_p->cv.notify_all();
     }
     m_p->thread.join();
@@ -729,35 +1005,48 @@ void CMqttPublisher::Stop(int nWaitMs)
         m_p->journal.Write(EPriority::Warning, strBurst);
 }
 
+void CMqttPublisher::Reconfigure(const SMqttConfig &config, const QString &strOutboxFolder)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_p->outboxMutex);
+        m_p->topicPrefix = config.strTopic.toUtf8();
+        m_p->nMaxBytes = config.nOutboxMaxBytes;
+        if (m_p->pOutbox)
+            m_p->pOutbox->SetMaxBytes(config.nOutboxMaxBytes);
+        m_p->strWantedFolder = strOutboxFolder;
+        m_p->bTendNow = true;
+    }
+    const std::lock_guard<std::mutex> lock(m_p->mutex);
+    if (!SameConnection(config, m_p->wanted))
+        m_p->bNewSettings = true;
+    m_p->wanted = config;
+    m_p->bWork = true;
+    m_p->cv.notify_all();
+}
+
 void CMqttPublisher::PublishReading(const QString &strMeter, const QByteArray &set, const QByteArray &json)
 {
-    const SOutboxMessage message{m_p->topicPrefix + '/' + strMeter.toUtf8() + '/' + set, json};
     QString strLine;
     {
         const std::lock_guard<std::mutex> lock(m_p->outboxMutex);
-        if (!m_p->outbox.IsOpen())
-            return;
-        if (m_p->outbox.Push(message) != EOutboxResult::Ok) {
+        const SOutboxMessage message{m_p->topicPrefix + '/' + strMeter.toUtf8() + '/' + set, json};
+        if (!m_p->pOutbox) {
+            ++m_p->nUnkept; // the failure to open it was said
+        } else if (m_p->pOutbox->Push(message) != EOutboxResult::Ok) {
+            ++m_p->nUnkept;
             if (!m_p->bPushFailing)
                 strLine = QStringLiteral("cannot keep readings for the broker in %1: %2")
-                              .arg(m_p->strFolder, m_p->outbox.ErrorText());
+                              .arg(m_p->strFolder, m_p->pOutbox->ErrorText());
             m_p->bPushFailing = true;
         } else {
             m_p->bPushFailing = false;
             m_p->bOutboxChanged = true;
         }
-        const qint64 nDropped = m_p->outbox.DroppedSinceOpen();
-        if (nDropped > m_p->nDroppedSeen) {
-            if (m_p->nBurstFirst < 0) {
-                m_p->nBurstFirst = m_p->nDroppedSeen;
-                strLine = QStringLiteral("the outbox %1 is full (%2 MB): the oldest readings are dropped")
-                              .arg(m_p->strFolder)
-                              .arg(m_p->config.nOutboxMaxBytes / (1024 * 1024));
-            }
-            m_p->nDroppedSeen = nDropped;
-            m_p->nDropped = nDropped;
-        }
-        m_p->nWaiting = m_p->outbox.Count();
+        const QString strFull = m_p->NoteDrops();
+        if (!strFull.isEmpty())
+            strLine = strFull;
+        if (m_p->pOutbox)
+            m_p->nWaiting = m_p->pOutbox->Count();
     }
     if (!strLine.isEmpty())
         m_p->journal.Write(EPriority::Warning, strLine);
@@ -775,6 +1064,11 @@ void CMqttPublisher::PublishState(const QString &strMeter, const QByteArray &jso
     m_p->states[strMeter] = json;
     m_p->unsentStates.insert(strMeter);
     m_p->cv.notify_all();
+}
+
+void CMqttPublisher::ClearState(const QString &strMeter)
+{
+    PublishState(strMeter, QByteArray());
 }
 
 qint64 CMqttPublisher::Dropped() const

@@ -5,6 +5,12 @@
 // that doubles. The states are retained and only the latest of each meter
 // counts, so they are kept in memory and sent again after every connect.
 //
+// A reading leaves the outbox once the broker acknowledged it (at QoS 0:
+// once written to the connection), and the outbox's position is synced as
+// soon as nothing else is in flight. So a clean stop, which awaits the
+// answers of what is in flight, sends nothing twice, and a crash sends again
+// only what was in flight and what was acknowledged since the last sync.
+//
 // Topics: <topic>/<meter>/<set> for readings, <topic>/<meter>/state
 // (retained), <topic>/status (retained "online", and "offline" as the last
 // will and on a clean stop).
@@ -26,17 +32,32 @@ public:
     CMqttPublisher &operator=(const CMqttPublisher &) = delete;
 
     // Opens the outbox and starts connecting; false (logged) when the outbox
-    // cannot be opened.
+    // cannot be opened. Then the status and the states are published all
+    // the same, and the outbox is tried again every minute and at each
+    // Reconfigure until it opens.
     bool Start();
-    // Says "offline", delivers what it can within nWaitMs, disconnects.
-    void Stop(int nWaitMs = 2000);
+    // Sends no new reading after half of nWaitMs, waits for the answers of
+    // those in flight until three quarters, puts the outbox's position on
+    // the disk and says "offline" within nWaitMs; Paho's teardown takes about
+    // 100 ms more.
+    void Stop(int nWaitMs = 400);
+
+    // Settings read again, applied without losing a reading: a new bound
+    // at once, a new folder by moving what waits in the old one there (on the
+    // publisher's thread, pushes going on meanwhile), other settings by
+    // connecting anew once what is in flight is answered. An outbox that
+    // could not be opened is tried again now.
+    void Reconfigure(const SMqttConfig &config, const QString &strOutboxFolder);
 
     // A reading of a meter; thread-safe, returns at once.
     void PublishReading(const QString &strMeter, const QByteArray &set, const QByteArray &json);
     // The state of a meter; thread-safe, returns at once.
     void PublishState(const QString &strMeter, const QByteArray &json);
+    // A meter that is gone: the broker forgets its retained state.
+    void ClearState(const QString &strMeter);
 
-    // Readings the outbox dropped because it was full, since the start.
+    // Readings that will not reach the broker, since the start: dropped by a
+    // full outbox, or kept nowhere while no outbox could be written.
     qint64 Dropped() const;
     // Messages waiting in the outbox.
     qint64 Waiting() const;

@@ -4,6 +4,7 @@
 #include "session/reading_csv.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -59,32 +60,56 @@ void CService::Apply(const SServiceConfig &config)
 
 void CService::ApplyPublisher(const SServiceConfig &config)
 {
-    const QString strOutbox = OutboxFolder(config.strDataDir);
-    if (config.mqtt == m_mqtt && strOutbox == m_strOutbox)
-        return;
-    std::unique_ptr<CMqttPublisher> pOld;
+    std::set<QString> meters;
+    for (const SLineConfig &line : config.lines)
+        for (const SMeterConfig &meter : line.meters)
+            meters.insert(meter.strName);
+    std::set<QString> gone;
     {
         const std::lock_guard<std::mutex> lock(m_publisherMutex);
-        pOld = std::move(m_pPublisher);
+        std::set_difference(m_meters.begin(), m_meters.end(), meters.begin(), meters.end(),
+                            std::inserter(gone, gone.end()));
+        m_meters = meters; // a gone meter's last reports change no state now
     }
-    if (pOld)
-        pOld->Stop();
-    pOld.reset();
-    m_mqtt = config.mqtt;
-    m_strOutbox = strOutbox;
-    if (!m_mqtt.bEnabled)
+    if (!config.mqtt.bEnabled) {
+        StopPublisher();
         return;
-    auto pNew = std::make_unique<CMqttPublisher>(m_mqtt, strOutbox, m_journal);
-    if (!pNew->Start())
-        return; // said why; the meters are read and logged all the same
+    }
+    const QString strOutbox = OutboxFolder(config.strDataDir);
+    if (m_pPublisher) {
+        m_pPublisher->Reconfigure(config.mqtt, strOutbox);
+        for (const QString &strMeter : gone)
+            m_pPublisher->ClearState(strMeter);
+        return;
+    }
+    auto pNew = std::make_unique<CMqttPublisher>(config.mqtt, strOutbox, m_journal);
+    pNew->Start(); // an outbox that cannot be opened is said and tried again; the rest is published meanwhile
     // The states known so far, so the broker's retained ones are current.
     for (const auto &[meter, status] : Statuses())
-        if (status.eState != EMeterState::Unknown)
+        if (status.eState != EMeterState::Unknown && meters.count(meter.strName))
             pNew->PublishState(meter.strName, StateJson({StateName(status.eState), LocalCsvTime(status.nSinceMs),
                                                          status.strMessage, status.nReads, status.nFailures,
                                                          pNew->Dropped()}));
     const std::lock_guard<std::mutex> lock(m_publisherMutex);
     m_pPublisher = std::move(pNew);
+}
+
+void CService::StopPublisher()
+{
+    std::unique_ptr<CMqttPublisher> pPublisher;
+    {
+        const std::lock_guard<std::mutex> lock(m_publisherMutex);
+        pPublisher = std::move(m_pPublisher);
+    }
+    if (pPublisher)
+        pPublisher->Stop();
+}
+
+// Under m_publisherMutex, with a publisher.
+QByteArray CService::StateOf(const SMeterStatus &status) const
+{
+    return StateJson({StateName(status.eState), LocalCsvTime(status.nSinceMs), status.strMessage, status.nReads,
+                      status.nFailures, m_pPublisher->Dropped()});
 }
 
 void CService::OnReading(const SMeterConfig &meter, EDataSet eSet, const SReadResult &result)
@@ -99,11 +124,23 @@ void CService::OnReading(const SMeterConfig &meter, EDataSet eSet, const SReadRe
 void CService::OnState(const SMeterConfig &meter, const SMeterStatus &status)
 {
     const std::lock_guard<std::mutex> lock(m_publisherMutex);
-    if (m_pPublisher)
-        m_pPublisher->PublishState(meter.strName,
-                                   StateJson({StateName(status.eState), LocalCsvTime(status.nSinceMs),
-                                              status.strMessage, status.nReads, status.nFailures,
-                                              m_pPublisher->Dropped()}));
+    if (m_pPublisher && m_meters.count(meter.strName))
+        m_pPublisher->PublishState(meter.strName, StateOf(status));
+}
+
+void CService::RefreshStates()
+{
+    // Well inside the minute a retained state may lag behind.
+    constexpr auto kRefresh = std::chrono::seconds(10);
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_pPublisher || now - m_lastRefresh < kRefresh)
+        return;
+    m_lastRefresh = now;
+    const auto statuses = Statuses();
+    const std::lock_guard<std::mutex> lock(m_publisherMutex);
+    for (const auto &[meter, status] : statuses)
+        if (status.eState != EMeterState::Unknown && m_meters.count(meter.strName))
+            m_pPublisher->PublishState(meter.strName, StateOf(status)); // the same as sent: nothing goes
 }
 
 void CService::Stop()
@@ -113,15 +150,9 @@ void CService::Stop()
     for (const auto &worker : m_workers)
         worker->Join();
     m_workers.clear();
-    std::unique_ptr<CMqttPublisher> pPublisher;
-    {
-        const std::lock_guard<std::mutex> lock(m_publisherMutex);
-        pPublisher = std::move(m_pPublisher);
-    }
-    if (pPublisher)
-        pPublisher->Stop();
-    m_mqtt = SMqttConfig();
-    m_strOutbox.clear();
+    StopPublisher();
+    const std::lock_guard<std::mutex> lock(m_publisherMutex);
+    m_meters.clear();
 }
 
 std::vector<std::pair<SMeterConfig, SMeterStatus>> CService::Statuses() const

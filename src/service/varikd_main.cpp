@@ -10,14 +10,15 @@
 
 #include <systemd/sd-daemon.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 
 namespace {
 
-// How often the main thread wakes without a signal when systemd keeps no
-// watchdog.
+// How often the main thread wakes without a signal at least: the retained
+// states are refreshed at its wakes, whatever the watchdog's interval.
 constexpr long IDLE_WAKE_MS = 1000;
 
 void PrintLines(std::FILE *pOut, const QStringList &lines)
@@ -103,7 +104,7 @@ int Serve(const QString &strPath, const sigset_t &takenSignals)
 
     uint64_t nWatchdogUsec = 0;
     const bool bWatchdog = sd_watchdog_enabled(0, &nWatchdogUsec) > 0 && nWatchdogUsec > 0;
-    const long nWakeMs = bWatchdog ? long(nWatchdogUsec / 2000) : IDLE_WAKE_MS;
+    const long nWakeMs = bWatchdog ? std::min(long(nWatchdogUsec / 2000), IDLE_WAKE_MS) : IDLE_WAKE_MS;
     const timespec wake{nWakeMs / 1000, (nWakeMs % 1000) * 1000000L};
     for (;;) {
         const int nSignal = sigtimedwait(&takenSignals, nullptr, &wake);
@@ -115,6 +116,7 @@ int Serve(const QString &strPath, const sigset_t &takenSignals)
             journal.Write(EPriority::Info, QStringLiteral("varikd stopped"));
             return 0;
         }
+        service.RefreshStates();
         if (bWatchdog)
             sd_notify(0, "WATCHDOG=1");
     }

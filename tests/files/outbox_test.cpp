@@ -10,8 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <functional>
+#include <optional>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace TestFiles;
 
@@ -423,6 +427,107 @@ TEST_F(OutboxTest, ADiskFullWhenANewSegmentStartsFailsThePushOnly)
     EXPECT_EQ(Segments().size(), nSegments);
     PushRange(outbox, PER_SEGMENT, PER_SEGMENT + 2);
     EXPECT_EQ(Deliver(outbox), Range(0, PER_SEGMENT + 2));
+}
+
+// Leaves the process exactly n more file descriptors until Lift or the end
+// of the scope: a file the outbox cannot open, whoever runs the test (root
+// reads a file of any mode).
+class CDescriptorBudget {
+public:
+    explicit CDescriptorBudget(int n)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_old);
+        rlimit small = m_old;
+        small.rlim_cur = std::min<rlim_t>(m_old.rlim_cur, 1024);
+        ::setrlimit(RLIMIT_NOFILE, &small);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            m_fds.push_back(fd);
+        for (int i = 0; i < n && !m_fds.empty(); ++i) {
+            ::close(m_fds.back());
+            m_fds.pop_back();
+        }
+    }
+    ~CDescriptorBudget() { Lift(); }
+    CDescriptorBudget(const CDescriptorBudget &) = delete;
+    CDescriptorBudget &operator=(const CDescriptorBudget &) = delete;
+
+    void Lift()
+    {
+        for (const int fd : m_fds)
+            ::close(fd);
+        m_fds.clear();
+        ::setrlimit(RLIMIT_NOFILE, &m_old);
+    }
+
+private:
+    rlimit m_old{};
+    std::vector<int> m_fds;
+};
+
+// Segments the outbox could not read when it wanted them: they are not
+// taken for delivered, each is named once with the reason, what else waits
+// goes on, and the next start delivers them.
+TEST_F(OutboxTest, ASegmentThatCannotBeReadIsKeptAndDeliveredAfterTheNextStart)
+{
+    struct SCase {
+        const char *pName;
+        bool bAtOpen;  // unreadable when Open scans the folder, else when Peek wants them
+        int nBudget;   // descriptors left meanwhile
+        bool bOpens;   // whether that Open succeeds
+    };
+    // At the start there is room for the folder, its listing and the
+    // position file, none for a segment.
+    const SCase cases[] = {
+        {"at the start", true, 2, true},
+        {"at the start, not even the listing", true, 1, false},
+        {"while delivering", false, 0, true},
+    };
+    for (const SCase &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const QString strFolder = m_dir.path() + u'/' + QLatin1String(c.pName);
+        {
+            COutbox outbox;
+            ASSERT_EQ(outbox.Open(strFolder, BOUND), EOutboxResult::Ok);
+            PushRange(outbox, 0, 20);
+            AckFirst(outbox, 3);
+        }
+        {
+            COutbox outbox;
+            std::optional<CDescriptorBudget> budget;
+            if (c.bAtOpen)
+                budget.emplace(c.nBudget);
+            const EOutboxResult eOpen = outbox.Open(strFolder, BOUND);
+            budget.reset();
+            if (!c.bOpens) {
+                EXPECT_EQ(eOpen, EOutboxResult::Failed);
+                EXPECT_FALSE(outbox.ErrorText().isEmpty());
+            } else {
+                ASSERT_EQ(eOpen, EOutboxResult::Ok) << qPrintable(outbox.ErrorText());
+                if (!c.bAtOpen) {
+                    CDescriptorBudget none(c.nBudget);
+                    EXPECT_TRUE(outbox.Peek(5).empty());
+                }
+                const std::vector<SOutboxHeld> held = outbox.TakeHeld();
+                ASSERT_EQ(held.size(), 3u);
+                for (const SOutboxHeld &one : held) {
+                    EXPECT_TRUE(one.strPath.startsWith(strFolder + u'/')) << qPrintable(one.strPath);
+                    EXPECT_TRUE(QFile::exists(one.strPath)) << qPrintable(one.strPath);
+                    EXPECT_EQ(one.strReason, qt_error_string(EMFILE));
+                }
+                EXPECT_TRUE(outbox.TakeHeld().empty()) << "said once";
+                EXPECT_EQ(outbox.Count(), 0);
+                PushRange(outbox, 100, 102); // the rest goes on
+                EXPECT_EQ(Deliver(outbox), Range(100, 102));
+            }
+        }
+        COutbox outbox;
+        ASSERT_EQ(outbox.Open(strFolder, BOUND), EOutboxResult::Ok);
+        EXPECT_TRUE(outbox.TakeHeld().empty());
+        EXPECT_EQ(Deliver(outbox), Range(3, 20));
+        ASSERT_EQ(outbox.Open(strFolder, BOUND), EOutboxResult::Ok);
+        EXPECT_EQ(outbox.Count(), 0) << "nothing twice";
+        EXPECT_EQ(QDir(strFolder).entryList({QStringLiteral("*.held")}, QDir::Files), QStringList());
+    }
 }
 
 // Readers' threads push while the publisher's thread delivers.

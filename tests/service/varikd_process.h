@@ -158,9 +158,11 @@ public:
         const QByteArray bytes = TestFiles::FileBytes(LogPath(strMeter, pSet));
         if (bytes == "<missing>")
             return {};
+        // A file just made may not hold its header yet.
         QList<QByteArray> rows = bytes.split('\n');
-        rows.removeFirst(); // the header
-        rows.removeLast();  // after the last line feed
+        rows.removeLast(); // after the last line feed, or a line not yet whole
+        if (!rows.isEmpty())
+            rows.removeFirst(); // the header
         return rows;
     }
     QString LogPath(const QString &strMeter, const char *pSet = "second") const

@@ -47,7 +47,7 @@ constexpr auto kSteadyConnection = 60s;
 constexpr int kConnectTimeoutSec = 10;
 constexpr int kKeepAliveSec = 20;
 // Pushes and acknowledgements reach the disk at least this often; an
-// acknowledgement that leaves nothing in flight at once.
+// acknowledgement that leaves nothing waiting at once.
 constexpr auto kSyncEvery = 1s;
 // How long the answers of what is in flight are awaited before the outbox
 // moves or the connection is made anew with other settings.
@@ -630,12 +630,12 @@ void CMqttPublisher::SImpl::Settle(Clock::time_point until)
 }
 
 // The answered start of the flight leaves it and the outbox; when nothing
-// else is in flight the position goes on the disk at once, so a crash
-// sends again only what was in flight and what came since.
+// else waits the position goes on the disk at once, so a crash sends again
+// only what was in flight and what came since. (Under a load the outbox's
+// own grouping of syncs holds.)
 size_t CMqttPublisher::SImpl::AckDelivered()
 {
     size_t nDelivered = 0;
-    bool bIdle = false;
     {
         const std::lock_guard<std::mutex> lock(mutex);
         while (nDelivered < flight.size() && flight[nDelivered] == 1)
@@ -647,7 +647,6 @@ size_t CMqttPublisher::SImpl::AckDelivered()
         }
         flight.erase(flight.begin(), flight.begin() + std::ptrdiff_t(nDelivered));
         nFlightFirst += nDelivered;
-        bIdle = flight.empty();
     }
     QString strBurst;
     if (nDelivered > 0) {
@@ -658,7 +657,7 @@ size_t CMqttPublisher::SImpl::AckDelivered()
         pOutbox->Ack(nAckedOfPeek);
         nWaiting = pOutbox->Count();
         bOutboxChanged = true;
-        if (bIdle) {
+        if (nWaiting == 0) {
             pOutbox->Sync();
             bOutboxChanged = false;
             lastSync = Clock::now();

@@ -7,7 +7,7 @@
 //
 // A reading leaves the outbox once the broker acknowledged it (at QoS 0:
 // once written to the connection), and the outbox's position is synced as
-// soon as nothing else is in flight. So a clean stop, which awaits the
+// soon as nothing else waits. So a clean stop, which awaits the
 // answers of what is in flight, sends nothing twice, and a crash sends again
 // only what was in flight and what was acknowledged since the last sync.
 //

@@ -81,15 +81,8 @@ QByteArray JsonOf(const QByteArray &bytes, const char *pKey)
 // The rows of vvod1's per-second log of today in a data folder.
 QList<QByteArray> RowsIn(const QString &strDataDir)
 {
-    const QByteArray bytes = TestFiles::FileBytes(strDataDir + QStringLiteral("/vvod1/second/")
-                                                  + QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".csv"));
-    if (bytes == "<missing>")
-        return {};
-    QList<QByteArray> rows = bytes.split('\n');
-    rows.removeLast(); // after the last line feed, or a line not yet whole
-    if (!rows.isEmpty())
-        rows.removeFirst(); // the header
-    return rows;
+    return LogRows(strDataDir + QStringLiteral("/vvod1/second/") + QDate::currentDate().toString(Qt::ISODate)
+                   + QStringLiteral(".csv"));
 }
 
 // The CSV rows the readings on a topic stand for, in the order they came.

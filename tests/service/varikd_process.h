@@ -37,6 +37,20 @@ inline bool WaitUntil(const std::function<bool()> &fnDone, int nMs)
     return true;
 }
 
+// The rows of a CSV log, its header left out; none while it is missing.
+inline QList<QByteArray> LogRows(const QString &strPath)
+{
+    const QByteArray bytes = TestFiles::FileBytes(strPath);
+    if (bytes == "<missing>")
+        return {};
+    // A file just made may not hold its header yet.
+    QList<QByteArray> rows = bytes.split('\n');
+    rows.removeLast(); // after the last line feed, or a line not yet whole
+    if (!rows.isEmpty())
+        rows.removeFirst(); // the header
+    return rows;
+}
+
 // One varik-meter: a bus of the devices given, or with --link a device
 // name that stays when the bus is stopped and started again.
 class CBus {
@@ -155,15 +169,7 @@ public:
     // The rows (header left out) of a meter's log of today.
     QList<QByteArray> Rows(const QString &strMeter, const char *pSet = "second") const
     {
-        const QByteArray bytes = TestFiles::FileBytes(LogPath(strMeter, pSet));
-        if (bytes == "<missing>")
-            return {};
-        // A file just made may not hold its header yet.
-        QList<QByteArray> rows = bytes.split('\n');
-        rows.removeLast(); // after the last line feed, or a line not yet whole
-        if (!rows.isEmpty())
-            rows.removeFirst(); // the header
-        return rows;
+        return LogRows(LogPath(strMeter, pSet));
     }
     QString LogPath(const QString &strMeter, const char *pSet = "second") const
     {

@@ -205,8 +205,10 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
         return 1;
     if (!strPdf.isEmpty()) {
         const QString strTitle = parser.isSet(kTitle) ? parser.value(kTitle) : ReportTitleOf(logs);
+        SReportDocument document;
+        document.strTitle = strTitle;
         QString strError;
-        if (!writePdf(outcome.report, strTitle, strPdf, strError)) {
+        if (!writePdf(outcome.report, document, strPdf, strError)) {
             Tell(strError);
             return 1;
         }

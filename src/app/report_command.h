@@ -6,6 +6,7 @@
 //                    [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...
 #pragma once
 
+#include "data/report_document.h"
 #include "data/supply_report.h"
 
 #include <QCommandLineOption>
@@ -17,7 +18,7 @@
 
 // Writes the report as a PDF to strPath under strTitle; on failure false and
 // strError names the file and the reason.
-using PdfWriter = std::function<bool(const SSupplyReport &report, const QString &strTitle,
+using PdfWriter = std::function<bool(const SSupplyReport &report, const SReportDocument &document,
                                      const QString &strPath, QString &strError)>;
 
 // --from, --to, --limits, --title, --pdf and --summary, for a parser that

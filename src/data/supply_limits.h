@@ -58,6 +58,13 @@ public:
     // Voltage deviation dU of a phase or line pair, %.
     std::optional<SLimitBand> VoltageDeviation() const { return m_voltage; }
     void SetVoltageDeviation(std::optional<SLimitBand> band) { m_voltage = Bounding(band); }
+    // The bands no judged value may leave (EN 50160: dU -15 ... +10 % of
+    // every 10-minute value, dF -3 ... +2 Hz); none: no such rule. Keys
+    // "dU100" and "dF100" of the limits file.
+    std::optional<SLimitBand> VoltageHardBand() const { return m_voltageHard; }
+    void SetVoltageHardBand(std::optional<SLimitBand> band) { m_voltageHard = Bounding(band); }
+    std::optional<SLimitBand> FrequencyHardBand() const { return m_frequencyHard; }
+    void SetFrequencyHardBand(std::optional<SLimitBand> band) { m_frequencyHard = Bounding(band); }
 
     // The limit of the quantity a row of the Секунда or Минута list shows,
     // by its name ("Ku5A", "KuBC", "K2", "dF", "dUAB"); none for every other
@@ -74,6 +81,8 @@ private:
     std::optional<SLimitBand> m_unbalance;
     std::optional<SLimitBand> m_frequency;
     std::optional<SLimitBand> m_voltage;
+    std::optional<SLimitBand> m_voltageHard;
+    std::optional<SLimitBand> m_frequencyHard;
 };
 
 // For each row of a Секунда or Минута list: true where the row shows a value

@@ -142,6 +142,8 @@ const char *VerdictText(EVerdict verdict)
         return "pass";
     case EVerdict::Fail:
         return "fail";
+    case EVerdict::Incomplete:
+        return "incomplete";
     case EVerdict::NoData:
         break;
     }

@@ -23,6 +23,7 @@
 #include "data/supply_limits.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -31,7 +32,10 @@
 #include <optional>
 #include <vector>
 
-enum class EVerdict { Pass, Fail, NoData };
+// Incomplete: the week's valid intervals cover less than the required share
+// of it, and what is there does not fail whatever the missing ones would
+// hold. Never counted as a pass.
+enum class EVerdict { Pass, Fail, NoData, Incomplete };
 
 // The groups of the printed verdict table, in its order.
 enum class EQuantityGroup { VoltageDeviation, Frequency, Unbalance, Harmonics, TotalDistortion };
@@ -45,7 +49,16 @@ struct SReportRow {
     SLimitBand band;                     // a side without bound is infinite
     std::optional<SLimitBand> hardBand;  // the band no interval may leave (dU, dF)
     double dRequiredShare = 95.0;        // %
-    int nIntervals = 0;                  // valid intervals
+    // Valid intervals not flagged; for dF the values judged (10-second means
+    // of a per-second log, the minute values of a per-minute one) that lie
+    // in those intervals.
+    int nIntervals = 0;
+    // What nIntervals could have been over the week had no reading been
+    // missing (intervals of the week less the flagged ones, times the values
+    // an interval holds): a row fails whatever the missing values would hold
+    // when even all of them within the band leave too small a share.
+    int nExpected = 0;
+    int nFlagged = 0;                    // valid intervals left out as flagged
     int nInvalid = 0;                    // the other 10-minute intervals of the period
     int nBeyond = 0;                     // valid intervals outside the band
     int nBeyondHard = 0;                 // valid intervals outside the hard band
@@ -55,8 +68,52 @@ struct SReportRow {
     double dP95 = std::numeric_limits<double>::quiet_NaN();
     EVerdict eVerdict = EVerdict::NoData;
     // The value of each valid interval, in the order of
-    // SSupplyReport::intervalStarts.
+    // SSupplyReport::intervalStarts (SReportWeek::intervalStarts in a week).
     std::vector<double> values;
+    // Where the values are not one an interval (dF): the UTC msecs at which
+    // each value's span starts; empty otherwise.
+    std::vector<qint64> valueStarts;
+};
+
+// A week of the period: seven calendar days from its first local date, the
+// last one shorter when the period ends before.
+struct SReportWeek {
+    QDate firstDay;       // local date
+    qint64 nFromMsecs = 0; // UTC msecs, inclusive
+    qint64 nToMsecs = 0;   // exclusive
+    int nOffsetSeconds = 0;    // UTC offset (seconds east) at its start
+    int nEndOffsetSeconds = 0; // at its end
+    bool bShort = false;  // fewer than seven days
+    int nIntervals = 0;        // 10-minute intervals that start within it
+    int nValidIntervals = 0;   // valid and not flagged
+    int nInvalidIntervals = 0;
+    int nFlaggedIntervals = 0; // valid, holding a reading of an event: left out
+    std::vector<qint64> intervalStarts; // UTC msecs of each valid, unflagged interval
+    std::vector<SReportRow> rows;       // the summary's order
+    EVerdict eVerdict = EVerdict::NoData; // WeekVerdict(rows)
+};
+
+// A supply event found in the readings.
+enum class ESupplyEventKind {
+    Interruption, // every phase voltage below 5 % of nominal (dU <= -95 on A, B and C)
+    Dip,          // a phase below -10 %, at most a minute
+    Swell,        // a phase above +10 %, at most a minute
+};
+
+struct SSupplyEvent {
+    ESupplyEventKind eKind = ESupplyEventKind::Dip;
+    qint64 nStartMsecs = 0; // UTC, the first reading's time
+    qint64 nEndMsecs = 0;   // the last reading's time plus the readings' spacing
+    QString strPhases;      // the phases beyond: "A", "BC", "ABC"
+    double dExtreme = 0.0;  // dU %, the lowest (interruption, dip) or the highest (swell)
+};
+
+// What the report does not judge, said by name.
+enum class EUnjudged {
+    Flicker,               // Plt: no column in the logs
+    RapidVoltageChanges,
+    SignallingVoltages,
+    DipsAndSwells,         // per-minute logs cannot show them
 };
 
 // A row of a log that could not be read: the file as given and its line (from 1).
@@ -67,6 +124,20 @@ struct SBadRow {
 
 struct SSupplyReport {
     EDataSet eSet = EDataSet::Minute;
+    // The period's end in its own UTC offset; the time zone's name
+    // ("Europe/Moscow", "UTC+03:00") for showing it.
+    int nEndOffsetSeconds = 0;
+    QString strTimeZone;
+    double dMinCoverage = 90.0; // % of a week's intervals that must be valid
+    CLimits limits;             // the bands judged against
+    std::vector<SReportWeek> weeks;
+    std::vector<SSupplyEvent> events; // in time order
+    std::vector<EUnjudged> unjudged;
+    // Quantities the limits file switched off ("Ku5", "Ku", "K2", "dF",
+    // "dU"): not judged by choice.
+    QStringList offByChoice;
+    // ---- going: the whole period judged as one, until the weeks replace it
+
     // The period, UTC milliseconds, from inclusive to exclusive, and the UTC
     // offset (seconds east) of local time at its start, for showing it.
     qint64 nFromMsecs = 0;
@@ -77,13 +148,25 @@ struct SSupplyReport {
     int nInvalidIntervals = 0;
     std::vector<qint64> intervalStarts; // UTC msecs of each valid interval's start
     std::vector<SReportRow> rows;       // the summary's order
+    // ---- end of what is going
     qint64 nRowsRead = 0;               // rows taken (duplicates once)
     qint64 nDuplicateRows = 0;          // rows whose time was given before
     qint64 nBadRows = 0;
     std::vector<SBadRow> firstBadRows;  // at most 10, in the order met
 };
 
-const char *VerdictText(EVerdict verdict); // "pass", "fail", "no data"
+const char *VerdictText(EVerdict verdict); // "pass", "fail", "no data", "incomplete"
+
+// A week's verdict from its rows, and the report's from its weeks: fail when
+// any fails; pass when every one passes; else incomplete (no data counts as
+// incomplete where a week or a report is judged).
+EVerdict WeekVerdict(const std::vector<SReportRow> &rows);
+EVerdict OverallVerdict(const SSupplyReport &report);
+
+// 100 * (intervals - beyond) / intervals rounded down to two decimals, as
+// text ("99.49"), so that a share never reads as a requirement it misses;
+// empty without intervals.
+QByteArray WithinText(const SReportRow &row);
 
 // The summary: "quantity,phase,low,high,share,intervals,invalid,beyond,
 // within,minimum,maximum,p05,p95,verdict\n" and one row per SReportRow.

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <functional>
 #include <optional>
@@ -17,6 +18,10 @@ struct SReportRequest {
     std::optional<QDate> from; // local dates; none: the logs' whole span
     std::optional<QDate> to;
     CLimits limits = CLimits::Defaults();
+    // Local dates, weeks and the period are of this zone (--tz, else the
+    // machine's).
+    QTimeZone zone = QTimeZone::systemTimeZone();
+    double dMinCoverage = 90.0; // --min-coverage, %
 };
 
 enum class EReportFailure {

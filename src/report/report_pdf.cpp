@@ -263,8 +263,9 @@ void Summary(CReportPages &pages, const SSupplyReport &report, const QString &st
 
 } // namespace
 
-QByteArray SupplyReportPdf(const SSupplyReport &report, const QString &strTitle)
+QByteArray SupplyReportPdf(const SSupplyReport &report, const SReportDocument &document)
 {
+    const QString strTitle = document.strTitle;
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
@@ -283,10 +284,10 @@ QByteArray SupplyReportPdf(const SSupplyReport &report, const QString &strTitle)
     return buffer.data();
 }
 
-bool WriteSupplyReportPdf(const SSupplyReport &report, const QString &strTitle, const QString &strPath,
+bool WriteSupplyReportPdf(const SSupplyReport &report, const SReportDocument &document, const QString &strPath,
                           QString &strError)
 {
-    const QByteArray bytes = SupplyReportPdf(report, strTitle);
+    const QByteArray bytes = SupplyReportPdf(report, document);
     errno = 0;
     if (ReplaceFile(strPath, bytes) == EFileResult::Ok)
         return true;

@@ -4,16 +4,16 @@
 // QApplication: the plots are QCustomPlot widgets painted into the page.
 #pragma once
 
+#include "data/report_document.h"
 #include "data/supply_report.h"
 
 #include <QByteArray>
 #include <QString>
 
-// The whole document. strTitle names the meter and its site; empty leaves
-// the line out.
-QByteArray SupplyReportPdf(const SSupplyReport &report, const QString &strTitle);
+// The whole document.
+QByteArray SupplyReportPdf(const SSupplyReport &report, const SReportDocument &document);
 
 // Writes the document to strPath as a whole (an earlier file of that name
 // stays intact when writing fails); false with strError saying why.
-bool WriteSupplyReportPdf(const SSupplyReport &report, const QString &strTitle, const QString &strPath,
+bool WriteSupplyReportPdf(const SSupplyReport &report, const SReportDocument &document, const QString &strPath,
                           QString &strError);

@@ -117,6 +117,8 @@ inline QString Verdict(EVerdict verdict)
         return QStringLiteral("соответствует");
     case EVerdict::Fail:
         return QStringLiteral("не соответствует");
+    case EVerdict::Incomplete:
+        return QStringLiteral("недостаточно данных");
     case EVerdict::NoData:
         break;
     }

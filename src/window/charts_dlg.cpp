@@ -391,7 +391,9 @@ void CChartsDlg::WriteReport(const SSupplyReport &report)
     if (strPath.isEmpty())
         return;
     QString strError;
-    if (!WriteSupplyReportPdf(report, m_strReportTitle, strPath, strError)) {
+    SReportDocument document;
+    document.strTitle = m_strReportTitle;
+    if (!WriteSupplyReportPdf(report, document, strPath, strError)) {
         m_pDialogs->Message(strError, EMsgIcon::Exclamation, EMsgButtons::Ok);
         return;
     }

@@ -31,7 +31,7 @@ protected:
     {
         const QString strPath = m_dir.filePath(QStringLiteral("report.pdf"));
         QString strError;
-        EXPECT_TRUE(WriteSupplyReportPdf(report, strTitle, strPath, strError)) << strError.toStdString();
+        EXPECT_TRUE(WriteSupplyReportPdf(report, SReportDocument{strTitle}, strPath, strError)) << strError.toStdString();
         return strPath;
     }
     static QString Text(const QString &strPath) { return RunTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), strPath, QStringLiteral("-")}); }
@@ -183,14 +183,14 @@ TEST_F(ReportPdfTest, AFailedWriteKeepsTheEarlierFileAndSaysWhy)
     QString strError;
     {
         TestFiles::CFileSizeLimit full(1000);
-        EXPECT_FALSE(WriteSupplyReportPdf(SampleReport::Week(), QString(), strPath, strError));
+        EXPECT_FALSE(WriteSupplyReportPdf(SampleReport::Week(), SReportDocument{}, strPath, strError));
     }
     EXPECT_EQ(TestFiles::FileBytes(strPath), "earlier");
     EXPECT_TRUE(strError.startsWith(QStringLiteral("Не удалось записать отчёт в ") + strPath + QStringLiteral(": ")))
         << strError.toStdString();
 
     const QString strMissing = m_dir.filePath(QStringLiteral("no/such/folder/report.pdf"));
-    EXPECT_FALSE(WriteSupplyReportPdf(SampleReport::Week(), QString(), strMissing, strError));
+    EXPECT_FALSE(WriteSupplyReportPdf(SampleReport::Week(), SReportDocument{}, strMissing, strError));
     EXPECT_TRUE(strError.contains(strMissing)) << strError.toStdString();
 }
 

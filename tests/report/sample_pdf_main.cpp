@@ -15,7 +15,7 @@ int main(int argc, char **argv)
         return 2;
     }
     QString strError;
-    if (!WriteSupplyReportPdf(SampleReport::Week(), QStringLiteral("Счётчик 12, ТП-5 Лесная"),
+    if (!WriteSupplyReportPdf(SampleReport::Week(), SReportDocument{QStringLiteral("Счётчик 12, ТП-5 Лесная")},
                               QString::fromLocal8Bit(argv[1]), strError)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(strError));
         return 1;

@@ -1,7 +1,9 @@
 // Interruptions, dips and swells found in a log's phase voltages, and the
 // 10-minute intervals they flag. Readings may come in any order and more
 // than once (logs overlap and are given in any order): only those beyond
-// +-10 % are kept, so memory grows with the excursions, not with the rows.
+// +-10 % are kept (per minute only those of an interruption), so memory
+// grows with the excursions, not with the rows: 32 bytes a reading kept,
+// twice that while the events are worked out.
 #pragma once
 
 #include "data/data_set.h"
@@ -34,7 +36,9 @@ public:
     // phases A, B and C in %.
     void Add(qint64 nUtcSeconds, double dUA, double dUB, double dUC);
 
-    // Once every reading is in: the events in time order.
+    // Once every reading is in: the events in time order. The dip readings
+    // straight before and after an interruption, up to a minute each side,
+    // are part of it (supply_events.cpp says why).
     std::vector<SSupplyEvent> Events() const;
     // The 10-minute intervals (by IntervalOf) holding a reading of an event.
     std::set<qint64> FlaggedIntervals() const;
@@ -44,8 +48,27 @@ private:
         qint64 nUtcSeconds = 0;
         std::array<double, 3> dU{};
     };
+    // The readings in time order, each second once (the first given kept).
+    std::vector<SBeyond> Settled() const;
+
     EDataSet m_eSet;
     std::vector<SBeyond> m_beyond;
 };
 
+// The dips of events by residual voltage u = 100 + dU (90 > u >= 80, 80 > u
+// >= 70, 70 > u >= 40, 40 > u >= 5, 5 > u) and duration (10 ... 200 ms,
+// ... 500 ms, ... 1 s, ... 5 s, ... 60 s, each upper end included). An
+// interruption is no dip. Per second, a dip of one reading counts as 1 s, so
+// only the columns from 0.5 ... 1 s on are shown; per minute none is.
 SDipTable DipTableOf(const std::vector<SSupplyEvent> &events, EDataSet eSet);
+
+// EN 50160's table of swells beside it: u >= 120 and 120 > u > 110, by the
+// same durations and shown alike.
+inline constexpr int SWELL_RESIDUAL_BANDS = 2;
+
+struct SSwellTable {
+    std::array<std::array<int, DIP_DURATION_BANDS>, SWELL_RESIDUAL_BANDS> counts{};
+    std::array<bool, DIP_DURATION_BANDS> shown{};
+};
+
+SSwellTable SwellTableOf(const std::vector<SSupplyEvent> &events, EDataSet eSet);

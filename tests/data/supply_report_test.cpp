@@ -108,17 +108,25 @@ TEST(IntervalTest, OneReadingPerSecondAndEightMinutesOfTenMakeAnIntervalValid)
     EXPECT_EQ(tally.Intervals().at(T0 / 600).nReadings, 9);
 }
 
+const QTimeZone EAST3_ZONE(3 * 3600);
+const QDate MONDAY(2026, 10, 19); // T0's local date
+
 // A report judging one column over intervals of one reading a minute, each
-// interval's value given.
+// interval's value given, and three intervals without readings after them:
+// a week of those intervals, judged without a coverage rule.
 SSupplyReport JudgedOver(const SReportRow &row, const std::vector<double> &intervalValues)
 {
     SSupplyReport report;
     report.rows = {row};
+    report.dMinCoverage = 0;
     CIntervalTally tally({IntervalMeanOf(row)});
     for (std::size_t i = 0; i < intervalValues.size(); ++i)
         for (int nMinute = 0; nMinute < 10; ++nMinute)
             tally.Add(T0 + qint64(i) * 600 + nMinute * 60, &intervalValues[i]);
-    JudgeIntervals(report, tally, T0 / 600, T0 / 600 + qint64(intervalValues.size()) + 3);
+    report.nFromMsecs = T0 * 1000;
+    report.nToMsecs = (T0 + (qint64(intervalValues.size()) + 3) * 600) * 1000;
+    report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
+    JudgeWeeks(report, tally, {});
     return report;
 }
 
@@ -161,6 +169,8 @@ TEST(JudgeTest, VerdictWeighsTheShareWithinTheBandAndTheHardBand)
         EXPECT_EQ(row.nInvalid, 3);
         EXPECT_EQ(row.nBeyond, c.nBeyond);
         EXPECT_EQ(row.eVerdict, c.eVerdict);
+        ASSERT_EQ(report.weeks.size(), 1u);
+        EXPECT_EQ(report.weeks[0].rows.front().eVerdict, c.eVerdict) << "the week alone";
     }
 }
 
@@ -207,17 +217,19 @@ TEST(SummaryTest, WritesThreeDecimalsTwoForWithinAndEmptyFieldsWhereThereIsNothi
     SReportRow dU = RowFor("dUAB");
     SReportRow k2 = RowFor("K2");
     SSupplyReport report = JudgedOver(dU, {-0.0004, 0.5, 10.0, -1.25});
-    report.rows.push_back(k2); // never judged: no data
+    report.weeks[0].rows.push_back(k2); // never judged: no data
     EXPECT_EQ(ReportSummaryCsv(report),
-              "quantity,phase,low,high,share,intervals,invalid,beyond,within,minimum,maximum,p05,p95,verdict\n"
-              "dU,AB,-10,10,95,4,3,0,100.00,-1.250,10.000,-1.250,10.000,pass\n"
-              "K2,,,2,95,0,0,0,,,,,,no data\n");
-    report.rows.resize(1);
+              "week,quantity,phase,low,high,share,intervals,invalid,flagged,beyond,within,minimum,maximum,p05,p95,"
+              "verdict\n"
+              "2026-10-19,dU,AB,-10,10,95,4,3,0,0,100.00,-1.250,10.000,-1.250,10.000,pass\n"
+              "2026-10-19,K2,,,2,95,0,0,0,0,,,,,,no data\n");
     report = JudgedOver(dU, {-0.0004, 0.0001, 0.0002});
-    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1), "dU,AB,-10,10,95,3,3,0,100.00,0.000,0.000,0.000,0.000,pass")
+    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1),
+              "2026-10-19,dU,AB,-10,10,95,3,3,0,0,100.00,0.000,0.000,0.000,0.000,pass")
         << "a value that rounds to zero is no negative zero";
     report = JudgedOver(RowFor("dF"), {0.6, 0, 0});
-    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1), "dF,,-0.5,0.5,99.5,3,3,1,66.67,0.000,0.600,0.000,0.600,fail");
+    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1),
+              "2026-10-19,dF,,-0.5,0.5,99.5,3,3,0,1,66.66,0.000,0.600,0.000,0.600,fail");
 }
 
 } // namespace

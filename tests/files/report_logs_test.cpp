@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,7 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
 {
     SReportRequest request;
     request.logs = {m_strLate, m_strEarly}; // any order
+    request.zone = QTimeZone(EAST3);
     const SReportOutcome outcome = MakeReport(request);
     ASSERT_EQ(outcome.eFailure, EReportFailure::None) << outcome.strError.toStdString();
     const SSupplyReport &report = outcome.report;
@@ -142,18 +144,19 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
         const char *pColumn;
         const char *pLine;
     } expected[] = {
-        // 956 of 1006 within: 95.03 %; the 51st lowest is a 0.
-        {"dUA", "dU,A,-10,10,95,1006,2,50,95.03,-12.000,0.000,0.000,0.000,pass"},
-        // 946 of 1006: 94.04 %; the 956th lowest is an 11.
-        {"dUB", "dU,B,-10,10,95,1006,2,60,94.04,0.000,11.000,0.000,11.000,fail"},
+        // 956 of 1006 within: 95.02 % (rounded down); the 51st lowest is a 0.
+        {"dUA", "2026-10-19,dU,A,-10,10,95,1006,2,0,50,95.02,-12.000,0.000,0.000,0.000,pass"},
+        // 946 of 1006: 94.03 %; the 956th lowest is an 11.
+        {"dUB", "2026-10-19,dU,B,-10,10,95,1006,2,0,60,94.03,0.000,11.000,0.000,11.000,fail"},
         // 99.90 % within, but beyond +10 % once.
-        {"dUC", "dU,C,-10,10,95,1006,2,1,99.90,0.000,12.000,0.000,0.000,fail"},
-        {"dUAB", "dU,AB,-10,10,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
-        {"Ku5A", "Ku5,A,,6,95,1006,2,40,96.02,0.000,7.000,0.000,0.000,pass"},
-        {"Ku5B", "Ku5,B,,6,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
-        // 1001 of 1006: 99.503 % against 99.5.
-        {"dF", "dF,,-0.5,0.5,99.5,1006,2,5,99.50,0.000,0.600,0.000,0.000,pass"},
-        {"K2", "K2,,,2,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        {"dUC", "2026-10-19,dU,C,-10,10,95,1006,2,0,1,99.90,0.000,12.000,0.000,0.000,fail"},
+        {"dUAB", "2026-10-19,dU,AB,-10,10,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        {"Ku5A", "2026-10-19,Ku5,A,,6,95,1006,2,0,40,96.02,0.000,7.000,0.000,0.000,pass"},
+        {"Ku5B", "2026-10-19,Ku5,B,,6,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        // On the minute values: 1006 intervals of 10 less the 2 missing
+        // minutes of interval 101; 10008 of 10058 within: 99.502 % against 99.5.
+        {"dF", "2026-10-19,dF,,-0.5,0.5,99.5,10058,2,0,50,99.50,0.000,0.600,0.000,0.000,pass"},
+        {"K2", "2026-10-19,K2,,,2,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
     };
     for (const auto &e : expected) {
         SCOPED_TRACE(e.pColumn);

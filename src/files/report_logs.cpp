@@ -308,6 +308,21 @@ qint64 StartOfDayMsecs(QDate day, const QTimeZone &zone)
     return day.startOfDay(zone).toMSecsSinceEpoch();
 }
 
+// "Europe/Moscow"; a zone of a fixed offset as "UTC+03:00" (Qt names it
+// "UTC+03").
+QString ZoneName(const QTimeZone &zone)
+{
+    const QString strId = QString::fromUtf8(zone.id());
+    if (!strId.startsWith(QLatin1String("UTC")) || strId.size() <= 3)
+        return strId;
+    const int nOffset = zone.standardTimeOffset(QDateTime::currentDateTimeUtc());
+    const int nMinutes = std::abs(nOffset) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(QLatin1String(nOffset < 0 ? "-" : "+"))
+        .arg(nMinutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(nMinutes % 60, 2, 10, QLatin1Char('0'));
+}
+
 int OffsetAt(qint64 nMsecs, const QTimeZone &zone)
 {
     return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(nMsecs, zone));
@@ -336,7 +351,7 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
     report.unjudged = UnjudgedOf(report.eSet);
     report.offByChoice = OffByChoice(request.limits);
     const QTimeZone &zone = request.zone;
-    report.strTimeZone = QString::fromUtf8(zone.id());
+    report.strTimeZone = ZoneName(zone);
 
     // Without dates the period is the logs' span, known once they are read.
     qint64 nFirstInterval = std::numeric_limits<qint64>::min();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ struct SLogTime {
 // A log's time, "2026-12-10T14:03:07+03:00" (an offset may carry seconds,
 // "+02:30:17"), exactly as the CSV log writes it; none for any other text.
 std::optional<SLogTime> ParseLogTime(std::string_view text);
+
+// A log's number, the whole of [p, pEnd), into dValue: exactly what
+// std::from_chars reads, and only a finite one; false for anything else.
+bool ParseLogNumber(const char *p, const char *pEnd, double &dValue);
 
 // How an interval's readings of a column make its value.
 enum class EIntervalMean {
@@ -59,7 +64,9 @@ public:
     struct SInterval {
         std::array<std::uint64_t, (INTERVAL_SECONDS + 63) / 64> seen{}; // a bit per second
         int nReadings = 0;
-        std::size_t nSumsAt = 0; // into m_sums
+        // The columns' sums, then each span's sum and count: an interval's
+        // own, so that judging a week can give back the memory of its intervals.
+        std::unique_ptr<double[]> sums;
     };
 
     // The intervals that hold readings, by IntervalOf.
@@ -76,15 +83,16 @@ public:
     // holds a reading, and the UTC msecs at which the span starts.
     void AppendSpanMeans(const SInterval &interval, qint64 nIndex, std::vector<double> &means,
                          std::vector<qint64> &starts) const;
+    // Forgets the intervals [nFirst, nEnd) once they are judged.
+    void Release(qint64 nFirst, qint64 nEnd);
 
 private:
     SInterval &IntervalAt(qint64 nIndex);
 
     std::vector<EIntervalMean> m_columns;
     std::optional<SSpans> m_spans;
-    std::size_t m_nSumsPerInterval = 0; // the columns' sums, then each span's sum and count
+    std::size_t m_nSumsPerInterval = 0;
     std::map<qint64, SInterval> m_intervals;
-    std::vector<double> m_sums; // m_nSumsPerInterval per interval
     // Rows come in time order within a file: most land where the last did.
     qint64 m_nLastIndex = 0;
     SInterval *m_pLast = nullptr;

@@ -56,12 +56,10 @@ QByteArray PercentDown(qint64 nPart, qint64 nWhole)
     return QByteArray::number(nHundredths / 100) + '.' + (decimals.size() < 2 ? '0' + decimals : decimals);
 }
 
-// The value at position ceil(nPercent/100 * N) of the sorted values (nearest rank).
-double NearestRank(const std::vector<double> &sorted, int nPercent)
+// The rank ceil(nPercent/100 * N) of N values (nearest rank), from 1.
+std::size_t NearestRank(std::size_t nCount, int nPercent)
 {
-    const std::size_t nCount = sorted.size();
-    const std::size_t nRank = std::max<std::size_t>(1, (nCount * std::size_t(nPercent) + 99) / 100);
-    return sorted[nRank - 1];
+    return std::max<std::size_t>(1, (nCount * std::size_t(nPercent) + 99) / 100);
 }
 
 SReportRow RowOf(const QString &strQuantity, const QString &strPhase, EQuantityGroup eGroup,
@@ -84,21 +82,28 @@ SReportRow RowOf(const QString &strQuantity, const QString &strPhase, EQuantityG
 
 void Judge(SReportRow &row)
 {
-    std::vector<double> sorted = row.values;
-    std::sort(sorted.begin(), sorted.end());
-    row.nIntervals = int(sorted.size());
-    row.nBeyond = int(std::count_if(sorted.begin(), sorted.end(), [&](double d) { return !row.band.Holds(d); }));
-    row.nBeyondHard = row.hardBand ? int(std::count_if(sorted.begin(), sorted.end(),
+    const std::vector<double> &values = row.values;
+    row.nIntervals = int(values.size());
+    row.nBeyond = int(std::count_if(values.begin(), values.end(), [&](double d) { return !row.band.Holds(d); }));
+    row.nBeyondHard = row.hardBand ? int(std::count_if(values.begin(), values.end(),
                                                        [&](double d) { return !row.hardBand->Holds(d); }))
                                    : 0;
-    if (sorted.empty()) {
+    if (values.empty()) {
         row.eVerdict = EVerdict::NoData;
         return;
     }
-    row.dMinimum = sorted.front();
-    row.dMaximum = sorted.back();
-    row.dP05 = NearestRank(sorted, 5);
-    row.dP95 = NearestRank(sorted, 95);
+    const auto [pMin, pMax] = std::minmax_element(values.begin(), values.end());
+    row.dMinimum = *pMin;
+    row.dMaximum = *pMax;
+    // Two selections cost less than sorting a year of values per row.
+    std::vector<double> ranked = values;
+    const auto nth = [&](int nPercent) {
+        const auto it = ranked.begin() + std::ptrdiff_t(NearestRank(ranked.size(), nPercent) - 1);
+        std::nth_element(ranked.begin(), it, ranked.end());
+        return *it;
+    };
+    row.dP05 = nth(5);
+    row.dP95 = nth(95);
     // Both sides are exact: whole numbers, and a share of halves times a count.
     const bool bShareHeld = 100.0 * (row.nIntervals - row.nBeyond) >= row.dRequiredShare * row.nIntervals;
     row.eVerdict = bShareHeld && row.nBeyondHard == 0 ? EVerdict::Pass : EVerdict::Fail;
@@ -270,15 +275,6 @@ template <typename Verdicts> EVerdict Combined(const Verdicts &verdicts)
 
 } // namespace
 
-void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
-                    qint64 nEndInterval, const std::set<qint64> &flagged)
-{
-    const SGathered gathered =
-        Gather(report.rows, report.intervalStarts, tally, nFirstInterval, nEndInterval, flagged);
-    report.nValidIntervals = gathered.nValid;
-    report.nInvalidIntervals = gathered.nInvalid;
-}
-
 std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone)
 {
     std::vector<SReportWeek> weeks;
@@ -304,7 +300,7 @@ std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZon
     return weeks;
 }
 
-void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::set<qint64> &flagged)
+void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qint64> &flagged)
 {
     const std::optional<SSpans> &spans = tally.Spans();
     for (SReportWeek &week : report.weeks) {
@@ -312,6 +308,7 @@ void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::s
         const qint64 nEnd = FirstIntervalFrom(week.nToMsecs);
         week.rows = report.rows;
         const SGathered gathered = Gather(week.rows, week.intervalStarts, tally, nFirst, nEnd, flagged);
+        tally.Release(nFirst, nEnd);
         week.nIntervals = int(std::max<qint64>(0, nEnd - nFirst));
         week.nValidIntervals = gathered.nValid;
         week.nInvalidIntervals = gathered.nInvalid;
@@ -321,8 +318,30 @@ void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::s
                   report.dMinCoverage);
         week.eVerdict = WeekVerdict(week.rows);
     }
-    JudgeIntervals(report, tally, FirstIntervalFrom(report.nFromMsecs), FirstIntervalFrom(report.nToMsecs),
-                   flagged);
+    // The whole period as one: the weeks' values one after the other.
+    report.intervalStarts.clear();
+    int nFlagged = 0;
+    report.nInvalidIntervals = 0;
+    for (const SReportWeek &week : report.weeks) {
+        report.intervalStarts.insert(report.intervalStarts.end(), week.intervalStarts.begin(),
+                                     week.intervalStarts.end());
+        report.nInvalidIntervals += week.nInvalidIntervals;
+        nFlagged += week.nFlaggedIntervals;
+    }
+    report.nValidIntervals = int(report.intervalStarts.size());
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        SReportRow &row = report.rows[i];
+        row.values.clear();
+        row.valueStarts.clear();
+        for (const SReportWeek &week : report.weeks) {
+            const SReportRow &weekRow = week.rows[i];
+            row.values.insert(row.values.end(), weekRow.values.begin(), weekRow.values.end());
+            row.valueStarts.insert(row.valueStarts.end(), weekRow.valueStarts.begin(), weekRow.valueStarts.end());
+        }
+        row.nInvalid = report.nInvalidIntervals;
+        row.nFlagged = nFlagged;
+        Judge(row);
+    }
 }
 
 EVerdict WeekVerdict(const std::vector<SReportRow> &rows)

@@ -183,21 +183,16 @@ QByteArray ReportTextTable(const SSupplyReport &report);
 std::vector<SReportRow> JudgedRows(const QStringList &columns, const CLimits &limits);
 // How the readings of a row's column make an interval's value.
 EIntervalMean IntervalMeanOf(const SReportRow &row);
-// Judges the intervals [nFirstInterval, nEndInterval) (by IntervalOf) of the
-// tally, whose columns are report.rows' in order, as one: fills the counts,
-// the valid intervals' starts and values and the verdicts of report.rows.
-// Flagged intervals are left out and counted.
-void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
-                    qint64 nEndInterval, const std::set<qint64> &flagged = {});
-
 // The weeks of the period [report.nFromMsecs, report.nToMsecs), whose
 // start is 00:00 of firstDay in the zone: seven calendar days each, the
 // last cut at the period's end. Nothing judged yet.
 std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone);
 // Judges each week of report.weeks (its rows copies of report.rows as
-// JudgedRows makes them) on its own, under report.dMinCoverage, leaving
-// out the flagged intervals; then the whole period as one in report.rows.
-void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::set<qint64> &flagged);
+// JudgedRows makes them; the tally's columns are theirs in order) on its
+// own, under report.dMinCoverage, leaving out the flagged intervals; then
+// the whole period as one in report.rows. The tally forgets each week's
+// intervals once it is judged, so a year's logs need no second copy.
+void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qint64> &flagged);
 
 // What a report over logs of this set cannot judge.
 std::vector<EUnjudged> UnjudgedOf(EDataSet eSet);

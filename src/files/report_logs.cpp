@@ -19,6 +19,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -141,7 +142,7 @@ public:
         return ETaken::Taken;
     }
 
-    const CIntervalTally &Tally() const { return m_tally; }
+    CIntervalTally &Tally() { return m_tally; }
     const CEventTally &Events() const { return m_events; }
     bool HasRows() const { return !m_tally.Intervals().empty(); }
     qint64 LastInterval() const { return m_tally.Intervals().rbegin()->first; }
@@ -181,9 +182,7 @@ private:
                 return false;
             const int nValue = m_valueOfField[std::size_t(nField)];
             if (nValue >= 0) {
-                double &dValue = m_values[std::size_t(nValue)];
-                const auto result = std::from_chars(p, pFieldEnd, dValue);
-                if (result.ec != std::errc() || result.ptr != pFieldEnd || !std::isfinite(dValue))
+                if (!ParseLogNumber(p, pFieldEnd, m_values[std::size_t(nValue)]))
                     return false;
             }
             ++nField;

@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
 #include <set>
 #include <vector>
 
@@ -52,6 +56,42 @@ TEST(LogTimeTest, ReadsWhatTheLogWritesAndNothingElse)
         EXPECT_EQ(time->nOffsetSeconds, c.nOffset);
         // What the log writes reads back as the same instant.
         EXPECT_EQ(ParseLogTime(CsvTime(c.nUtc * 1000, c.nOffset).toStdString())->nUtcSeconds, c.nUtc);
+    }
+}
+
+TEST(LogNumberTest, ReadsExactlyWhatFromCharsReads)
+{
+    const struct {
+        const char *pText;
+        bool bRead;
+    } cases[] = {
+        {"0", true},         {"-0.000", true},   {"12.345", true},    {"-12.345", true},   {"0.1", true},
+        {"49.990", true},    {"00.10", true},    {"1.", true},        {".5", true},        {"1e2", true},
+        {"-1.5E-3", true},   {"123456789012.345", true}, {"1234567890123456789", true},
+        {"0.123456789123", true}, {"", false}, {"-", false}, {".", false}, {"1.2.3", false}, {"1,5", false},
+        {"+1", false},       {" 1", false},      {"1 ", false},       {"inf", false},      {"nan", false},
+        {"1e999", false},    {"x", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pText);
+        const std::string_view text(c.pText);
+        double dValue = 0;
+        ASSERT_EQ(ParseLogNumber(text.data(), text.data() + text.size(), dValue), c.bRead);
+        if (!c.bRead)
+            continue;
+        double dExpected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), dExpected);
+        EXPECT_EQ(std::memcmp(&dValue, &dExpected, sizeof dValue), 0) << dValue << " " << dExpected;
+    }
+    // Every value of three decimals a log writes, to the bit.
+    char text[32];
+    for (int nMilli = -200000; nMilli <= 200000; ++nMilli) {
+        const int nLength = std::snprintf(text, sizeof text, "%s%d.%03d", nMilli < 0 ? "-" : "", std::abs(nMilli) / 1000,
+                                          std::abs(nMilli) % 1000);
+        double dValue = 0, dExpected = 0;
+        ASSERT_TRUE(ParseLogNumber(text, text + nLength, dValue));
+        std::from_chars(text, text + nLength, dExpected);
+        ASSERT_EQ(dValue, dExpected) << text;
     }
 }
 
@@ -385,7 +425,8 @@ TEST(WeeksTest, WeeksAreSevenCalendarDaysAcrossBothClockChanges)
         report.nFromMsecs = c.firstDay.startOfDay(berlin).toMSecsSinceEpoch();
         report.nToMsecs = c.lastDay.addDays(1).startOfDay(berlin).toMSecsSinceEpoch();
         report.weeks = WeeksOf(c.firstDay, report.nToMsecs, berlin);
-        JudgeWeeks(report, CIntervalTally({EIntervalMean::Rms}), {});
+        CIntervalTally tally({EIntervalMean::Rms});
+        JudgeWeeks(report, tally, {});
         ASSERT_EQ(report.weeks.size(), c.weeks.size());
         qint64 nFrom = report.nFromMsecs;
         for (std::size_t i = 0; i < c.weeks.size(); ++i) {

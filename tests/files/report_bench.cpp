@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <cstdio>
 #include <random>
@@ -84,6 +85,7 @@ int MeasureOne(const QString &strLog)
     const qint64 nBaseKiB = PeakResidentKiB();
     SReportRequest request;
     request.logs = {strLog};
+    request.zone = QTimeZone(OFFSET); // the logs' days, so their weeks are whole
     QElapsedTimer timer;
     timer.start();
     const SReportOutcome outcome = MakeReport(request);

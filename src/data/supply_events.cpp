@@ -5,6 +5,7 @@
 #include "data/report_intervals.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -21,7 +22,7 @@ constexpr const char *PHASE_NAMES[] = {"A", "B", "C"};
 constexpr std::array<qint64, DIP_DURATION_BANDS> DURATION_UPPER_MSECS = {200, 500, 1000, 5000, 60000};
 // The lower end of each residual-voltage row of the dips, u % (each includes
 // its lower end); the last row holds everything below 5 %.
-constexpr std::array<double, DIP_RESIDUAL_BANDS> DIP_RESIDUAL_LOWER = {80, 70, 40, 5, -1e300};
+constexpr std::array<double, DIP_RESIDUAL_BANDS> DIP_RESIDUAL_LOWER = {80, 70, 40, 5, -std::numeric_limits<double>::infinity()};
 
 qint64 SpacingSeconds(EDataSet eSet)
 {
@@ -51,13 +52,13 @@ struct SSpan {
     std::size_t nEnd = 0;
 };
 
-// A sorted, deduplicated list of readings with the questions the events ask of it.
+// A sorted, deduplicated list of readings with the questions the events ask
+// of it (a template, as the tally's reading type is its own).
 template <typename TReading>
 class CReadings {
 public:
     CReadings(const std::vector<TReading> &readings, qint64 nSpacing) : m_r(readings), m_nSpacing(nSpacing) {}
 
-    std::size_t Size() const { return m_r.size(); }
     const SPhases &DU(std::size_t i) const { return m_r[i].dU; }
     // Reading i follows i - 1 with no reading missing between.
     bool Follows(std::size_t i) const { return m_r[i].nUtcSeconds == m_r[i - 1].nUtcSeconds + m_nSpacing; }

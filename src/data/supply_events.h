@@ -1,7 +1,9 @@
 // Interruptions, dips and swells found in a log's phase voltages, and the
 // 10-minute intervals they flag. Readings may come in any order and more
 // than once (logs overlap and are given in any order): only those beyond
-// +-10 % are kept, so memory grows with the excursions, not with the rows.
+// +-10 % are kept (per minute only those of an interruption), so memory
+// grows with the excursions, not with the rows: 32 bytes a reading kept,
+// twice that while the events are worked out.
 #pragma once
 
 #include "data/data_set.h"
@@ -34,7 +36,9 @@ public:
     // phases A, B and C in %.
     void Add(qint64 nUtcSeconds, double dUA, double dUB, double dUC);
 
-    // Once every reading is in: the events in time order.
+    // Once every reading is in: the events in time order. The dip readings
+    // straight before and after an interruption, up to a minute each side,
+    // are part of it (supply_events.cpp says why).
     std::vector<SSupplyEvent> Events() const;
     // The 10-minute intervals (by IntervalOf) holding a reading of an event.
     std::set<qint64> FlaggedIntervals() const;

@@ -457,8 +457,11 @@ QByteArray WeekBlock(const SReportWeek &week)
     QByteArray text = "week " + week.firstDay.toString(Qt::ISODate).toLatin1() + " to "
                       + lastDay.toString(Qt::ISODate).toLatin1();
     if (week.bShort)
-        text += " (" + QByteArray::number(week.firstDay.daysTo(lastDay) + 1)
-                + " days, shorter: not a week of seven days)";
+    {
+        const qint64 nDays = week.firstDay.daysTo(lastDay) + 1;
+        text += " (" + QByteArray::number(nDays) + (nDays == 1 ? " day" : " days")
+                + ", shorter: not a week of seven days)";
+    }
     text += "\n10-minute intervals: " + QByteArray::number(week.nValidIntervals) + " valid, "
             + QByteArray::number(week.nInvalidIntervals) + " invalid, " + QByteArray::number(week.nFlaggedIntervals)
             + " flagged of " + QByteArray::number(week.nIntervals);

@@ -448,7 +448,7 @@ TEST(WeeksTest, WeeksAreSevenCalendarDaysAcrossBothClockChanges)
 }
 
 // Three weeks of dUA, 12 % of the middle week's intervals at -12 %.
-SSupplyReport ThreeWeeks()
+SSupplyReport ThreeWeeks(bool bShortFourthWeek = false)
 {
     constexpr int INTERVALS_OF_WEEK = 7 * 144;
     SSupplyReport report;
@@ -467,6 +467,8 @@ SSupplyReport ThreeWeeks()
     report.nFromMsecs = T0 * 1000;
     report.nToMsecs = (T0 + 3 * 7 * 86400) * 1000;
     report.nOffsetSeconds = report.nEndOffsetSeconds = 3 * 3600;
+    if (bShortFourthWeek)
+        report.nToMsecs += 600 * 1000;
     report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
     JudgeWeeks(report, tally, {});
     return report;
@@ -501,19 +503,21 @@ TEST(WeeksTest, AFailingWeekFailsTheReportThoughThePeriodAsAWholePasses)
 
 TEST(TextTableTest, ShowsEachWeekTheOverallVerdictTheEventsAndWhatWasNotJudged)
 {
-    SSupplyReport report = ThreeWeeks();
+    // And a fourth week of one interval without readings.
+    SSupplyReport report = ThreeWeeks(true);
     report.strTimeZone = QStringLiteral("UTC+03:00");
     report.events.push_back({ESupplyEventKind::Interruption, T0 * 1000, (T0 + 180) * 1000, "ABC", -100});
     const QString strText = QString::fromUtf8(ReportTextTable(report));
     const char *const expected[] = {
-        "^Supply quality after EN 50160, 2026-10-19 00:00:00\\+03:00 to 2026-11-09 00:00:00\\+03:00 \\(21 d 0 h 0 "
+        "^Supply quality after EN 50160, 2026-10-19 00:00:00\\+03:00 to 2026-11-09 00:10:00\\+03:00 \\(21 d 0 h 10 "
         "min\\), time zone UTC\\+03:00$",
         "^week 2026-10-19 to 2026-10-25\\n10-minute intervals: 1008 valid, 0 invalid, 0 flagged of 1008; "
         "coverage 100.00 %\\nverdict: 2 pass, 0 fail, 0 incomplete, 0 no data$",
         "^week 2026-10-26 to 2026-11-01\\n.*\\nverdict: 1 pass, 1 fail, 0 incomplete, 0 no data; failed: dU A$",
         "^dU +A +-10 \\.\\. 10 +87\\.99 +fail$",
         "^week 2026-11-02 to 2026-11-08$",
-        "^overall verdict: fail \\(weeks not passed: 2026-10-26 fail\\)$",
+        "^week 2026-11-09 to 2026-11-09 \\(1 day, shorter: not a week of seven days\\)$",
+        "^overall verdict: fail \\(weeks not passed: 2026-10-26 fail, 2026-11-09 incomplete\\)$",
         "^events: 1 interruptions, 0 dips, 0 swells$",
         "^not judged: flicker \\(Plt\\), rapid voltage changes, signalling voltages, dips and swells \\(a "
         "per-minute log cannot show them\\)$",

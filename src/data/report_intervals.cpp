@@ -1,5 +1,7 @@
 #include "data/report_intervals.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -53,12 +55,27 @@ std::optional<int> ParseOffset(const char *p, std::size_t nLength)
     return p[0] == '-' ? -nOffset : nOffset;
 }
 
+// Binary arithmetic makes a steady +10.000 % into 10.000000000000009,
+// which a band ending at 10 would call beyond. The readings have three
+// decimals at most: nine wipe out that noise and nothing of theirs.
+double WithoutNoise(double dValue)
+{
+    return std::round(dValue * 1e9) / 1e9;
+}
+
 } // namespace
 
 qint64 IntervalOf(qint64 nUtcSeconds)
 {
     const qint64 nIndex = nUtcSeconds / INTERVAL_SECONDS;
     return nIndex * INTERVAL_SECONDS > nUtcSeconds ? nIndex - 1 : nIndex;
+}
+
+qint64 FirstIntervalFrom(qint64 nMsecs)
+{
+    const qint64 nSeconds = nMsecs / 1000 - (nMsecs % 1000 < 0 ? 1 : 0);
+    const qint64 nInterval = IntervalOf(nSeconds);
+    return nInterval * INTERVAL_SECONDS * 1000 < nMsecs ? nInterval + 1 : nInterval;
 }
 
 std::optional<SLogTime> ParseLogTime(std::string_view text)
@@ -86,17 +103,61 @@ std::optional<SLogTime> ParseLogTime(std::string_view text)
     return SLogTime{nLocal - *offset, *offset};
 }
 
-CIntervalTally::CIntervalTally(std::vector<EIntervalMean> columns) : m_columns(std::move(columns)) {}
+// The logs write plain decimals ("-12.345"):
+// those are read here, as an integer divided by a power of ten, which
+// IEEE division rounds to the very double from_chars gives, at a fraction
+// of its cost. Anything else (an exponent, a long mantissa) goes to
+// from_chars.
+bool ParseLogNumber(const char *p, const char *pEnd, double &dValue)
+{
+    static constexpr double kPowers[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    constexpr int MAX_DIGITS = 15; // below 2^53: exact as a double
+    const char *q = p;
+    const bool bNegative = q < pEnd && *q == '-';
+    if (bNegative)
+        ++q;
+    std::uint64_t nMantissa = 0;
+    int nIntegerDigits = 0;
+    int nDecimals = -1; // no point yet
+    for (; q < pEnd; ++q) {
+        const unsigned nDigit = unsigned(*q) - '0';
+        if (nDigit <= 9) {
+            nMantissa = nMantissa * 10 + nDigit;
+            if (nDecimals < 0)
+                ++nIntegerDigits;
+            else
+                ++nDecimals;
+        } else if (*q == '.' && nDecimals < 0) {
+            nDecimals = 0;
+        } else {
+            break;
+        }
+    }
+    const int nFraction = std::max(nDecimals, 0);
+    if (q == pEnd && nIntegerDigits > 0 && nDecimals != 0 && nFraction <= 8
+        && nIntegerDigits + nFraction <= MAX_DIGITS) {
+        dValue = double(nMantissa) / kPowers[nFraction];
+        if (bNegative)
+            dValue = -dValue;
+        return true;
+    }
+    const auto result = std::from_chars(p, pEnd, dValue);
+    return result.ec == std::errc() && result.ptr == pEnd && std::isfinite(dValue);
+}
+
+CIntervalTally::CIntervalTally(std::vector<EIntervalMean> columns, std::optional<SSpans> spans)
+    : m_columns(std::move(columns)), m_spans(spans),
+      m_nSumsPerInterval(m_columns.size() + 2 * std::size_t(SpansPerInterval()))
+{
+}
 
 CIntervalTally::SInterval &CIntervalTally::IntervalAt(qint64 nIndex)
 {
     if (m_pLast && m_nLastIndex == nIndex)
         return *m_pLast;
     const auto [it, bNew] = m_intervals.try_emplace(nIndex);
-    if (bNew) {
-        it->second.nSumsAt = m_sums.size();
-        m_sums.resize(m_sums.size() + m_columns.size(), 0.0);
-    }
+    if (bNew)
+        it->second.sums = std::make_unique<double[]>(m_nSumsPerInterval); // zeroed
     m_nLastIndex = nIndex;
     m_pLast = &it->second; // a map's nodes stay where they are
     return it->second;
@@ -112,7 +173,7 @@ bool CIntervalTally::Add(qint64 nUtcSeconds, const double *values)
         return false;
     interval.seen[nSecond / 64] |= nBit;
     ++interval.nReadings;
-    double *pSums = m_sums.data() + interval.nSumsAt;
+    double *pSums = interval.sums.get();
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         const double x = values[i];
         switch (m_columns[i]) {
@@ -128,6 +189,12 @@ bool CIntervalTally::Add(qint64 nUtcSeconds, const double *values)
             pSums[i] += x;
             break;
         }
+    }
+    if (m_spans) {
+        const std::size_t nSpan = nSecond / std::size_t(m_spans->nSeconds);
+        double *pSpans = pSums + m_columns.size();
+        pSpans[nSpan] += values[m_spans->nColumn];
+        pSpans[std::size_t(SpansPerInterval()) + nSpan] += 1.0;
     }
     return true;
 }
@@ -148,7 +215,7 @@ bool CIntervalTally::IsValid(const SInterval &interval)
 
 double CIntervalTally::Value(const SInterval &interval, std::size_t nColumn) const
 {
-    const double dMean = m_sums[interval.nSumsAt + nColumn] / interval.nReadings;
+    const double dMean = interval.sums[nColumn] / interval.nReadings;
     double dValue = dMean;
     switch (m_columns[nColumn]) {
     case EIntervalMean::Voltage:
@@ -160,8 +227,25 @@ double CIntervalTally::Value(const SInterval &interval, std::size_t nColumn) con
     case EIntervalMean::Mean:
         break;
     }
-    // Binary arithmetic makes a steady +10.000 % into 10.000000000000009,
-    // which a band ending at 10 would call beyond. The readings have three
-    // decimals at most: nine wipe out that noise and nothing of theirs.
-    return std::round(dValue * 1e9) / 1e9;
+    return WithoutNoise(dValue);
+}
+
+void CIntervalTally::Release(qint64 nFirst, qint64 nEnd)
+{
+    m_intervals.erase(m_intervals.lower_bound(nFirst), m_intervals.lower_bound(std::max(nFirst, nEnd)));
+    m_pLast = nullptr;
+}
+
+void CIntervalTally::AppendSpanMeans(const SInterval &interval, qint64 nIndex, std::vector<double> &means,
+                                     std::vector<qint64> &starts) const
+{
+    const int nSpans = SpansPerInterval();
+    const double *pSpans = interval.sums.get() + m_columns.size();
+    for (int nSpan = 0; nSpan < nSpans; ++nSpan) {
+        const double dCount = pSpans[nSpans + nSpan];
+        if (dCount == 0.0)
+            continue;
+        means.push_back(WithoutNoise(pSpans[nSpan] / dCount));
+        starts.push_back((nIndex * INTERVAL_SECONDS + qint64(nSpan) * m_spans->nSeconds) * 1000);
+    }
 }

@@ -1,21 +1,27 @@
 // A supply-quality report after EN 50160 over CSV logs of the Секунда or
-// the Минута list: each quantity and phase judged over the 10-minute
-// intervals of a period against the bands of a limits table. Plain
+// the Минута list: each week of the period, quantity and phase judged over
+// the 10-minute intervals against the bands of a limits table. Plain
 // arithmetic on rows: the files are read elsewhere (files/report_logs.h).
 //
 // The rules:
+// - Weeks of seven calendar days from the period's first local day; the
+//   last may be shorter. Each is judged on its own.
 // - 10-minute intervals aligned to the 10-minute ticks of UTC. An interval
 //   is valid when its readings fall in at least 8 of its 10 one-minute
-//   slots; every other interval of the period is invalid.
+//   slots; every other interval of the period is invalid. A valid interval
+//   holding a reading of an event (interruption, dip, swell) is flagged and
+//   left out.
 // - The value of an interval: dUA ... dUCA as the rms of the voltage,
 //   (sqrt(mean((1 + x/100)^2)) - 1) * 100; Ku<n><phase>, Ku<phase> and K2 as
-//   the rms sqrt(mean(x^2)); dF as the mean.
-// - The share of valid intervals that must lie within the band: 95 %, and
-//   99.5 % for dF. No valid interval may leave dU -15 ... +10 % or
-//   dF -3 ... +2 Hz.
-// - pass: share within the band at least the required one, and no valid
-//   interval beyond the 100 % band; fail otherwise; no data without a valid
-//   interval. A quantity without a band is not judged (no row).
+//   the rms sqrt(mean(x^2)). dF is judged on the means of shorter spans
+//   (10 seconds of a per-second log, a minute of a per-minute one).
+// - The share of values that must lie within the band: 95 %, and 99.5 % for
+//   dF. No value may leave the hard band of the limits (dU100, dF100).
+// - pass: share within the band at least the required one, and no value
+//   beyond the hard band; fail otherwise, and also when the week's missing
+//   values could not save the share; incomplete when the week's valid and
+//   flagged intervals cover less than the required share of it; no data
+//   without a value. A quantity without a band is not judged (no row).
 #pragma once
 
 #include "data/data_set.h"
@@ -26,10 +32,12 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 #include <QtGlobal>
 
 #include <limits>
 #include <optional>
+#include <set>
 #include <vector>
 
 // Incomplete: the week's valid intervals cover less than the required share
@@ -59,9 +67,9 @@ struct SReportRow {
     // when even all of them within the band leave too small a share.
     int nExpected = 0;
     int nFlagged = 0;                    // valid intervals left out as flagged
-    int nInvalid = 0;                    // the other 10-minute intervals of the period
-    int nBeyond = 0;                     // valid intervals outside the band
-    int nBeyondHard = 0;                 // valid intervals outside the hard band
+    int nInvalid = 0;                    // the other 10-minute intervals of the week (period), not flagged
+    int nBeyond = 0;                     // values outside the band
+    int nBeyondHard = 0;                 // values outside the hard band
     double dMinimum = std::numeric_limits<double>::quiet_NaN();
     double dMaximum = std::numeric_limits<double>::quiet_NaN();
     double dP05 = std::numeric_limits<double>::quiet_NaN(); // nearest rank
@@ -168,8 +176,9 @@ EVerdict OverallVerdict(const SSupplyReport &report);
 // empty without intervals.
 QByteArray WithinText(const SReportRow &row);
 
-// The summary: "quantity,phase,low,high,share,intervals,invalid,beyond,
-// within,minimum,maximum,p05,p95,verdict\n" and one row per SReportRow.
+// The summary: "week,quantity,phase,low,high,share,intervals,invalid,
+// flagged,beyond,within,minimum,maximum,p05,p95,verdict\n" and one row per
+// SReportRow of each week, the weeks in order.
 QByteArray ReportSummaryCsv(const SSupplyReport &report);
 // The short text table printed when no output file is asked for.
 QByteArray ReportTextTable(const SSupplyReport &report);
@@ -180,8 +189,18 @@ QByteArray ReportTextTable(const SSupplyReport &report);
 std::vector<SReportRow> JudgedRows(const QStringList &columns, const CLimits &limits);
 // How the readings of a row's column make an interval's value.
 EIntervalMean IntervalMeanOf(const SReportRow &row);
-// Judges the intervals [nFirstInterval, nEndInterval) (by IntervalOf) of the
-// tally, whose columns are report.rows' in order: fills the counts, the
-// valid intervals' starts and values and the verdicts.
-void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
-                    qint64 nEndInterval);
+// The weeks of the period [report.nFromMsecs, report.nToMsecs), whose
+// start is 00:00 of firstDay in the zone: seven calendar days each, the
+// last cut at the period's end. Nothing judged yet.
+std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone);
+// Judges each week of report.weeks (its rows copies of report.rows as
+// JudgedRows makes them; the tally's columns are theirs in order) on its
+// own, under report.dMinCoverage, leaving out the flagged intervals; then
+// the whole period as one in report.rows. The tally forgets each week's
+// intervals once it is judged, so a year's logs need no second copy.
+void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qint64> &flagged);
+
+// What a report over logs of this set cannot judge.
+std::vector<EUnjudged> UnjudgedOf(EDataSet eSet);
+// The quantities EN 50160's table bounds that these limits do not.
+QStringList OffByChoice(const CLimits &limits);

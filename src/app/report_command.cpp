@@ -72,8 +72,9 @@ bool ParseDate(const QString &strText, std::optional<QDate> &out)
 // --tz: an IANA id (Europe/Moscow), UTC or a fixed offset (UTC+03:00).
 bool ParseZone(const QString &strText, QTimeZone &zone)
 {
+    // No id is no zone, though Qt takes it for the machine's.
     const QTimeZone given(strText.toUtf8());
-    if (!given.isValid())
+    if (strText.isEmpty() || !given.isValid())
         return false;
     zone = given;
     return true;

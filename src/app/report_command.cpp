@@ -294,10 +294,10 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
         return Usage(QStringLiteral("--from and --to take a date: YYYY-MM-DD"));
     if (parser.isSet(kZone) && !ParseZone(parser.value(kZone), request.zone))
         return Usage(QStringLiteral("--tz takes a time zone: an IANA id such as Europe/Moscow, UTC or UTC+03:00; "
-                                    "not %1")
+                                    "not \"%1\"")
                          .arg(parser.value(kZone)));
     if (parser.isSet(kMinCoverage) && !ParseCoverage(parser.value(kMinCoverage), request.dMinCoverage))
-        return Usage(QStringLiteral("--min-coverage takes a percentage, 0 to 100; not %1").arg(parser.value(kMinCoverage)));
+        return Usage(QStringLiteral("--min-coverage takes a percentage, 0 to 100; not \"%1\"").arg(parser.value(kMinCoverage)));
     const QString strPdf = parser.value(kPdf);
     const QString strSummary = parser.value(kSummary);
     if (!OutputsAreSafe(strPdf, strSummary, logs))

@@ -246,7 +246,7 @@ public:
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return Unreadable(strPath, file);
         m_strPath = strPath;
-        m_files.push_back({Shown(strPath)});
+        m_files.push_back(SFileRows{Shown(strPath), 0, 0, {}});
         m_nLine = 1;
         m_bSkipping = false;
         char *pBuffer = m_buffer.data();

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 
 namespace {
 
@@ -284,17 +285,21 @@ public:
         return std::any_of(m_files.begin(), m_files.end(), [](const SFileRows &file) { return file.nRows > 0; });
     }
 
-    // The logs read and the first line of each that is no row.
+    // The logs read and the first line of each that is no row; of a year
+    // of logs, the first few.
     QString NothingReadText() const
     {
         QString strText = QStringLiteral("Ни одна строка журналов не читается; отчёт не составлен.");
-        for (const SFileRows &file : m_files) {
+        const std::size_t nNamed = std::min(m_files.size(), MAX_NAMED_BAD_ROWS);
+        for (const SFileRows &file : std::span(m_files).first(nNamed)) {
             if (file.nFirstBadLine == 0)
                 strText += QStringLiteral("\n%1: после заголовка строк нет").arg(file.strShown);
             else
                 strText += QStringLiteral("\n%1, строка %2: %3")
                                .arg(file.strShown, QString::number(file.nFirstBadLine), file.strFirstBad);
         }
+        if (m_files.size() > nNamed)
+            strText += QStringLiteral("\nи ещё журналов: %1").arg(m_files.size() - nNamed);
         return strText;
     }
 

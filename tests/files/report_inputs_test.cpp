@@ -163,6 +163,17 @@ TEST_F(ReportInputsTest, NoRowInAnyLogNamesEachLogsFirstBadLine)
               (QStringList{QDir::toNativeSeparators(strBad) + QStringLiteral(", строка 2: «first»"),
                            QDir::toNativeSeparators(strEmpty) + QStringLiteral(": после заголовка строк нет")}));
 
+    // Of a year of logs, ten are named.
+    request.logs.clear();
+    for (int i = 0; i < 12; ++i)
+        request.logs.append(strEmpty);
+    outcome = MakeReport(request);
+    EXPECT_EQ(outcome.eFailure, EReportFailure::NoReadableRow);
+    const QStringList lines = outcome.strError.split(u'\n');
+    EXPECT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines.value(10), QDir::toNativeSeparators(strEmpty) + QStringLiteral(": после заголовка строк нет"));
+    EXPECT_EQ(lines.value(11), QStringLiteral("и ещё журналов: 2"));
+
     request.logs = {strBad, strGood, strEmpty};
     outcome = MakeReport(request);
     EXPECT_EQ(outcome.eFailure, EReportFailure::None) << outcome.strError.toStdString();

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <charconv>
@@ -79,11 +78,26 @@ QByteArray WithoutSpreadsheetMarks(QByteArray line)
 }
 
 // A number a spreadsheet wrote in a Russian locale: its decimal comma makes
-// it a quoted field ("231,5").
+// it a quoted field ("231,5", "-0,35"). The log Varik writes quotes nothing.
 bool HasDecimalComma(const QByteArray &line)
 {
-    static const QRegularExpression kQuotedDecimal(QStringLiteral("\"[-+]?\\d+,\\d+\""));
-    return kQuotedDecimal.match(QString::fromLatin1(line)).hasMatch();
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    for (qsizetype nQuote = line.indexOf('"'); nQuote >= 0; nQuote = line.indexOf('"', nQuote + 1)) {
+        qsizetype i = nQuote + 1;
+        if (i < line.size() && (line[i] == '-' || line[i] == '+'))
+            ++i;
+        const qsizetype nWhole = i;
+        while (i < line.size() && isDigit(line[i]))
+            ++i;
+        if (i == nWhole || i >= line.size() || line[i] != ',')
+            continue;
+        const qsizetype nFraction = ++i;
+        while (i < line.size() && isDigit(line[i]))
+            ++i;
+        if (i > nFraction && i < line.size() && line[i] == '"')
+            return true;
+    }
+    return false;
 }
 
 const char *const kVarikCsv = "отчёт читает журнал CSV, каким его пишет Varik: поля через запятую, числа с точкой";

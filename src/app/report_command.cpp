@@ -266,7 +266,8 @@ QList<QCommandLineOption> ReportOptions()
         {kMinCoverage, QStringLiteral("report: the share of a week's 10-minute intervals, 0 to 100, that must "
                                       "be valid for a verdict (default 90)."),
          QStringLiteral("PERCENT")},
-        {kTitle, QStringLiteral("report: the title the PDF is headed with (default: the meter)."), QStringLiteral("TEXT")},
+        {kTitle, QStringLiteral("report: the title the PDF is headed with (default: the meter)."),
+         QStringLiteral("TEXT")},
         {kMeter, QStringLiteral("report: the meter the PDF names (default: the logs' folder, or varikd's "
                                 "folder of the meter)."),
          QStringLiteral("TEXT")},
@@ -297,7 +298,8 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
                                     "not \"%1\"")
                          .arg(parser.value(kZone)));
     if (parser.isSet(kMinCoverage) && !ParseCoverage(parser.value(kMinCoverage), request.dMinCoverage))
-        return Usage(QStringLiteral("--min-coverage takes a percentage, 0 to 100; not \"%1\"").arg(parser.value(kMinCoverage)));
+        return Usage(
+            QStringLiteral("--min-coverage takes a percentage, 0 to 100; not \"%1\"").arg(parser.value(kMinCoverage)));
     const QString strPdf = parser.value(kPdf);
     const QString strSummary = parser.value(kSummary);
     if (!OutputsAreSafe(strPdf, strSummary, logs))

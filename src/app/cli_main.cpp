@@ -3,7 +3,8 @@
 //   varik-cli [options] read second|minute|day [--output FILE] [--encoding utf-8]
 //   varik-cli [options] record [--set second|minute|day] [--file FILE] [--csv FILE]
 //             [--interval SECONDS] [--count N]
-//   varik-cli report [--from DATE] [--to DATE] [--limits FILE] [--title TEXT]
+//   varik-cli report [--from DATE] [--to DATE] [--tz ZONE] [--limits FILE]
+//             [--min-coverage PERCENT] [--title TEXT] [--meter TEXT]
 //             [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...
 #include "app/cli_commands.h"
 #include "app/cli_operator.h"
@@ -22,7 +23,8 @@ const char *const kUsage =
     "                 [--password TEXT] check | read second|minute|day\n"
     "                 | record [--set second|minute|day] [--file FILE] [--csv FILE]\n"
     "                   (--file or --csv at least; --file for second alone)\n"
-    "       varik-cli report [--from DATE] [--to DATE] [--limits FILE] [--title TEXT]\n"
+    "       varik-cli report [--from DATE] [--to DATE] [--tz ZONE] [--limits FILE]\n"
+    "                 [--min-coverage PERCENT] [--title TEXT] [--meter TEXT]\n"
     "                 [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...";
 
 const QStringList kBaudRates = {"110", "300", "600", "1200", "2400", "4800",
@@ -105,9 +107,13 @@ int main(int argc, char *argv[])
         "                        The period is --from 00:00 to the end of --to (local\n"
         "                        dates), else the logs' span. Rows that cannot be read\n"
         "                        are counted and the first ten named; a missing log\n"
-        "                        exits 1, a file that is no such log 2. The report is\n"
-        "                        indicative: the values are polled, not measured by a\n"
-        "                        class A instrument.\n"
+        "                        exits 1; a file that is no such log (also one a\n"
+        "                        spreadsheet saved with ';' or decimal commas), logs\n"
+        "                        without a readable row, or an output that is a log\n"
+        "                        or the other output exit 2, nothing written. CR LF\n"
+        "                        line ends and a UTF-8 byte order mark are read as\n"
+        "                        they are. The report is indicative: the values are\n"
+        "                        polled, not measured by a class A instrument.\n"
         "\n"
         "The access level is unlocked with --level and --password before the first\n"
         "read, as the window's access dialog would. Every failure message prints on\n"

@@ -11,17 +11,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
 const char *const kReportUsage =
-    "usage: varik-cli report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--limits FILE] [--title TEXT]\n"
+    "usage: varik-cli report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--tz ZONE] [--limits FILE]\n"
+    "                        [--min-coverage PERCENT] [--title TEXT] [--meter TEXT]\n"
     "                        [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...";
 
 const QString kFrom = QStringLiteral("from");
@@ -30,6 +34,9 @@ const QString kLimits = QStringLiteral("limits");
 const QString kTitle = QStringLiteral("title");
 const QString kPdf = QStringLiteral("pdf");
 const QString kSummary = QStringLiteral("summary");
+const QString kZone = QStringLiteral("tz");
+const QString kMinCoverage = QStringLiteral("min-coverage");
+const QString kMeter = QStringLiteral("meter");
 
 void Print(std::FILE *pOut, const QByteArray &bytes)
 {
@@ -59,6 +66,73 @@ bool ParseDate(const QString &strText, std::optional<QDate> &out)
     if (!kDate.match(strText).hasMatch() || !date.isValid())
         return false;
     out = date;
+    return true;
+}
+
+// --tz: an IANA id (Europe/Moscow), UTC or a fixed offset (UTC+03:00).
+bool ParseZone(const QString &strText, QTimeZone &zone)
+{
+    // No id is no zone, though Qt takes it for the machine's.
+    const QTimeZone given(strText.toUtf8());
+    if (strText.isEmpty() || !given.isValid())
+        return false;
+    zone = given;
+    return true;
+}
+
+// --min-coverage: a percentage, 0 to 100.
+bool ParseCoverage(const QString &strText, double &dPercent)
+{
+    bool bOk = false;
+    const double d = strText.toDouble(&bOk);
+    if (!bOk || !(d >= 0.0 && d <= 100.0))
+        return false;
+    dPercent = d;
+    return true;
+}
+
+// What a name stands for on the disk: through a symbolic or a hard link,
+// the same device and inode. None for a name of nothing yet.
+std::optional<std::pair<dev_t, ino_t>> FileIdOf(const QString &strPath)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(strPath).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair(st.st_dev, st.st_ino);
+}
+
+bool SameFile(const QString &strA, const QString &strB)
+{
+    const auto idA = FileIdOf(strA);
+    const auto idB = FileIdOf(strB);
+    if (idA || idB)
+        return idA == idB;
+    return QDir::cleanPath(QFileInfo(strA).absoluteFilePath()) == QDir::cleanPath(QFileInfo(strB).absoluteFilePath());
+}
+
+// An output written over a log would destroy what the report is made from,
+// and two outputs in one file would leave only the last: refused before
+// anything is read or written.
+bool OutputsAreSafe(const QString &strPdf, const QString &strSummary, const QStringList &logs)
+{
+    const std::pair<QString, QString> outputs[] = {{QStringLiteral("--pdf"), strPdf},
+                                                   {QStringLiteral("--summary"), strSummary}};
+    for (const auto &[strOption, strOutput] : outputs) {
+        if (strOutput.isEmpty())
+            continue;
+        for (const QString &strLog : logs) {
+            if (SameFile(strOutput, strLog)) {
+                Tell(QStringLiteral("%1 %2 - тот же файл, что и журнал %3; журнал не перезаписывается")
+                         .arg(strOption, QDir::toNativeSeparators(strOutput), QDir::toNativeSeparators(strLog)));
+                return false;
+            }
+        }
+    }
+    if (!strPdf.isEmpty() && !strSummary.isEmpty() && SameFile(strPdf, strSummary)) {
+        Tell(QStringLiteral("--pdf %1 и --summary %2 - один и тот же файл")
+                 .arg(QDir::toNativeSeparators(strPdf), QDir::toNativeSeparators(strSummary)));
+        return false;
+    }
     return true;
 }
 
@@ -122,7 +196,19 @@ int HandOverToReportProgram(const QStringList &args)
 
 int ExitCodeOf(EReportFailure eFailure)
 {
-    return eFailure == EReportFailure::NotALog || eFailure == EReportFailure::BadPeriod ? 2 : 1;
+    switch (eFailure) {
+    case EReportFailure::NotALog:
+    case EReportFailure::BadPeriod:
+    case EReportFailure::SemicolonSeparated:
+    case EReportFailure::DecimalCommas:
+    case EReportFailure::NoReadableRow:
+        return 2;
+    case EReportFailure::None:
+    case EReportFailure::LogUnreadable:
+    case EReportFailure::Cancelled:
+        break;
+    }
+    return 1;
 }
 
 // The rows that could not be read, where the report's own output has no
@@ -134,6 +220,20 @@ void TellBadRows(const SSupplyReport &report)
                  .arg(bad.strFile, QString::number(bad.nLine)));
     if (report.nBadRows > qint64(report.firstBadRows.size()))
         Tell(QStringLiteral("Всего не читаются строк журналов: %1").arg(report.nBadRows));
+}
+
+// What the PDF says about itself beside the verdicts.
+SReportDocument DocumentOf(const QCommandLineParser &parser, const QStringList &logs, const QTimeZone &zone)
+{
+    SReportDocument document;
+    document.strTitle = parser.value(kTitle);
+    document.strMeter = parser.isSet(kMeter) ? parser.value(kMeter) : ReportTitleOf(logs);
+    const QString strLimits = parser.value(kLimits);
+    document.strLimitsFile = strLimits.isEmpty() ? WindowLimitsPath() : strLimits;
+    document.logs = logs;
+    document.made = QDateTime::currentDateTime().toTimeZone(zone);
+    document.strVersion = QStringLiteral(VARIK_VERSION);
+    return document;
 }
 
 bool WriteSummary(const QString &strPath, const SSupplyReport &report)
@@ -160,7 +260,16 @@ QList<QCommandLineOption> ReportOptions()
         {kLimits, QStringLiteral("report: the limits file to judge by (default: the window's, "
                                  "~/.config/varik/limits.txt)."),
          QStringLiteral("FILE")},
-        {kTitle, QStringLiteral("report: the meter and site the PDF names (default: the logs' folder)."),
+        {kZone, QStringLiteral("report: the time zone of the dates, the weeks and the period, an IANA id "
+                               "(Europe/Moscow), UTC or UTC+03:00 (default: the machine's)."),
+         QStringLiteral("ZONE")},
+        {kMinCoverage, QStringLiteral("report: the share of a week's 10-minute intervals, 0 to 100, that must "
+                                      "be valid for a verdict (default 90)."),
+         QStringLiteral("PERCENT")},
+        {kTitle, QStringLiteral("report: the title the PDF is headed with (default: the meter)."),
+         QStringLiteral("TEXT")},
+        {kMeter, QStringLiteral("report: the meter the PDF names (default: the logs' folder, or varikd's "
+                                "folder of the meter)."),
          QStringLiteral("TEXT")},
         {kPdf, QStringLiteral("report: write the report as an A4 PDF to FILE."), QStringLiteral("FILE")},
         {kSummary, QStringLiteral("report: write the verdicts as CSV to FILE."), QStringLiteral("FILE")},
@@ -184,7 +293,17 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
     request.logs = logs;
     if (!ParseDate(parser.value(kFrom), request.from) || !ParseDate(parser.value(kTo), request.to))
         return Usage(QStringLiteral("--from and --to take a date: YYYY-MM-DD"));
+    if (parser.isSet(kZone) && !ParseZone(parser.value(kZone), request.zone))
+        return Usage(QStringLiteral("--tz takes a time zone: an IANA id such as Europe/Moscow, UTC or UTC+03:00; "
+                                    "not \"%1\"")
+                         .arg(parser.value(kZone)));
+    if (parser.isSet(kMinCoverage) && !ParseCoverage(parser.value(kMinCoverage), request.dMinCoverage))
+        return Usage(
+            QStringLiteral("--min-coverage takes a percentage, 0 to 100; not \"%1\"").arg(parser.value(kMinCoverage)));
     const QString strPdf = parser.value(kPdf);
+    const QString strSummary = parser.value(kSummary);
+    if (!OutputsAreSafe(strPdf, strSummary, logs))
+        return 2;
     if (!strPdf.isEmpty() && !writePdf)
         return HandOverToReportProgram(args);
     if (!LoadLimits(parser.value(kLimits), request.limits))
@@ -195,7 +314,6 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
         Tell(outcome.strError);
         return ExitCodeOf(outcome.eFailure);
     }
-    const QString strSummary = parser.value(kSummary);
     if (strSummary.isEmpty() && strPdf.isEmpty()) {
         Print(stdout, ReportTextTable(outcome.report));
         return 0;
@@ -204,11 +322,8 @@ int RunReportCommand(const QStringList &args, const PdfWriter &writePdf)
     if (!strSummary.isEmpty() && !WriteSummary(strSummary, outcome.report))
         return 1;
     if (!strPdf.isEmpty()) {
-        const QString strTitle = parser.isSet(kTitle) ? parser.value(kTitle) : ReportTitleOf(logs);
-        SReportDocument document;
-        document.strTitle = strTitle;
         QString strError;
-        if (!writePdf(outcome.report, document, strPdf, strError)) {
+        if (!writePdf(outcome.report, DocumentOf(parser, logs, request.zone), strPdf, strError)) {
             Tell(strError);
             return 1;
         }

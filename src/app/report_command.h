@@ -2,7 +2,8 @@
 // table or the PDF out. varik-cli runs it for "report" and hands a PDF over
 // to varik-report, which runs the same function with the writer that draws
 // it; this part links no widget or GUI library.
-//   varik-cli report [--from DATE] [--to DATE] [--limits FILE] [--title TEXT]
+//   varik-cli report [--from DATE] [--to DATE] [--tz ZONE] [--limits FILE]
+//                    [--min-coverage PERCENT] [--title TEXT] [--meter TEXT]
 //                    [--pdf OUT.pdf] [--summary OUT.csv] LOG.csv...
 #pragma once
 
@@ -16,12 +17,13 @@
 
 #include <functional>
 
-// Writes the report as a PDF to strPath under strTitle; on failure false and
+// Writes the report as a PDF to strPath; on failure false and
 // strError names the file and the reason.
 using PdfWriter = std::function<bool(const SSupplyReport &report, const SReportDocument &document,
                                      const QString &strPath, QString &strError)>;
 
-// --from, --to, --limits, --title, --pdf and --summary, for a parser that
+// --from, --to, --tz, --limits, --min-coverage, --title, --meter, --pdf and
+// --summary, for a parser that
 // must take a report command line (varik-cli's own, for its help).
 QList<QCommandLineOption> ReportOptions();
 
@@ -29,8 +31,9 @@ QList<QCommandLineOption> ReportOptions();
 // arguments()), the word "report" as the first word that is no option, the
 // logs after it; options anywhere. A QCoreApplication must exist.
 // Returns the exit code: 0 made (whatever the verdicts), 1 a log or an
-// output could not be read or written, 2 bad usage or a file that is no log
-// of the Секунда or Минута list. Messages go to standard error.
+// output could not be read or written, 2 bad usage, a file that is no log
+// of the Секунда or Минута list, logs without a readable row, or an output
+// that is a log or the other output. Messages go to standard error.
 // With --pdf and an empty writePdf, the process is replaced by varik-report
 // (beside this executable, else in ../libexec/varik/) with the same
 // arguments; 1 when it cannot be started.

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <span>
 
 namespace {
 
@@ -29,6 +30,10 @@ constexpr qint64 BLOCK_BYTES = 1 << 20;
 // A row of either list is a few kilobytes: a line as long as a block is no row.
 constexpr qint64 MAX_LINE_BYTES = BLOCK_BYTES;
 constexpr std::size_t MAX_NAMED_BAD_ROWS = 10;
+// What a message shows of a line that is no row.
+constexpr qsizetype SHOWN_LINE_CHARS = 60;
+// A spreadsheet saving UTF-8 puts this before the first line.
+const QByteArray UTF8_BOM = QByteArrayLiteral("\xEF\xBB\xBF");
 
 QString Shown(const QString &strPath)
 {
@@ -63,8 +68,68 @@ std::optional<EDataSet> ListOfHeader(const QByteArray &firstLine)
     return std::nullopt;
 }
 
-// Opens every log and reads its header, so that a wrong file is told before
-// the long read of the others.
+// A line as the log's writer wrote it: a log opened and saved again by a
+// spreadsheet keeps its rows, but gains a byte order mark before the header
+// and a carriage return before each line feed.
+QByteArray WithoutSpreadsheetMarks(QByteArray line)
+{
+    if (line.startsWith(UTF8_BOM))
+        line.remove(0, UTF8_BOM.size());
+    if (line.endsWith("\r\n"))
+        line.remove(line.size() - 2, 1);
+    return line;
+}
+
+// A number a spreadsheet wrote in a Russian locale: its decimal comma makes
+// it a quoted field ("231,5", "-0,35"). The log Varik writes quotes nothing.
+bool HasDecimalComma(const QByteArray &line)
+{
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    for (qsizetype nQuote = line.indexOf('"'); nQuote >= 0; nQuote = line.indexOf('"', nQuote + 1)) {
+        qsizetype i = nQuote + 1;
+        if (i < line.size() && (line[i] == '-' || line[i] == '+'))
+            ++i;
+        const qsizetype nWhole = i;
+        while (i < line.size() && isDigit(line[i]))
+            ++i;
+        if (i == nWhole || i >= line.size() || line[i] != ',')
+            continue;
+        const qsizetype nFraction = ++i;
+        while (i < line.size() && isDigit(line[i]))
+            ++i;
+        if (i > nFraction && i < line.size() && line[i] == '"')
+            return true;
+    }
+    return false;
+}
+
+const char *const kVarikCsv = "отчёт читает журнал CSV, каким его пишет Varik: поля через запятую, числа с точкой";
+
+// Why a file is no log of the report; none when it is one of the list the
+// header names.
+std::optional<SReportOutcome> RefusalOf(const QString &strPath, const QByteArray &header,
+                                        const QByteArray &firstRow)
+{
+    if (ListOfHeader(header)) {
+        if (!HasDecimalComma(firstRow))
+            return std::nullopt;
+        return Failure(EReportFailure::DecimalCommas,
+                       QStringLiteral("%1, строка 2: числа записаны с десятичной запятой, как их сохраняет "
+                                      "табличный редактор; %2")
+                           .arg(Shown(strPath), QString::fromUtf8(kVarikCsv)));
+    }
+    if (header.contains(';') && ListOfHeader(QByteArray(header).replace(';', ',')))
+        return Failure(EReportFailure::SemicolonSeparated,
+                       QStringLiteral("%1: поля разделены «;», как их сохраняет табличный редактор; %2")
+                           .arg(Shown(strPath), QString::fromUtf8(kVarikCsv)));
+    return Failure(EReportFailure::NotALog,
+                   QStringLiteral("%1: не журнал CSV списка «Секунда» или «Минута»: первая строка "
+                                  "не заголовок такого журнала")
+                       .arg(Shown(strPath)));
+}
+
+// Opens every log and reads its header and first row, so that a wrong file
+// is told before the long read of the others.
 SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint64 &nTotalBytes)
 {
     const qint64 nLongestHeader = std::max(CsvHeader(EDataSet::Second).size(), CsvHeader(EDataSet::Minute).size());
@@ -72,15 +137,14 @@ SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint
         QFile file(strPath);
         if (!file.open(QIODevice::ReadOnly))
             return Unreadable(strPath, file);
-        const QByteArray firstLine = file.readLine(nLongestHeader + 1);
+        const QByteArray firstLine =
+            WithoutSpreadsheetMarks(file.readLine(UTF8_BOM.size() + nLongestHeader + 2));
+        const QByteArray firstRow = file.readLine(MAX_LINE_BYTES);
         if (file.error() != QFileDevice::NoError)
             return Unreadable(strPath, file);
+        if (std::optional<SReportOutcome> refusal = RefusalOf(strPath, firstLine, firstRow))
+            return *refusal;
         const std::optional<EDataSet> set = ListOfHeader(firstLine);
-        if (!set)
-            return Failure(EReportFailure::NotALog,
-                           QStringLiteral("%1: не журнал CSV списка «Секунда» или «Минута»: первая строка "
-                                          "не заголовок такого журнала")
-                               .arg(Shown(strPath)));
         if (!logs.empty() && *set != logs.front().eSet)
             return Failure(EReportFailure::NotALog,
                            QStringLiteral("%1: журнал списка «%2», а %3 - журнал списка «%4»; отчёт "
@@ -221,6 +285,7 @@ public:
         if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return Unreadable(strPath, file);
         m_strPath = strPath;
+        m_files.push_back(SFileRows{Shown(strPath), 0, 0, {}});
         m_nLine = 1;
         m_bSkipping = false;
         char *pBuffer = m_buffer.data();
@@ -236,7 +301,7 @@ public:
             const char *pRest = TakeLines(pBuffer, pEnd);
             nCarried = pEnd - pRest;
             if (!m_bSkipping && nCarried >= MAX_LINE_BYTES) {
-                Count(CRowReader::ETaken::Bad);
+                Count(CRowReader::ETaken::Bad, pRest, pRest + SHOWN_LINE_CHARS);
                 m_bSkipping = true;
             }
             if (m_bSkipping)
@@ -251,7 +316,40 @@ public:
         return {};
     }
 
+    // Whether any line of the logs read so far was a row: with none, a
+    // report would judge a period of nothing.
+    bool ReadAny() const
+    {
+        return std::any_of(m_files.begin(), m_files.end(), [](const SFileRows &file) { return file.nRows > 0; });
+    }
+
+    // The logs read and the first line of each that is no row; of a year
+    // of logs, the first few.
+    QString NothingReadText() const
+    {
+        QString strText = QStringLiteral("Ни одна строка журналов не читается; отчёт не составлен.");
+        const std::size_t nNamed = std::min(m_files.size(), MAX_NAMED_BAD_ROWS);
+        for (const SFileRows &file : std::span(m_files).first(nNamed)) {
+            if (file.nFirstBadLine == 0)
+                strText += QStringLiteral("\n%1: после заголовка строк нет").arg(file.strShown);
+            else
+                strText += QStringLiteral("\n%1, строка %2: %3")
+                               .arg(file.strShown, QString::number(file.nFirstBadLine), file.strFirstBad);
+        }
+        if (m_files.size() > nNamed)
+            strText += QStringLiteral("\nи ещё журналов: %1").arg(m_files.size() - nNamed);
+        return strText;
+    }
+
 private:
+    // What one log held: its rows and the first line that is none.
+    struct SFileRows {
+        QString strShown;
+        qint64 nRows = 0; // read, given twice or outside the period
+        qint64 nFirstBadLine = 0;
+        QString strFirstBad;
+    };
+
     // The whole lines of [p, pEnd); returns where the last, unfinished one starts.
     const char *TakeLines(const char *p, const char *pEnd)
     {
@@ -268,27 +366,48 @@ private:
 
     void TakeLine(const char *p, const char *pEnd)
     {
-        if (m_nLine > 1) // the header, checked before
-            Count(m_reader.Take(p, pEnd));
+        if (m_nLine == 1) // the header, checked before
+            return;
+        // A log saved by a spreadsheet ends its lines with CR LF.
+        if (pEnd > p && pEnd[-1] == '\r')
+            --pEnd;
+        Count(m_reader.Take(p, pEnd), p, pEnd);
     }
 
-    void Count(CRowReader::ETaken eTaken)
+    // [p, pEnd): the line, for its name where it is the file's first that is
+    // no row.
+    void Count(CRowReader::ETaken eTaken, const char *p, const char *pEnd)
     {
+        SFileRows &file = m_files.back();
         switch (eTaken) {
         case CRowReader::ETaken::Taken:
             ++m_report.nRowsRead;
+            ++file.nRows;
             break;
         case CRowReader::ETaken::Duplicate:
             ++m_report.nDuplicateRows;
+            ++file.nRows;
             break;
         case CRowReader::ETaken::Bad:
             ++m_report.nBadRows;
             if (m_report.firstBadRows.size() < MAX_NAMED_BAD_ROWS)
                 m_report.firstBadRows.push_back({Shown(m_strPath), m_nLine});
+            if (file.nFirstBadLine == 0) {
+                file.nFirstBadLine = m_nLine;
+                file.strFirstBad = ShownLine(p, pEnd);
+            }
             break;
         case CRowReader::ETaken::Outside:
+            ++file.nRows;
             break;
         }
+    }
+
+    static QString ShownLine(const char *p, const char *pEnd)
+    {
+        const QString strLine = QString::fromUtf8(p, std::min<qsizetype>(pEnd - p, 4 * SHOWN_LINE_CHARS));
+        return strLine.size() > SHOWN_LINE_CHARS ? QStringLiteral("«%1…»").arg(strLine.left(SHOWN_LINE_CHARS))
+                                                  : QStringLiteral("«%1»").arg(strLine);
     }
 
     CRowReader &m_reader;
@@ -298,6 +417,7 @@ private:
     qint64 m_nBytesRead = 0;
     std::vector<char> m_buffer;
     QString m_strPath;
+    std::vector<SFileRows> m_files; // one a log read, the current last
     qint64 m_nLine = 1;
     bool m_bSkipping = false; // within a line too long to be a row
 };
@@ -370,6 +490,11 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
         SReportOutcome read = pass.Read(log.strPath);
         if (read.eFailure != EReportFailure::None)
             return read;
+    }
+    if (!pass.ReadAny()) {
+        outcome.eFailure = EReportFailure::NoReadableRow;
+        outcome.strError = pass.NothingReadText();
+        return outcome;
     }
 
     // No row in a period open on one side leaves it empty at the other.

@@ -30,6 +30,11 @@ enum class EReportFailure {
     NotALog,       // a header of neither list, or logs of both (exit 2)
     BadPeriod,     // --to before --from (exit 2)
     Cancelled,
+    // A log a spreadsheet has saved: its own separators or number format
+    // in place of the log's (exit 2).
+    SemicolonSeparated, // ';' between the header's fields
+    DecimalCommas,      // the first row's numbers written with a comma
+    NoReadableRow,      // no row of any log could be read (exit 2)
 };
 
 struct SReportOutcome {

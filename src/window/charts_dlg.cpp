@@ -372,6 +372,9 @@ void CChartsDlg::OnReportRead()
     case EReportFailure::LogUnreadable:
     case EReportFailure::NotALog:
     case EReportFailure::BadPeriod:
+    case EReportFailure::SemicolonSeparated:
+    case EReportFailure::DecimalCommas:
+    case EReportFailure::NoReadableRow:
         m_pDialogs->Message(pOutcome->strError, EMsgIcon::Exclamation, EMsgButtons::Ok);
         return;
     }

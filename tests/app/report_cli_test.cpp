@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -182,6 +184,106 @@ TEST_F(ReportCliTest, APdfIsHandedOverToTheReportProgram)
         run = Run(args, strCli);
         EXPECT_EQ(run.nExit, 7);
         EXPECT_EQ(QString::fromUtf8(run.out), QDir::cleanPath(strProgram) + u'|' + strJoined);
+    }
+}
+
+// Outputs that would overwrite a log or each other, and logs with nothing to
+// read: refused with exit 2 before anything is written, the log as it was.
+TEST_F(ReportCliTest, FilesThatWouldBeLostOrReadAsNothingAreRefused)
+{
+    const QByteArray logBytes = FileBytes(m_strLog);
+    const QString strSymlink = m_dir.filePath("link.csv");
+    const QString strHardLink = m_dir.filePath("hard.csv");
+    ASSERT_TRUE(QFile::link(m_strLog, strSymlink));
+    ASSERT_EQ(::link(QFile::encodeName(m_strLog).constData(), QFile::encodeName(strHardLink).constData()), 0);
+    const QString strOut = m_dir.filePath("out.csv");
+    const QString strPdf = m_dir.filePath("out.pdf");
+
+    // A log whose times a spreadsheet rewrote, one with ';' between fields
+    // and one with decimal commas.
+    QByteArray rewritten = CsvHeader(EDataSet::Minute);
+    rewritten += "19.10.2026 00:00" + QByteArray(",0").repeated(250) + '\n';
+    const QString strRewritten = m_dir.filePath("rewritten.csv");
+    ASSERT_TRUE(PutFile(strRewritten, rewritten));
+    const QString strSemicolons = m_dir.filePath("semicolons.csv");
+    ASSERT_TRUE(PutFile(strSemicolons, QByteArray(logBytes).replace(',', ';').replace('.', ',')));
+    CTestLog commas(EDataSet::Minute);
+    commas.Line("2026-10-19T00:00:00+03:00,\"0,50\"" + QByteArray(",0").repeated(249));
+    const QString strCommas = m_dir.filePath("commas.csv");
+    ASSERT_TRUE(PutFile(strCommas, commas.Bytes()));
+
+    const QString strLog = QDir::toNativeSeparators(m_strLog);
+    const struct {
+        const char *pName;
+        QStringList args;
+        QStringList said; // each on standard error
+    } cases[] = {
+        {"a PDF over the log", {"report", "--pdf", m_strLog, m_strLog}, {"--pdf " + strLog, "журнал " + strLog}},
+        {"a summary over the log", {"report", "--summary", m_strLog, m_strLog},
+         {"--summary " + strLog, "журнал " + strLog}},
+        {"a summary over a log of two", {"report", "--summary", m_strLog, strRewritten, m_strLog},
+         {"--summary " + strLog, "журнал " + strLog}},
+        {"through a symbolic link", {"report", "--summary", strSymlink, "--pdf", strPdf, m_strLog},
+         {"--summary " + QDir::toNativeSeparators(strSymlink), "журнал " + strLog}},
+        {"through a hard link", {"report", "--summary", strOut, "--pdf", strHardLink, m_strLog},
+         {"--pdf " + QDir::toNativeSeparators(strHardLink), "журнал " + strLog}},
+        {"the PDF and the summary one file", {"report", "--summary", strOut, "--pdf", strOut, m_strLog},
+         {"--pdf " + QDir::toNativeSeparators(strOut) + " и --summary " + QDir::toNativeSeparators(strOut)}},
+        {"no readable row", {"report", "--summary", strOut, strRewritten},
+         {"Ни одна строка журналов не читается",
+          QDir::toNativeSeparators(strRewritten) + ", строка 2: «19.10.2026 00:00,0,0,"}},
+        {"';' between the fields", {"report", "--summary", strOut, strSemicolons},
+         {QDir::toNativeSeparators(strSemicolons) + ": поля разделены «;», как их сохраняет табличный редактор"}},
+        {"decimal commas", {"report", "--summary", strOut, strCommas},
+         {QDir::toNativeSeparators(strCommas) + ", строка 2: числа записаны с десятичной запятой"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const SRun run = Run(c.args);
+        EXPECT_EQ(run.nExit, 2) << run.err.constData();
+        for (const QString &strSaid : c.said)
+            EXPECT_TRUE(QString::fromUtf8(run.err).contains(strSaid)) << strSaid.toStdString() << "\n"
+                                                                        << run.err.constData();
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(FileBytes(m_strLog), logBytes);
+        EXPECT_FALSE(QFile::exists(strOut));
+        EXPECT_FALSE(QFile::exists(strPdf));
+    }
+}
+
+TEST_F(ReportCliTest, TheZoneAndTheCoverageAreTakenOnlyAsTheyAreWritten)
+{
+    const struct {
+        QStringList options;
+        int nExit;
+    } cases[] = {
+        {{"--tz", "Europe/Moscow"}, 0},
+        {{"--tz", "UTC"}, 0},
+        {{"--tz", "UTC+03:00"}, 0},
+        {{"--tz", "Europe/Nowhere"}, 2},
+        {{"--tz", ""}, 2},
+        {{"--tz", "+3"}, 2},
+        {{"--min-coverage", "0"}, 0},
+        {{"--min-coverage", "100"}, 0},
+        {{"--min-coverage", "95.5"}, 0},
+        {{"--min-coverage", "100.01"}, 2},
+        {{"--min-coverage", "-1"}, 2},
+        {{"--min-coverage", "90%"}, 2},
+        {{"--min-coverage", "nan"}, 2},
+        {{"--meter", "ТП-7, ввод 1"}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options.join(u' ').toStdString());
+        const SRun run = Run(QStringList{"report"} + c.options + QStringList{m_strLog});
+        EXPECT_EQ(run.nExit, c.nExit) << run.err.constData();
+        if (c.nExit == 0) {
+            EXPECT_EQ(run.err, "");
+            EXPECT_TRUE(run.out.contains("verdict: "));
+        } else {
+            EXPECT_TRUE(run.err.contains(c.options[0].toUtf8() + " takes ")) << run.err.constData();
+            EXPECT_TRUE(run.err.contains("usage: varik-cli report"));
+            EXPECT_EQ(run.out, "");
+        }
     }
 }
 

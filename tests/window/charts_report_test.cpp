@@ -87,6 +87,7 @@ private slots:
     void failuresAreShownWithTheirText();
     void cancelledDialogsMakeNoReport();
     void realLogsMakeARealReport();
+    void logsWithoutAReadableRowMakeNoReport();
     void periodDialogRefusesAnEndBeforeTheStart();
     void logsSpanAndTitle();
 
@@ -282,6 +283,27 @@ void CChartsReportTest::realLogsMakeARealReport()
     QVERIFY2(strText.contains(u"10-минутных интервалов: действительных 9"_qs), qPrintable(strText.left(600)));
     QVERIFY(strText.contains(u"По журналам списка «Минута»"_qs));
     QCOMPARE(m_dialogs.documentsOpened, QStringList{m_dialogs.strSavePath});
+}
+
+void CChartsReportTest::logsWithoutAReadableRowMakeNoReport()
+{
+    MakeWindow({});
+    CChartsDlg &charts = OpenCharts();
+    // The times as a spreadsheet rewrites them.
+    const QString strLog = Path(u"rewritten.csv"_qs);
+    const qsizetype nValues = CsvHeader(EDataSet::Minute).count(',');
+    QVERIFY(PutFile(strLog, CsvHeader(EDataSet::Minute) + "03.12.2026 10:00" + QByteArray(",0.00").repeated(nValues) + '\n'));
+    m_dialogs.openPaths = {strLog};
+    m_dialogs.strSavePath = Path(u"отчёт.pdf"_qs);
+    ReportButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!charts.ReportUnderWay(), 20000);
+    QCOMPARE(m_dialogs.shown.size(), 1);
+    const QString strText = m_dialogs.shown[0].strText;
+    QVERIFY2(strText.startsWith(u"Ни одна строка журналов не читается"_qs), qPrintable(strText));
+    QVERIFY2(strText.contains(QDir::toNativeSeparators(strLog) + u", строка 2: «03.12.2026 10:00,0.00,"_qs), qPrintable(strText));
+    QCOMPARE(m_dialogs.shown[0].icon, EMsgIcon::Exclamation);
+    QCOMPARE(m_dialogs.fileDialogs.size(), 1);
+    QVERIFY(!QFile::exists(m_dialogs.strSavePath));
 }
 
 void CChartsReportTest::periodDialogRefusesAnEndBeforeTheStart()

@@ -1,4 +1,5 @@
-// Writes the sample week's report to the PDF named on the command line:
+// Writes the sample report (a week and a short week) to the PDF named on the
+// command line:
 //   QT_QPA_PLATFORM=offscreen report_sample_pdf OUT.pdf
 #include "report/report_pdf.h"
 #include "report/sample_report.h"
@@ -14,9 +15,15 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Usage: report_sample_pdf OUT.pdf\n");
         return 2;
     }
+    SReportDocument document;
+    document.strTitle = QStringLiteral("Счётчик 12, ТП-5 Лесная");
+    document.strMeter = QStringLiteral("tp5-lesnaya");
+    document.logs = {QStringLiteral("/var/lib/varikd/tp5-lesnaya/2026-12-01.csv"),
+                     QStringLiteral("/var/lib/varikd/tp5-lesnaya/2026-12-02.csv")};
+    document.made = QDateTime(QDate(2026, 12, 11), QTime(9, 30), QTimeZone(SampleReport::OFFSET_SECONDS));
+    document.strVersion = QStringLiteral("1.0");
     QString strError;
-    if (!WriteSupplyReportPdf(SampleReport::Week(), SReportDocument{QStringLiteral("Счётчик 12, ТП-5 Лесная")},
-                              QString::fromLocal8Bit(argv[1]), strError)) {
+    if (!WriteSupplyReportPdf(SampleReport::Weeks(), document, QString::fromLocal8Bit(argv[1]), strError)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(strError));
         return 1;
     }

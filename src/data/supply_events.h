@@ -44,8 +44,27 @@ private:
         qint64 nUtcSeconds = 0;
         std::array<double, 3> dU{};
     };
+    // The readings in time order, each second once (the first given kept).
+    std::vector<SBeyond> Settled() const;
+
     EDataSet m_eSet;
     std::vector<SBeyond> m_beyond;
 };
 
+// The dips of events by residual voltage u = 100 + dU (90 > u >= 80, 80 > u
+// >= 70, 70 > u >= 40, 40 > u >= 5, 5 > u) and duration (10 ... 200 ms,
+// ... 500 ms, ... 1 s, ... 5 s, ... 60 s, each upper end included). An
+// interruption is no dip. Per second, a dip of one reading counts as 1 s, so
+// only the columns from 0.5 ... 1 s on are shown; per minute none is.
 SDipTable DipTableOf(const std::vector<SSupplyEvent> &events, EDataSet eSet);
+
+// EN 50160's table of swells beside it: u >= 120 and 120 > u > 110, by the
+// same durations and shown alike.
+inline constexpr int SWELL_RESIDUAL_BANDS = 2;
+
+struct SSwellTable {
+    std::array<std::array<int, DIP_DURATION_BANDS>, SWELL_RESIDUAL_BANDS> counts{};
+    std::array<bool, DIP_DURATION_BANDS> shown{};
+};
+
+SSwellTable SwellTableOf(const std::vector<SSupplyEvent> &events, EDataSet eSet);

@@ -135,15 +135,26 @@ struct STable {
     std::vector<bool> rightAligned;
 };
 
+// A cell of this text gives its width to the cell before it.
+const QString SPANNED(QChar(0x01));
+
 void Cells(CReportPages &pages, const STable &table, const QStringList &cells, double dHeight, int nFlags,
            bool bAlign = false)
 {
     double dX = pages.Left();
-    for (int c = 0; c < cells.size() && std::size_t(c) < table.widths.size(); ++c) {
-        const int nAlign = bAlign ? (table.rightAligned[std::size_t(c)] ? Qt::AlignRight : Qt::AlignLeft) : 0;
-        pages.Painter().drawText(QRectF(dX + 1.5, pages.Y(), table.widths[std::size_t(c)] - 3.0, dHeight),
-                                 nFlags | nAlign, cells[c]);
-        dX += table.widths[std::size_t(c)];
+    for (std::size_t c = 0; c < std::size_t(cells.size()) && c < table.widths.size(); ++c) {
+        double dWidth = table.widths[c];
+        std::size_t nLast = c;
+        while (nLast + 1 < std::size_t(cells.size()) && nLast + 1 < table.widths.size() &&
+               cells[qsizetype(nLast + 1)] == SPANNED)
+            dWidth += table.widths[++nLast];
+        if (cells[qsizetype(c)] != SPANNED) {
+            const int nAlign = bAlign ? (table.rightAligned[nLast] ? Qt::AlignRight : Qt::AlignLeft) : 0;
+            pages.Painter().drawText(QRectF(dX + 1.5, pages.Y(), dWidth - 3.0, dHeight), nFlags | nAlign,
+                                     cells[qsizetype(c)]);
+        }
+        dX += dWidth;
+        c = nLast;
     }
 }
 
@@ -216,7 +227,7 @@ QString MarkedBand(const SReportRow &row, const SLimitsNote &limits)
 
 // ---- the first page: the verdict a customer reads
 
-const STable CHARACTERISTIC_TABLE{{150, 95, 80, 66, 120}, {false, false, true, true, false}};
+const STable CHARACTERISTIC_TABLE{{160, 95, 80, 66, 110}, {false, false, true, true, false}};
 
 QStringList CharacteristicKeys(ECharacteristic characteristic)
 {
@@ -246,9 +257,11 @@ QStringList CharacteristicCells(const SCharacteristicRow &row, const SLimitsNote
     const QString strNone = ReportText::None();
     switch (row.eState) {
     case ECharacteristicState::Counted:
-        return {strName, strNone, ReportText::EventCounts(row.nInterruptions, row.nDips, row.nSwells),
+        return {strName, ReportText::EventCounts(row.nInterruptions, row.nDips, row.nSwells), SPANNED,
                 ReportText::EventsNotLimited(), ReportText::Counted()};
     case ECharacteristicState::NotJudged:
+        if (row.eCharacteristic == ECharacteristic::DipsAndSwells)
+            return {strName, ReportText::NotShownPerMinute(), SPANNED, strNone, ReportText::NotJudged()};
         return {strName, strNone, strNone, strNone, ReportText::NotJudged()};
     case ECharacteristicState::OffByChoice:
         return {strName, strNone, strNone, ReportText::NoLimit() + QStringLiteral(" ") + ReportText::DifferingMark(),
@@ -317,7 +330,9 @@ void FirstPage(CReportPages &pages, const SSupplyReport &report, const SReportDo
                const std::vector<SCharacteristicRow> &characteristics, const SLimitsNote &limits)
 {
     const QString strTitle = document.strTitle.isEmpty() ? document.strMeter : document.strTitle;
-    pages.Paragraph(ReportText::Heading(limits.Standard()), TextFont(15, true), Qt::black, 4.0);
+    // The long heading breaks where its sense does, not where the line ends.
+    pages.Paragraph(ReportText::Heading(limits.Standard()).replace(QStringLiteral(", "), QStringLiteral(",\n")),
+                    TextFont(15, true), Qt::black, 4.0);
     if (!strTitle.isEmpty())
         pages.Paragraph(strTitle, TextFont(12, true), Qt::black, 3.0);
     if (!document.strMeter.isEmpty())
@@ -328,12 +343,15 @@ void FirstPage(CReportPages &pages, const SSupplyReport &report, const SReportDo
         const SReportWeek &first = report.weeks.front();
         const SReportWeek &last = report.weeks.back();
         pages.Paragraph(ReportText::Period(first.nFromMsecs, first.nOffsetSeconds, last.nToMsecs,
-                                           report.nEndOffsetSeconds, report.strTimeZone),
+                                           report.nEndOffsetSeconds),
                         TextFont(9), Qt::black, 2.0);
     }
-    pages.Paragraph(ReportText::Logs(report.eSet) + QStringLiteral("; ") + ReportText::FrequencyBasis(report.eSet) +
-                        QStringLiteral(". ") + ReportText::LimitsFile(QDir::toNativeSeparators(document.strLimitsFile)),
-                    TextFont(9), Qt::black, 6.0);
+    QString strLogs = ReportText::Logs(report.eSet) + QStringLiteral("; ") + ReportText::FrequencyBasis(report.eSet);
+    if (!report.strTimeZone.isEmpty())
+        strLogs = ReportText::Zone(report.strTimeZone) + QStringLiteral(". ") + strLogs;
+    pages.Paragraph(strLogs + QStringLiteral("."), TextFont(9), Qt::black, 2.0);
+    pages.Paragraph(ReportText::LimitsFile(QDir::toNativeSeparators(document.strLimitsFile), limits.Standard()), TextFont(9), Qt::black,
+                    6.0);
 
     const EVerdict verdict = CharacteristicsVerdict(characteristics);
     int nJudged = 0;
@@ -370,6 +388,8 @@ void WeekSection(CReportPages &pages, int nIndex, const SReportWeek &week)
             if (row.eVerdict == verdict)
                 columns << row.strColumn;
         }
+        if (qsizetype(week.rows.size()) == columns.size())
+            columns = QStringList{ReportText::EveryRow(columns.size())};
         if (!columns.isEmpty())
             pages.Paragraph(ReportText::WeekRowsOf(ReportText::Verdict(verdict), columns), TextFont(8),
                             verdict == EVerdict::Fail ? FAILED_TEXT : Qt::black, 2.0);
@@ -379,7 +399,7 @@ void WeekSection(CReportPages &pages, int nIndex, const SReportWeek &week)
 
 // ---- the tables: every row of a week, the harmonics one line per order
 
-const STable ROW_TABLE{{42, 24, 50, 30, 42, 36, 36, 40, 34, 34, 34, 34, 75},
+const STable ROW_TABLE{{32, 22, 50, 26, 38, 34, 34, 38, 34, 34, 34, 34, 101},
                        {false, false, true, true, true, true, true, true, true, true, true, true, false}};
 
 QStringList RowCells(const SReportRow &row, const SLimitsNote &limits)
@@ -492,7 +512,7 @@ void RowTables(CReportPages &pages, const SSupplyReport &report, const SLimitsNo
 
 // ---- events
 
-const STable EVENT_TABLE{{110, 80, 100, 60, 80}, {false, true, false, false, true}};
+const STable EVENT_TABLE{{120, 80, 100, 60, 80}, {false, false, false, false, true}};
 
 QString Duration(qint64 nMsecs)
 {
@@ -539,6 +559,20 @@ void EventsSection(CReportPages &pages, const SSupplyReport &report, const QTime
                                                  : ReportText::None());
         TableLine(pages, dipTable, cells, EVerdict::Pass, ROW_HEIGHT * 1.2, 7.0);
     }
+    pages.Advance(8.0);
+
+    const SSwellTable swells = SwellTableOf(report.events, report.eSet);
+    pages.Need(ROW_HEIGHT * 7);
+    pages.Paragraph(ReportText::SwellTable(), TextFont(10, true), Qt::black, 3.0);
+    TableHeader(pages, dipTable, QStringList{QString()} + ReportText::DipDurations(), 1.4);
+    const QStringList swellBands = ReportText::SwellBands();
+    for (int r = 0; r < SWELL_RESIDUAL_BANDS; ++r) {
+        QStringList cells{swellBands[r]};
+        for (int d = 0; d < DIP_DURATION_BANDS; ++d)
+            cells << (swells.shown[std::size_t(d)] ? QString::number(swells.counts[std::size_t(r)][std::size_t(d)])
+                                                   : ReportText::None());
+        TableLine(pages, dipTable, cells, EVerdict::Pass, ROW_HEIGHT * 1.2, 7.0);
+    }
     pages.Advance(3.0);
     pages.Paragraph(ReportText::DipTableNote(report.eSet), TextFont(7.5), QUIET_TEXT, 6.0);
 }
@@ -583,7 +617,7 @@ void Sources(CReportPages &pages, const SSupplyReport &report, const SReportDocu
 {
     pages.NewPage();
     pages.Paragraph(ReportText::Sources(), TextFont(11, true));
-    pages.Paragraph(ReportText::LimitsFile(QDir::toNativeSeparators(document.strLimitsFile)), TextFont(8.5), Qt::black,
+    pages.Paragraph(ReportText::LimitsFile(QDir::toNativeSeparators(document.strLimitsFile), limits.Standard()), TextFont(8.5), Qt::black,
                     2.0);
     if (!limits.Standard())
         pages.Paragraph(ReportText::DifferingBands(DifferenceTexts(limits)), TextFont(8), FAILED_TEXT, 4.0);
@@ -630,7 +664,8 @@ int Paint(const SSupplyReport &report, const SReportDocument &document, int nPag
                        {ReportText::DocumentTitle(limits.Standard(), strTitle),
                         ReportText::Made(document.made, document.strVersion), nPages});
     FirstPage(pages, report, document, characteristics, limits);
-    pages.NewPage();
+    pages.Advance(10.0);
+    pages.Need(80.0);
     pages.Paragraph(ReportText::Weeks(), TextFont(11, true));
     for (std::size_t w = 0; w < report.weeks.size(); ++w)
         WeekSection(pages, int(w), report.weeks[w]);

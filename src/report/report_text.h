@@ -71,14 +71,12 @@ inline QString Length(qint64 nMsecs)
 }
 // Each end in its own offset: a period across a clock change ends in the
 // offset of its end.
-inline QString Period(qint64 nFrom, int nFromOffset, qint64 nTo, int nToOffset, const QString &strZone)
+inline QString Period(qint64 nFrom, int nFromOffset, qint64 nTo, int nToOffset)
 {
-    QString str = QStringLiteral("Период: %1 — %2, %3")
-                      .arg(LocalTimeWithOffset(nFrom, nFromOffset), LocalTimeWithOffset(nTo, nToOffset), Length(nTo - nFrom));
-    if (!strZone.isEmpty())
-        str += QStringLiteral("; часовой пояс %1").arg(strZone);
-    return str;
+    return QStringLiteral("Период: %1 — %2, %3")
+        .arg(LocalTimeWithOffset(nFrom, nFromOffset), LocalTimeWithOffset(nTo, nToOffset), Length(nTo - nFrom));
 }
+inline QString Zone(const QString &strZone) { return QStringLiteral("Часовой пояс: %1").arg(strZone); }
 inline QString NoPeriod() { return QStringLiteral("Период: нет ни одной недели с показаниями."); }
 // The last day of a week, from its exclusive end.
 inline QString WeekDates(const SReportWeek &week)
@@ -128,6 +126,7 @@ inline QString WeekCounts(const SReportWeek &week)
         .arg(week.nFlaggedIntervals)
         .arg(Coverage(week));
 }
+inline QString EveryRow(qsizetype nRows) { return QStringLiteral("все %1 строк").arg(nRows); }
 inline QString WeekRowsOf(const QString &strVerdict, const QStringList &columns)
 {
     return QStringLiteral("%1: %2.").arg(strVerdict, columns.join(QStringLiteral(", ")));
@@ -173,7 +172,7 @@ inline QString Headline(EVerdict verdict, int nFailed, int nJudged)
     case EVerdict::Pass:
         return QStringLiteral("Итог: соответствует по всем %1 оценённым характеристикам.").arg(nJudged);
     case EVerdict::Incomplete:
-        return QStringLiteral("Итог: недостаточно данных для заключения; несоответствий не найдено.");
+        return QStringLiteral("Итог: недостаточно данных; несоответствий не найдено.");
     case EVerdict::NoData:
         break;
     }
@@ -296,23 +295,23 @@ inline QString Characteristic(ECharacteristic characteristic)
     case ECharacteristic::DipsAndSwells:
         break;
     }
-    return QStringLiteral("Провалы и перенапряжения (журналы «Минута»)");
+    return QStringLiteral("Провалы и перенапряжения");
 }
 inline QStringList CharacteristicColumns()
 {
     return {QStringLiteral("Характеристика"), QStringLiteral("Худшая фаза, неделя"),
             QStringLiteral("Значение 95 %"), QStringLiteral("Допуск"), QStringLiteral("Заключение")};
 }
+// "B, с 01.12.2026", "Ku11 B, с 01.12.2026" (the order where a harmonic is
+// meant), "неделя с 08.12.2026" for a quantity without phases.
 inline QString WorstPlace(const SWorstRow &worst)
 {
-    const QString strWhat = worst.strPhase.isEmpty()
-                                ? (worst.strQuantity.size() > 2 && worst.strQuantity.startsWith(QLatin1String("Ku"))
-                                       ? worst.strQuantity
-                                       : None())
-                                : (worst.strQuantity.size() > 2 && worst.strQuantity.startsWith(QLatin1String("Ku"))
-                                       ? worst.strQuantity + QStringLiteral(" ") + worst.strPhase
-                                       : worst.strPhase);
-    return QStringLiteral("%1, с %2").arg(strWhat, worst.week.toString(QStringLiteral("dd.MM.yyyy")));
+    const bool bOrder = worst.strQuantity.size() > 2 && worst.strQuantity.startsWith(QLatin1String("Ku"));
+    const QString strWhat = bOrder ? QStringLiteral("%1 %2").arg(worst.strQuantity, worst.strPhase).trimmed()
+                                   : worst.strPhase;
+    const QString strWeek = Date(worst.week);
+    return strWhat.isEmpty() ? QStringLiteral("неделя с %1").arg(strWeek)
+                             : QStringLiteral("%1, с %2").arg(strWhat, strWeek);
 }
 // "P95 10.532" or "P05 −12.100".
 inline QString WorstValue(const SWorstRow &worst)
@@ -332,16 +331,19 @@ inline QString EventCounts(int nInterruptions, int nDips, int nSwells)
 inline QString EventsNotLimited() { return QStringLiteral("не нормируются"); }
 inline QString Counted() { return QStringLiteral("подсчитаны"); }
 inline QString NotJudged() { return QStringLiteral("не оценивается"); }
+inline QString NotShownPerMinute() { return QStringLiteral("журналы «Минута» их не показывают"); }
 inline QString NotJudgedByChoice() { return QStringLiteral("не оценивается по выбору"); }
 inline QString OffByChoice(const QStringList &quantities)
 {
     return QStringLiteral("Не оцениваются по выбору (нет предела в файле пределов): %1.")
         .arg(quantities.join(QStringLiteral(", ")));
 }
-inline QString LimitsFile(const QString &strPath)
+inline QString LimitsFile(const QString &strPath, bool bStandard)
 {
-    return strPath.isEmpty() ? QStringLiteral("Пределы: EN 50160 (файл пределов не задан).")
-                             : QStringLiteral("Пределы: файл %1.").arg(strPath);
+    if (!strPath.isEmpty())
+        return QStringLiteral("Пределы: файл %1.").arg(strPath);
+    return bStandard ? QStringLiteral("Пределы: EN 50160 (файл пределов не задан).")
+                     : QStringLiteral("Пределы: заданные (файл пределов не назван).");
 }
 inline QString DifferingMark() { return QStringLiteral("*"); }
 inline QString DifferingBands(const QStringList &bands)
@@ -393,12 +395,14 @@ inline QStringList DipResiduals()
     return {QStringLiteral("90 > u ≥ 80 %"), QStringLiteral("80 > u ≥ 70 %"), QStringLiteral("70 > u ≥ 40 %"),
             QStringLiteral("40 > u ≥ 5 %"), QStringLiteral("5 % > u")};
 }
+inline QString SwellTable() { return QStringLiteral("Перенапряжения по таблице EN 50160"); }
+inline QStringList SwellBands() { return {QStringLiteral("u ≥ 120 %"), QStringLiteral("120 > u > 110 %")}; }
 inline QString DipTableNote(EDataSet set)
 {
     return set == EDataSet::Second
-               ? QStringLiteral("Показания раз в секунду не различают провалы короче секунды: заполнены только "
-                                "столбцы, которые они могут показать, остальные пусты (—).")
-               : QStringLiteral("Показания раз в минуту не показывают провалов: таблица пуста (—).");
+               ? QStringLiteral("Показания раз в секунду не различают провалы и перенапряжения короче секунды: "
+                                "заполнены только столбцы, которые они могут показать, остальные пусты (—).")
+               : QStringLiteral("Показания раз в минуту не показывают провалов и перенапряжений: таблицы пусты (—).");
 }
 
 inline QString Sources() { return QStringLiteral("Исходные данные"); }

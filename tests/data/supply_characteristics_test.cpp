@@ -133,8 +133,12 @@ TEST(SupplyCharacteristicsTest, EachCharacteristicTakesItsWorstRowOverEveryWeek)
 TEST(SupplyCharacteristicsTest, EventsAreCountedAndWhatIsNotJudgedFollowsByName)
 {
     SSupplyReport report = ReportOf({{0, "dU", "A", DU, VOLTAGE, -2, 4, PASS}}, {QStringLiteral("Ku5")});
-    report.events = {{ESupplyEventKind::Dip}, {ESupplyEventKind::Interruption}, {ESupplyEventKind::Dip},
-                     {ESupplyEventKind::Swell}};
+    for (const ESupplyEventKind kind :
+         {ESupplyEventKind::Dip, ESupplyEventKind::Interruption, ESupplyEventKind::Dip, ESupplyEventKind::Swell}) {
+        SSupplyEvent event;
+        event.eKind = kind;
+        report.events.push_back(event);
+    }
     report.unjudged = {EUnjudged::Flicker, EUnjudged::RapidVoltageChanges, EUnjudged::SignallingVoltages};
     const std::vector<SCharacteristicRow> rows = SupplyCharacteristics(report);
     const ECharacteristic expected[] = {

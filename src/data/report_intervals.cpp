@@ -53,12 +53,27 @@ std::optional<int> ParseOffset(const char *p, std::size_t nLength)
     return p[0] == '-' ? -nOffset : nOffset;
 }
 
+// Binary arithmetic makes a steady +10.000 % into 10.000000000000009,
+// which a band ending at 10 would call beyond. The readings have three
+// decimals at most: nine wipe out that noise and nothing of theirs.
+double WithoutNoise(double dValue)
+{
+    return std::round(dValue * 1e9) / 1e9;
+}
+
 } // namespace
 
 qint64 IntervalOf(qint64 nUtcSeconds)
 {
     const qint64 nIndex = nUtcSeconds / INTERVAL_SECONDS;
     return nIndex * INTERVAL_SECONDS > nUtcSeconds ? nIndex - 1 : nIndex;
+}
+
+qint64 FirstIntervalFrom(qint64 nMsecs)
+{
+    const qint64 nSeconds = nMsecs / 1000 - (nMsecs % 1000 < 0 ? 1 : 0);
+    const qint64 nInterval = IntervalOf(nSeconds);
+    return nInterval * INTERVAL_SECONDS * 1000 < nMsecs ? nInterval + 1 : nInterval;
 }
 
 std::optional<SLogTime> ParseLogTime(std::string_view text)
@@ -86,7 +101,11 @@ std::optional<SLogTime> ParseLogTime(std::string_view text)
     return SLogTime{nLocal - *offset, *offset};
 }
 
-CIntervalTally::CIntervalTally(std::vector<EIntervalMean> columns) : m_columns(std::move(columns)) {}
+CIntervalTally::CIntervalTally(std::vector<EIntervalMean> columns, std::optional<SSpans> spans)
+    : m_columns(std::move(columns)), m_spans(spans),
+      m_nSumsPerInterval(m_columns.size() + 2 * std::size_t(SpansPerInterval()))
+{
+}
 
 CIntervalTally::SInterval &CIntervalTally::IntervalAt(qint64 nIndex)
 {
@@ -95,7 +114,7 @@ CIntervalTally::SInterval &CIntervalTally::IntervalAt(qint64 nIndex)
     const auto [it, bNew] = m_intervals.try_emplace(nIndex);
     if (bNew) {
         it->second.nSumsAt = m_sums.size();
-        m_sums.resize(m_sums.size() + m_columns.size(), 0.0);
+        m_sums.resize(m_sums.size() + m_nSumsPerInterval, 0.0);
     }
     m_nLastIndex = nIndex;
     m_pLast = &it->second; // a map's nodes stay where they are
@@ -129,6 +148,12 @@ bool CIntervalTally::Add(qint64 nUtcSeconds, const double *values)
             break;
         }
     }
+    if (m_spans) {
+        const std::size_t nSpan = nSecond / std::size_t(m_spans->nSeconds);
+        double *pSpans = pSums + m_columns.size();
+        pSpans[nSpan] += values[m_spans->nColumn];
+        pSpans[std::size_t(SpansPerInterval()) + nSpan] += 1.0;
+    }
     return true;
 }
 
@@ -160,8 +185,19 @@ double CIntervalTally::Value(const SInterval &interval, std::size_t nColumn) con
     case EIntervalMean::Mean:
         break;
     }
-    // Binary arithmetic makes a steady +10.000 % into 10.000000000000009,
-    // which a band ending at 10 would call beyond. The readings have three
-    // decimals at most: nine wipe out that noise and nothing of theirs.
-    return std::round(dValue * 1e9) / 1e9;
+    return WithoutNoise(dValue);
+}
+
+void CIntervalTally::AppendSpanMeans(const SInterval &interval, qint64 nIndex, std::vector<double> &means,
+                                     std::vector<qint64> &starts) const
+{
+    const int nSpans = SpansPerInterval();
+    const double *pSpans = m_sums.data() + interval.nSumsAt + m_columns.size();
+    for (int nSpan = 0; nSpan < nSpans; ++nSpan) {
+        const double dCount = pSpans[nSpans + nSpan];
+        if (dCount == 0.0)
+            continue;
+        means.push_back(WithoutNoise(pSpans[nSpan] / dCount));
+        starts.push_back((nIndex * INTERVAL_SECONDS + qint64(nSpan) * m_spans->nSeconds) * 1000);
+    }
 }

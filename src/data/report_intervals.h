@@ -19,6 +19,9 @@ inline constexpr int VALID_SLOTS = 8;          // slots with a reading a valid i
 
 // The interval a UTC time falls in, counted from the epoch (floor).
 qint64 IntervalOf(qint64 nUtcSeconds);
+// The first interval that starts at or after a UTC time in msecs: the
+// intervals of [from, to) are [FirstIntervalFrom(from), FirstIntervalFrom(to)).
+qint64 FirstIntervalFrom(qint64 nMsecs);
 
 struct SLogTime {
     qint64 nUtcSeconds = 0;
@@ -36,9 +39,18 @@ enum class EIntervalMean {
     Mean,    // dF
 };
 
+// A column judged on the means of shorter spans of an interval rather than
+// on the interval's one value (the frequency: on 10-second means of a
+// per-second log, on the minute values of a per-minute one). Spans lie on
+// the ticks of UTC and divide an interval.
+struct SSpans {
+    std::size_t nColumn = 0;
+    int nSeconds = 10;
+};
+
 class CIntervalTally {
 public:
-    explicit CIntervalTally(std::vector<EIntervalMean> columns);
+    explicit CIntervalTally(std::vector<EIntervalMean> columns, std::optional<SSpans> spans = std::nullopt);
 
     // One reading per UTC second: false, and nothing taken, when that second
     // already holds one. values: one per column, in the constructor's order.
@@ -57,12 +69,22 @@ public:
     double Value(const SInterval &interval, std::size_t nColumn) const;
     std::size_t ColumnCount() const { return m_columns.size(); }
 
+    const std::optional<SSpans> &Spans() const { return m_spans; }
+    // Spans an interval holds; 0 without spans.
+    int SpansPerInterval() const { return m_spans ? int(INTERVAL_SECONDS / m_spans->nSeconds) : 0; }
+    // Appends the mean of each span of the interval (by IntervalOf) that
+    // holds a reading, and the UTC msecs at which the span starts.
+    void AppendSpanMeans(const SInterval &interval, qint64 nIndex, std::vector<double> &means,
+                         std::vector<qint64> &starts) const;
+
 private:
     SInterval &IntervalAt(qint64 nIndex);
 
     std::vector<EIntervalMean> m_columns;
+    std::optional<SSpans> m_spans;
+    std::size_t m_nSumsPerInterval = 0; // the columns' sums, then each span's sum and count
     std::map<qint64, SInterval> m_intervals;
-    std::vector<double> m_sums; // ColumnCount() per interval
+    std::vector<double> m_sums; // m_nSumsPerInterval per interval
     // Rows come in time order within a file: most land where the last did.
     qint64 m_nLastIndex = 0;
     SInterval *m_pLast = nullptr;

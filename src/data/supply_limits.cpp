@@ -61,6 +61,8 @@ CLimits CLimits::Defaults()
     limits.SetUnbalance(UpTo(2));
     limits.SetFrequencyDeviation(SLimitBand{-0.5, 0.5});
     limits.SetVoltageDeviation(SLimitBand{-10, 10});
+    limits.SetVoltageHardBand(SLimitBand{-15, 10});
+    limits.SetFrequencyHardBand(SLimitBand{-3, 2});
     return limits;
 }
 

@@ -18,6 +18,8 @@ enum EQuantity : int {
     UNBALANCE,
     FREQUENCY,
     VOLTAGE,
+    FREQUENCY_HARD,
+    VOLTAGE_HARD,
     QUANTITY_END
 };
 
@@ -32,6 +34,10 @@ QByteArray KeyOf(int nQuantity)
         return "dF";
     case VOLTAGE:
         return "dU";
+    case FREQUENCY_HARD:
+        return "dF100";
+    case VOLTAGE_HARD:
+        return "dU100";
     default:
         return "Ku" + QByteArray::number(nQuantity);
     }
@@ -57,6 +63,10 @@ std::optional<SLimitBand> Get(const CLimits &limits, int nQuantity)
         return limits.FrequencyDeviation();
     case VOLTAGE:
         return limits.VoltageDeviation();
+    case FREQUENCY_HARD:
+        return limits.FrequencyHardBand();
+    case VOLTAGE_HARD:
+        return limits.VoltageHardBand();
     default:
         return limits.Harmonic(nQuantity);
     }
@@ -76,6 +86,12 @@ void Set(CLimits &limits, int nQuantity, std::optional<SLimitBand> band)
         break;
     case VOLTAGE:
         limits.SetVoltageDeviation(band);
+        break;
+    case FREQUENCY_HARD:
+        limits.SetFrequencyHardBand(band);
+        break;
+    case VOLTAGE_HARD:
+        limits.SetVoltageHardBand(band);
         break;
     default:
         limits.SetHarmonic(nQuantity, band);
@@ -236,7 +252,15 @@ const char FILE_HEADER[] =
     "#   K2            несимметрия напряжений по обратной последовательности, %\n"
     "#   dF            отклонение частоты, Гц\n"
     "#   dU            отклонение напряжения, % (строки dUA ... dUCA)\n"
+    "#   dF100         отклонение частоты, Гц, которое не может покинуть ни одно\n"
+    "#                 10-секундное значение (в отчёте; не 99,5 %, а 100 % времени)\n"
+    "#   dU100         отклонение напряжения, %, которое не может покинуть ни одно\n"
+    "#                 10-минутное значение (в отчёте; 100 % времени)\n"
     "# Для K0 и остальных величин пределов нет.\n"
+    "#\n"
+    "# Для системы без синхронной связи с энергосистемой (остров) EN 50160 даёт\n"
+    "# при 50 Гц dF = -1 .. 1 (99,5 % времени, +-2 %) и dF100 = -7.5 .. 7.5\n"
+    "# (+-15 %) вместо -0.5 .. 0.5 и -3 .. 2.\n"
     "#\n"
     "# Имя, которого нет в файле, получает предел по умолчанию. Строку, которую\n"
     "# не удалось прочитать, программа называет при запуске и берёт для её\n"
@@ -250,7 +274,7 @@ QByteArray LimitsFileBytes(const CLimits &limits)
 {
     QByteArray bytes(FILE_HEADER);
     for (int q = FIRST_HARMONIC_ORDER; q < QUANTITY_END; ++q) {
-        if (q == TOTAL)
+        if (q == TOTAL || q == FREQUENCY_HARD)
             bytes += '\n';
         bytes += KeyOf(q) + " = " + BandText(Get(limits, q)) + '\n';
     }
@@ -293,7 +317,7 @@ SLimitsRead ParseLimits(const QByteArray &utf8, const QString &strFileName)
             problems.push_back(
                 {nLine, Where(strFileName, nLine)
                             + (bUtf8 ? QStringLiteral("неизвестное имя ") + Quoted(key)
-                                           + QStringLiteral(" (известны Ku2 ... Ku40, Ku, K2, dF, dU)")
+                                           + QStringLiteral(" (известны Ku2 ... Ku40, Ku, K2, dF, dU, dF100, dU100)")
                                      : QStringLiteral("текст не в кодировке UTF-8"))
                             + LineSkipped()});
             continue;

@@ -7,14 +7,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string>
+
+#include <QDateTime>
 
 namespace {
 
 const char *const kPhases[] = {"A", "B", "C", "AB", "BC", "CA"};
 
-// EN 50160's limits for low voltage that no 10-minute value may pass.
-constexpr SLimitBand VOLTAGE_HARD_BAND{-15.0, 10.0};
-constexpr SLimitBand FREQUENCY_HARD_BAND{-3.0, 2.0};
 constexpr double SHARE = 95.0;
 constexpr double FREQUENCY_SHARE = 99.5;
 
@@ -47,10 +47,13 @@ QByteArray Statistic(double d)
     return std::isnan(d) ? QByteArray() : Fixed(d, 3);
 }
 
-QByteArray Within(const SReportRow &row)
+// 100 * nPart / nWhole rounded down to two decimals, in whole numbers: a
+// share's text never rounds up to a requirement it misses.
+QByteArray PercentDown(qint64 nPart, qint64 nWhole)
 {
-    return row.nIntervals == 0 ? QByteArray()
-                               : Fixed(100.0 * (row.nIntervals - row.nBeyond) / row.nIntervals, 2);
+    const qint64 nHundredths = nPart * 10000 / nWhole;
+    const QByteArray decimals = QByteArray::number(nHundredths % 100);
+    return QByteArray::number(nHundredths / 100) + '.' + (decimals.size() < 2 ? '0' + decimals : decimals);
 }
 
 // The value at position ceil(nPercent/100 * N) of the sorted values (nearest rank).
@@ -62,7 +65,7 @@ double NearestRank(const std::vector<double> &sorted, int nPercent)
 }
 
 SReportRow RowOf(const QString &strQuantity, const QString &strPhase, EQuantityGroup eGroup,
-                 SLimitBand band)
+                 SLimitBand band, const CLimits &limits)
 {
     SReportRow row;
     row.strQuantity = strQuantity;
@@ -71,9 +74,9 @@ SReportRow RowOf(const QString &strQuantity, const QString &strPhase, EQuantityG
     row.eGroup = eGroup;
     row.band = band;
     if (eGroup == EQuantityGroup::VoltageDeviation)
-        row.hardBand = VOLTAGE_HARD_BAND;
+        row.hardBand = limits.VoltageHardBand();
     if (eGroup == EQuantityGroup::Frequency) {
-        row.hardBand = FREQUENCY_HARD_BAND;
+        row.hardBand = limits.FrequencyHardBand();
         row.dRequiredShare = FREQUENCY_SHARE;
     }
     return row;
@@ -157,7 +160,7 @@ std::vector<SReportRow> JudgedRows(const QStringList &columns, const CLimits &li
         const QString strColumn = strQuantity + strPhase;
         const std::optional<SLimitBand> band = limits.ForRowName(strColumn);
         if (band && columns.contains(strColumn))
-            rows.push_back(RowOf(strQuantity, strPhase, eGroup, *band));
+            rows.push_back(RowOf(strQuantity, strPhase, eGroup, *band, limits));
     };
     for (const char *pPhase : kPhases)
         add(QStringLiteral("dU"), QLatin1String(pPhase), EQuantityGroup::VoltageDeviation);
@@ -186,74 +189,321 @@ EIntervalMean IntervalMeanOf(const SReportRow &row)
     return EIntervalMean::Rms;
 }
 
-void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
-                    qint64 nEndInterval)
+namespace {
+
+struct SGathered {
+    int nValid = 0; // valid and not flagged
+    int nInvalid = 0;
+    int nFlagged = 0;
+};
+
+// The values of the valid, unflagged intervals of [nFirst, nEnd) into the
+// rows (a column judged on spans gets the spans' means), and each row
+// judged on them alone.
+SGathered Gather(std::vector<SReportRow> &rows, std::vector<qint64> &starts, const CIntervalTally &tally,
+                 qint64 nFirst, qint64 nEnd, const std::set<qint64> &flagged)
 {
-    report.intervalStarts.clear();
-    for (SReportRow &row : report.rows)
+    starts.clear();
+    for (SReportRow &row : rows) {
         row.values.clear();
+        row.valueStarts.clear();
+    }
+    SGathered gathered;
+    const std::optional<SSpans> &spans = tally.Spans();
     const auto &intervals = tally.Intervals();
-    for (auto it = intervals.lower_bound(nFirstInterval); it != intervals.end() && it->first < nEndInterval;
-         ++it) {
+    for (auto it = intervals.lower_bound(nFirst); it != intervals.end() && it->first < nEnd; ++it) {
         if (!CIntervalTally::IsValid(it->second))
             continue;
-        report.intervalStarts.push_back(it->first * INTERVAL_SECONDS * 1000);
-        for (std::size_t i = 0; i < report.rows.size(); ++i)
-            report.rows[i].values.push_back(tally.Value(it->second, i));
+        if (flagged.count(it->first) > 0) {
+            ++gathered.nFlagged;
+            continue;
+        }
+        starts.push_back(it->first * INTERVAL_SECONDS * 1000);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (spans && spans->nColumn == i)
+                tally.AppendSpanMeans(it->second, it->first, rows[i].values, rows[i].valueStarts);
+            else
+                rows[i].values.push_back(tally.Value(it->second, i));
+        }
     }
-    report.nValidIntervals = int(report.intervalStarts.size());
-    report.nInvalidIntervals = int(std::max<qint64>(0, nEndInterval - nFirstInterval) - report.nValidIntervals);
-    for (SReportRow &row : report.rows) {
-        row.nInvalid = report.nInvalidIntervals;
+    gathered.nValid = int(starts.size());
+    gathered.nInvalid = int(std::max<qint64>(0, nEnd - nFirst) - gathered.nValid - gathered.nFlagged);
+    for (SReportRow &row : rows) {
+        row.nInvalid = gathered.nInvalid;
+        row.nFlagged = gathered.nFlagged;
         Judge(row);
     }
+    return gathered;
+}
+
+// A week's row under the coverage rule: what it holds may fail it whatever
+// the missing values would have held; else too few valid intervals leave
+// it incomplete, however good the ones there are.
+void Cover(SReportRow &row, const SReportWeek &week, int nValuesPerInterval, double dMinCoverage)
+{
+    row.nExpected = (week.nIntervals - week.nFlaggedIntervals) * nValuesPerInterval;
+    // Whole numbers times a share of halves: exact in doubles.
+    const bool bFailsWhateverIsMissing =
+        row.nBeyondHard > 0 || 100.0 * (row.nExpected - row.nBeyond) < row.dRequiredShare * row.nExpected;
+    // Flagged intervals were measured: they cover the week.
+    const bool bCovered =
+        100.0 * (week.nValidIntervals + week.nFlaggedIntervals) >= dMinCoverage * week.nIntervals;
+    if (bFailsWhateverIsMissing)
+        row.eVerdict = EVerdict::Fail;
+    else if (!bCovered)
+        row.eVerdict = EVerdict::Incomplete;
+}
+
+// Fail when any fails; pass when every one passes; else incomplete.
+template <typename Verdicts> EVerdict Combined(const Verdicts &verdicts)
+{
+    if (verdicts.empty())
+        return EVerdict::NoData;
+    bool bAllPass = true;
+    for (const EVerdict eVerdict : verdicts) {
+        if (eVerdict == EVerdict::Fail)
+            return EVerdict::Fail;
+        bAllPass = bAllPass && eVerdict == EVerdict::Pass;
+    }
+    return bAllPass ? EVerdict::Pass : EVerdict::Incomplete;
+}
+
+} // namespace
+
+void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
+                    qint64 nEndInterval, const std::set<qint64> &flagged)
+{
+    const SGathered gathered =
+        Gather(report.rows, report.intervalStarts, tally, nFirstInterval, nEndInterval, flagged);
+    report.nValidIntervals = gathered.nValid;
+    report.nInvalidIntervals = gathered.nInvalid;
+}
+
+std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone)
+{
+    std::vector<SReportWeek> weeks;
+    const auto offsetAt = [&](qint64 nMsecs) {
+        return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(nMsecs, zone));
+    };
+    QDate day = firstDay;
+    qint64 nFrom = day.startOfDay(zone).toMSecsSinceEpoch();
+    while (nFrom < nToMsecs) {
+        const QDate next = day.addDays(7);
+        const qint64 nNext = next.startOfDay(zone).toMSecsSinceEpoch();
+        SReportWeek week;
+        week.firstDay = day;
+        week.nFromMsecs = nFrom;
+        week.nToMsecs = std::min(nNext, nToMsecs);
+        week.bShort = nToMsecs < nNext;
+        week.nOffsetSeconds = offsetAt(week.nFromMsecs);
+        week.nEndOffsetSeconds = offsetAt(week.nToMsecs);
+        weeks.push_back(week);
+        day = next;
+        nFrom = nNext;
+    }
+    return weeks;
+}
+
+void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::set<qint64> &flagged)
+{
+    const std::optional<SSpans> &spans = tally.Spans();
+    for (SReportWeek &week : report.weeks) {
+        const qint64 nFirst = FirstIntervalFrom(week.nFromMsecs);
+        const qint64 nEnd = FirstIntervalFrom(week.nToMsecs);
+        week.rows = report.rows;
+        const SGathered gathered = Gather(week.rows, week.intervalStarts, tally, nFirst, nEnd, flagged);
+        week.nIntervals = int(std::max<qint64>(0, nEnd - nFirst));
+        week.nValidIntervals = gathered.nValid;
+        week.nInvalidIntervals = gathered.nInvalid;
+        week.nFlaggedIntervals = gathered.nFlagged;
+        for (std::size_t i = 0; i < week.rows.size(); ++i)
+            Cover(week.rows[i], week, spans && spans->nColumn == i ? tally.SpansPerInterval() : 1,
+                  report.dMinCoverage);
+        week.eVerdict = WeekVerdict(week.rows);
+    }
+    JudgeIntervals(report, tally, FirstIntervalFrom(report.nFromMsecs), FirstIntervalFrom(report.nToMsecs),
+                   flagged);
+}
+
+EVerdict WeekVerdict(const std::vector<SReportRow> &rows)
+{
+    std::vector<EVerdict> verdicts;
+    for (const SReportRow &row : rows)
+        verdicts.push_back(row.eVerdict);
+    return Combined(verdicts);
+}
+
+EVerdict OverallVerdict(const SSupplyReport &report)
+{
+    std::vector<EVerdict> verdicts;
+    for (const SReportWeek &week : report.weeks)
+        verdicts.push_back(week.eVerdict);
+    return Combined(verdicts);
+}
+
+std::vector<EUnjudged> UnjudgedOf(EDataSet eSet)
+{
+    std::vector<EUnjudged> unjudged = {EUnjudged::Flicker, EUnjudged::RapidVoltageChanges,
+                                       EUnjudged::SignallingVoltages};
+    if (eSet == EDataSet::Minute)
+        unjudged.push_back(EUnjudged::DipsAndSwells);
+    return unjudged;
+}
+
+QStringList OffByChoice(const CLimits &limits)
+{
+    const CLimits standard = CLimits::Defaults();
+    QStringList off;
+    const auto note = [&](const char *pName, const std::optional<SLimitBand> &ours,
+                          const std::optional<SLimitBand> &theirs) {
+        if (theirs && !ours)
+            off << QString::fromLatin1(pName);
+    };
+    note("dU", limits.VoltageDeviation(), standard.VoltageDeviation());
+    note("dF", limits.FrequencyDeviation(), standard.FrequencyDeviation());
+    note("K2", limits.Unbalance(), standard.Unbalance());
+    note("Ku", limits.TotalDistortion(), standard.TotalDistortion());
+    for (int nOrder = FIRST_HARMONIC_ORDER; nOrder <= LAST_HARMONIC_ORDER; ++nOrder)
+        note(("Ku" + std::to_string(nOrder)).c_str(), limits.Harmonic(nOrder), standard.Harmonic(nOrder));
+    return off;
+}
+
+QByteArray WithinText(const SReportRow &row)
+{
+    return row.nIntervals == 0 ? QByteArray() : PercentDown(row.nIntervals - row.nBeyond, row.nIntervals);
 }
 
 QByteArray ReportSummaryCsv(const SSupplyReport &report)
 {
-    QByteArray csv("quantity,phase,low,high,share,intervals,invalid,beyond,within,minimum,maximum,p05,p95,verdict\n");
-    for (const SReportRow &row : report.rows) {
-        const QList<QByteArray> fields = {row.strQuantity.toUtf8(),
-                                          row.strPhase.toUtf8(),
-                                          Bound(row.band.dMin),
-                                          Bound(row.band.dMax),
-                                          Shortest(row.dRequiredShare),
-                                          QByteArray::number(row.nIntervals),
-                                          QByteArray::number(row.nInvalid),
-                                          QByteArray::number(row.nBeyond),
-                                          Within(row),
-                                          Statistic(row.dMinimum),
-                                          Statistic(row.dMaximum),
-                                          Statistic(row.dP05),
-                                          Statistic(row.dP95),
-                                          VerdictText(row.eVerdict)};
-        csv += fields.join(',') + '\n';
+    QByteArray csv("week,quantity,phase,low,high,share,intervals,invalid,flagged,beyond,within,minimum,maximum,"
+                   "p05,p95,verdict\n");
+    for (const SReportWeek &week : report.weeks) {
+        const QByteArray weekText = week.firstDay.toString(Qt::ISODate).toLatin1();
+        for (const SReportRow &row : week.rows) {
+            const QList<QByteArray> fields = {weekText,
+                                              row.strQuantity.toUtf8(),
+                                              row.strPhase.toUtf8(),
+                                              Bound(row.band.dMin),
+                                              Bound(row.band.dMax),
+                                              Shortest(row.dRequiredShare),
+                                              QByteArray::number(row.nIntervals),
+                                              QByteArray::number(row.nInvalid),
+                                              QByteArray::number(row.nFlagged),
+                                              QByteArray::number(row.nBeyond),
+                                              WithinText(row),
+                                              Statistic(row.dMinimum),
+                                              Statistic(row.dMaximum),
+                                              Statistic(row.dP05),
+                                              Statistic(row.dP95),
+                                              VerdictText(row.eVerdict)};
+            csv += fields.join(',') + '\n';
+        }
     }
     return csv;
 }
 
 namespace {
 
-// The whole verdict in one line above the table, which runs to some 160
+// A week's verdict in one line above its table, which runs to some 160
 // rows: the counts, and which quantities and phases failed.
 QByteArray VerdictLine(const std::vector<SReportRow> &rows)
 {
     int nPass = 0;
+    int nIncomplete = 0;
     int nNoData = 0;
     QByteArrayList failed;
     for (const SReportRow &row : rows) {
         if (row.eVerdict == EVerdict::Pass)
             ++nPass;
+        else if (row.eVerdict == EVerdict::Incomplete)
+            ++nIncomplete;
         else if (row.eVerdict == EVerdict::NoData)
             ++nNoData;
         else
             failed << (row.strQuantity + (row.strPhase.isEmpty() ? QString() : u' ' + row.strPhase)).toUtf8();
     }
     QByteArray line = "verdict: " + QByteArray::number(nPass) + " pass, " + QByteArray::number(failed.size())
-                      + " fail, " + QByteArray::number(nNoData) + " no data";
+                      + " fail, " + QByteArray::number(nIncomplete) + " incomplete, " + QByteArray::number(nNoData)
+                      + " no data";
     if (!failed.isEmpty())
         line += "; failed: " + failed.join(", ");
     return line + '\n';
+}
+
+QByteArray WeekBlock(const SReportWeek &week)
+{
+    const QDate lastDay =
+        week.bShort ? QDateTime::fromMSecsSinceEpoch(week.nToMsecs - 1, QTimeZone(week.nEndOffsetSeconds)).date()
+                    : week.firstDay.addDays(6);
+    QByteArray text = "week " + week.firstDay.toString(Qt::ISODate).toLatin1() + " to "
+                      + lastDay.toString(Qt::ISODate).toLatin1();
+    if (week.bShort)
+        text += " (" + QByteArray::number(week.firstDay.daysTo(lastDay) + 1)
+                + " days, shorter: not a week of seven days)";
+    text += "\n10-minute intervals: " + QByteArray::number(week.nValidIntervals) + " valid, "
+            + QByteArray::number(week.nInvalidIntervals) + " invalid, " + QByteArray::number(week.nFlaggedIntervals)
+            + " flagged of " + QByteArray::number(week.nIntervals);
+    if (week.nIntervals > 0)
+        text += "; coverage " + PercentDown(week.nValidIntervals + week.nFlaggedIntervals, week.nIntervals) + " %";
+    text += '\n' + VerdictLine(week.rows);
+    text += '\n' + Cell("quantity", 10) + Cell("phase", 7) + Cell("band", 14) + Cell("within %", 10) + "verdict\n";
+    for (const SReportRow &row : week.rows) {
+        const QByteArray within = WithinText(row);
+        text += Cell(row.strQuantity.toUtf8(), 10) + Cell(row.strPhase.toUtf8(), 7) + Cell(BandText(row.band), 14)
+                + Cell(within.isEmpty() ? QByteArray("-") : within, 10) + VerdictText(row.eVerdict) + '\n';
+    }
+    return text;
+}
+
+QByteArray OverallLine(const SSupplyReport &report)
+{
+    const EVerdict eOverall = OverallVerdict(report);
+    QByteArray line = QByteArray("overall verdict: ") + VerdictText(eOverall);
+    QByteArrayList weeks;
+    for (const SReportWeek &week : report.weeks)
+        if (week.eVerdict != EVerdict::Pass)
+            weeks << week.firstDay.toString(Qt::ISODate).toLatin1() + ' ' + VerdictText(week.eVerdict);
+    if (eOverall != EVerdict::Pass && !weeks.isEmpty())
+        line += " (weeks not passed: " + weeks.join(", ") + ')';
+    return line + '\n';
+}
+
+QByteArray EventsLine(const std::vector<SSupplyEvent> &events)
+{
+    int nCounts[3] = {};
+    for (const SSupplyEvent &event : events)
+        ++nCounts[int(event.eKind)];
+    return "events: " + QByteArray::number(nCounts[int(ESupplyEventKind::Interruption)]) + " interruptions, "
+           + QByteArray::number(nCounts[int(ESupplyEventKind::Dip)]) + " dips, "
+           + QByteArray::number(nCounts[int(ESupplyEventKind::Swell)]) + " swells\n";
+}
+
+const char *UnjudgedText(EUnjudged eUnjudged)
+{
+    switch (eUnjudged) {
+    case EUnjudged::Flicker:
+        return "flicker (Plt)";
+    case EUnjudged::RapidVoltageChanges:
+        return "rapid voltage changes";
+    case EUnjudged::SignallingVoltages:
+        return "signalling voltages";
+    case EUnjudged::DipsAndSwells:
+        break;
+    }
+    return "dips and swells (a per-minute log cannot show them)";
+}
+
+QByteArray NotJudgedLines(const SSupplyReport &report)
+{
+    QByteArrayList names;
+    for (const EUnjudged eUnjudged : report.unjudged)
+        names << UnjudgedText(eUnjudged);
+    QByteArray text;
+    if (!names.isEmpty())
+        text += "not judged: " + names.join(", ") + '\n';
+    if (!report.offByChoice.isEmpty())
+        text += "not judged by choice (no band in the limits): " + report.offByChoice.join(u", ").toUtf8() + '\n';
+    return text;
 }
 
 } // namespace
@@ -261,9 +511,11 @@ QByteArray VerdictLine(const std::vector<SReportRow> &rows)
 QByteArray ReportTextTable(const SSupplyReport &report)
 {
     QByteArray text = "Supply quality after EN 50160, " + ShownTime(report.nFromMsecs, report.nOffsetSeconds)
-                      + " to " + ShownTime(report.nToMsecs, report.nOffsetSeconds) + " ("
-                      + DurationText((report.nToMsecs - report.nFromMsecs) / 1000) + ")\n";
-    text += "10-minute intervals: " + QByteArray::number(report.nValidIntervals) + " valid, "
+                      + " to " + ShownTime(report.nToMsecs, report.nEndOffsetSeconds) + " ("
+                      + DurationText((report.nToMsecs - report.nFromMsecs) / 1000) + ")";
+    if (!report.strTimeZone.isEmpty())
+        text += ", time zone " + report.strTimeZone.toUtf8();
+    text += "\n10-minute intervals: " + QByteArray::number(report.nValidIntervals) + " valid, "
             + QByteArray::number(report.nInvalidIntervals) + " invalid; rows: " + QByteArray::number(report.nRowsRead)
             + " read, " + QByteArray::number(report.nDuplicateRows) + " given twice, "
             + QByteArray::number(report.nBadRows) + " unreadable\n";
@@ -271,16 +523,11 @@ QByteArray ReportTextTable(const SSupplyReport &report)
         text += "  unreadable: " + bad.strFile.toUtf8() + ", line " + QByteArray::number(bad.nLine) + '\n';
     if (report.nBadRows > qint64(report.firstBadRows.size()))
         text += "  and " + QByteArray::number(report.nBadRows - qint64(report.firstBadRows.size())) + " more\n";
-    text += VerdictLine(report.rows);
-    text += '\n' + Cell("quantity", 10) + Cell("phase", 7) + Cell("band", 14) + Cell("within %", 10) + "verdict\n";
-    for (const SReportRow &row : report.rows) {
-        const QByteArray within = Within(row);
-        text += Cell(row.strQuantity.toUtf8(), 10) + Cell(row.strPhase.toUtf8(), 7) + Cell(BandText(row.band), 14)
-                + Cell(within.isEmpty() ? QByteArray("-") : within, 10) + VerdictText(row.eVerdict) + '\n';
-    }
-    text += '\n';
-    if (!report.bWeek)
-        text += "The period is not a week: EN 50160 judges a week; this is what the period held.\n";
+    text += "frequency judged on " + QByteArray(report.eSet == EDataSet::Second ? "10-second means" : "minute values")
+            + "; a week's row is incomplete below " + Shortest(report.dMinCoverage) + " % coverage\n";
+    for (const SReportWeek &week : report.weeks)
+        text += '\n' + WeekBlock(week);
+    text += '\n' + OverallLine(report) + EventsLine(report.events) + NotJudgedLines(report);
     text += "Indicative only: the values were polled and aggregated by Varik, not measured by a\n"
             "class A instrument under IEC 61000-4-30.\n";
     return text;

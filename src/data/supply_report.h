@@ -26,10 +26,12 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 #include <QtGlobal>
 
 #include <limits>
 #include <optional>
+#include <set>
 #include <vector>
 
 // Incomplete: the week's valid intervals cover less than the required share
@@ -168,8 +170,9 @@ EVerdict OverallVerdict(const SSupplyReport &report);
 // empty without intervals.
 QByteArray WithinText(const SReportRow &row);
 
-// The summary: "quantity,phase,low,high,share,intervals,invalid,beyond,
-// within,minimum,maximum,p05,p95,verdict\n" and one row per SReportRow.
+// The summary: "week,quantity,phase,low,high,share,intervals,invalid,
+// flagged,beyond,within,minimum,maximum,p05,p95,verdict\n" and one row per
+// SReportRow of each week, the weeks in order.
 QByteArray ReportSummaryCsv(const SSupplyReport &report);
 // The short text table printed when no output file is asked for.
 QByteArray ReportTextTable(const SSupplyReport &report);
@@ -181,7 +184,22 @@ std::vector<SReportRow> JudgedRows(const QStringList &columns, const CLimits &li
 // How the readings of a row's column make an interval's value.
 EIntervalMean IntervalMeanOf(const SReportRow &row);
 // Judges the intervals [nFirstInterval, nEndInterval) (by IntervalOf) of the
-// tally, whose columns are report.rows' in order: fills the counts, the
-// valid intervals' starts and values and the verdicts.
+// tally, whose columns are report.rows' in order, as one: fills the counts,
+// the valid intervals' starts and values and the verdicts of report.rows.
+// Flagged intervals are left out and counted.
 void JudgeIntervals(SSupplyReport &report, const CIntervalTally &tally, qint64 nFirstInterval,
-                    qint64 nEndInterval);
+                    qint64 nEndInterval, const std::set<qint64> &flagged = {});
+
+// The weeks of the period [report.nFromMsecs, report.nToMsecs), whose
+// start is 00:00 of firstDay in the zone: seven calendar days each, the
+// last cut at the period's end. Nothing judged yet.
+std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone);
+// Judges each week of report.weeks (its rows copies of report.rows as
+// JudgedRows makes them) on its own, under report.dMinCoverage, leaving
+// out the flagged intervals; then the whole period as one in report.rows.
+void JudgeWeeks(SSupplyReport &report, const CIntervalTally &tally, const std::set<qint64> &flagged);
+
+// What a report over logs of this set cannot judge.
+std::vector<EUnjudged> UnjudgedOf(EDataSet eSet);
+// The quantities EN 50160's table bounds that these limits do not.
+QStringList OffByChoice(const CLimits &limits);

@@ -7,6 +7,7 @@
 #include "data/csv_log.h"
 #include "data/data_set.h"
 #include "data/report_intervals.h"
+#include "data/supply_events.h"
 #include "files/file_text.h"
 
 #include <QDateTime>
@@ -14,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -89,19 +92,29 @@ SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint
     return {};
 }
 
-// The rows of the logs, one at a time, into the intervals of the period.
+// The rows of the logs, one at a time, into the intervals of the period,
+// and their phase voltages into the events.
 class CRowReader {
 public:
     CRowReader(EDataSet eSet, std::vector<SReportRow> &rows, qint64 nFirstInterval, qint64 nEndInterval)
-        : m_nFirstInterval(nFirstInterval), m_nEndInterval(nEndInterval), m_tally(Means(rows)),
-          m_values(rows.size())
+        : m_nFirstInterval(nFirstInterval), m_nEndInterval(nEndInterval), m_tally(Means(rows), SpansOf(eSet, rows)),
+          m_events(eSet), m_values(rows.size() + PHASES)
     {
         const QByteArray header = CsvHeader(eSet).chopped(1);
         const QList<QByteArray> names = header.split(',');
         m_nFields = int(names.size());
-        m_rowOfField.assign(names.size(), -1);
+        m_valueOfField.assign(names.size(), -1);
         for (std::size_t i = 0; i < rows.size(); ++i)
-            m_rowOfField[std::size_t(names.indexOf(rows[i].strColumn.toUtf8()))] = int(i);
+            m_valueOfField[std::size_t(names.indexOf(rows[i].strColumn.toUtf8()))] = int(i);
+        // The phase voltages go to the events whether dU is judged or not.
+        m_bPhases = true;
+        for (std::size_t i = 0; i < PHASES; ++i) {
+            const qsizetype nField = names.indexOf(QByteArray("dU") + "ABC"[i]);
+            m_bPhases = m_bPhases && nField > 0;
+            if (nField > 0 && m_valueOfField[std::size_t(nField)] < 0)
+                m_valueOfField[std::size_t(nField)] = int(rows.size() + i);
+            m_phaseAt[i] = nField > 0 ? std::size_t(m_valueOfField[std::size_t(nField)]) : 0;
+        }
     }
 
     enum class ETaken { Taken, Duplicate, Outside, Bad };
@@ -122,20 +135,21 @@ public:
             return ETaken::Bad;
         if (!m_tally.Add(time->nUtcSeconds, m_values.data()))
             return ETaken::Duplicate;
-        if (time->nUtcSeconds < m_nEarliest) {
-            m_nEarliest = time->nUtcSeconds;
-            m_nEarliestOffset = time->nOffsetSeconds;
-        }
+        if (m_bPhases)
+            m_events.Add(time->nUtcSeconds, m_values[m_phaseAt[0]], m_values[m_phaseAt[1]], m_values[m_phaseAt[2]]);
+        m_nEarliest = std::min(m_nEarliest, time->nUtcSeconds);
         return ETaken::Taken;
     }
 
     const CIntervalTally &Tally() const { return m_tally; }
+    const CEventTally &Events() const { return m_events; }
     bool HasRows() const { return !m_tally.Intervals().empty(); }
-    qint64 FirstInterval() const { return m_tally.Intervals().begin()->first; }
     qint64 LastInterval() const { return m_tally.Intervals().rbegin()->first; }
-    int EarliestOffset() const { return m_nEarliestOffset; }
+    qint64 EarliestSeconds() const { return m_nEarliest; }
 
 private:
+    static constexpr std::size_t PHASES = 3;
+
     static std::vector<EIntervalMean> Means(const std::vector<SReportRow> &rows)
     {
         std::vector<EIntervalMean> means;
@@ -144,8 +158,18 @@ private:
         return means;
     }
 
+    // The frequency is judged on 10-second means of a per-second log and on
+    // the minute values of a per-minute one.
+    static std::optional<SSpans> SpansOf(EDataSet eSet, const std::vector<SReportRow> &rows)
+    {
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].eGroup == EQuantityGroup::Frequency)
+                return SSpans{i, eSet == EDataSet::Second ? 10 : 60};
+        return std::nullopt;
+    }
+
     // The fields after the time: as many as the header names, the judged
-    // ones numbers.
+    // ones and the phase voltages numbers.
     bool ReadValues(const char *p, const char *pEnd)
     {
         int nField = 1;
@@ -155,9 +179,9 @@ private:
                 pFieldEnd = pEnd;
             if (nField >= m_nFields)
                 return false;
-            const int nRow = m_rowOfField[std::size_t(nField)];
-            if (nRow >= 0) {
-                double &dValue = m_values[std::size_t(nRow)];
+            const int nValue = m_valueOfField[std::size_t(nField)];
+            if (nValue >= 0) {
+                double &dValue = m_values[std::size_t(nValue)];
                 const auto result = std::from_chars(p, pFieldEnd, dValue);
                 if (result.ec != std::errc() || result.ptr != pFieldEnd || !std::isfinite(dValue))
                     return false;
@@ -173,11 +197,13 @@ private:
     qint64 m_nFirstInterval;
     qint64 m_nEndInterval;
     CIntervalTally m_tally;
-    std::vector<double> m_values;
+    CEventTally m_events;
+    std::vector<double> m_values; // the judged rows', then the phase voltages not judged
     int m_nFields = 0;
-    std::vector<int> m_rowOfField; // the judged row of each field, or -1
+    std::vector<int> m_valueOfField; // into m_values, or -1
+    bool m_bPhases = false;          // the log has dUA, dUB and dUC
+    std::array<std::size_t, PHASES> m_phaseAt{};
     qint64 m_nEarliest = std::numeric_limits<qint64>::max();
-    int m_nEarliestOffset = 0;
 };
 
 class CLogPass {
@@ -277,12 +303,29 @@ private:
     bool m_bSkipping = false; // within a line too long to be a row
 };
 
-// The 10-minute intervals that start within [nFromMsecs, nToMsecs).
-qint64 FirstIntervalFrom(qint64 nMsecs)
+qint64 StartOfDayMsecs(QDate day, const QTimeZone &zone)
 {
-    const qint64 nSeconds = nMsecs / 1000 - (nMsecs % 1000 < 0 ? 1 : 0);
-    const qint64 nInterval = IntervalOf(nSeconds);
-    return nInterval * INTERVAL_SECONDS * 1000 < nMsecs ? nInterval + 1 : nInterval;
+    return day.startOfDay(zone).toMSecsSinceEpoch();
+}
+
+// "Europe/Moscow"; a zone of a fixed offset as "UTC+03:00" (Qt names it
+// "UTC+03").
+QString ZoneName(const QTimeZone &zone)
+{
+    const QString strId = QString::fromUtf8(zone.id());
+    if (!strId.startsWith(QLatin1String("UTC")) || strId.size() <= 3)
+        return strId;
+    const int nOffset = zone.standardTimeOffset(QDateTime::currentDateTimeUtc());
+    const int nMinutes = std::abs(nOffset) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(QLatin1String(nOffset < 0 ? "-" : "+"))
+        .arg(nMinutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(nMinutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+int OffsetAt(qint64 nMsecs, const QTimeZone &zone)
+{
+    return zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(nMsecs, zone));
 }
 
 } // namespace
@@ -303,18 +346,22 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
     report.eSet = logs.empty() ? EDataSet::Minute : logs.front().eSet;
     const QStringList columns = QString::fromUtf8(CsvHeader(report.eSet).chopped(1)).split(u',');
     report.rows = JudgedRows(columns, request.limits);
+    report.limits = request.limits;
+    report.dMinCoverage = request.dMinCoverage;
+    report.unjudged = UnjudgedOf(report.eSet);
+    report.offByChoice = OffByChoice(request.limits);
+    const QTimeZone &zone = request.zone;
+    report.strTimeZone = ZoneName(zone);
 
     // Without dates the period is the logs' span, known once they are read.
     qint64 nFirstInterval = std::numeric_limits<qint64>::min();
     qint64 nEndInterval = std::numeric_limits<qint64>::max();
     if (request.from) {
-        const QDateTime start = request.from->startOfDay();
-        report.nFromMsecs = start.toMSecsSinceEpoch();
-        report.nOffsetSeconds = start.offsetFromUtc();
+        report.nFromMsecs = StartOfDayMsecs(*request.from, zone);
         nFirstInterval = FirstIntervalFrom(report.nFromMsecs);
     }
     if (request.to) {
-        report.nToMsecs = request.to->addDays(1).startOfDay().toMSecsSinceEpoch();
+        report.nToMsecs = StartOfDayMsecs(request.to->addDays(1), zone);
         nEndInterval = FirstIntervalFrom(report.nToMsecs);
     }
 
@@ -327,19 +374,27 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
     }
 
     // No row in a period open on one side leaves it empty at the other.
-    if (!request.to) {
-        nEndInterval = reader.HasRows() ? reader.LastInterval() + 1 : request.from ? nFirstInterval : 0;
-        report.nToMsecs = nEndInterval * INTERVAL_SECONDS * 1000;
-    }
+    if (!request.to)
+        report.nToMsecs = reader.HasRows() ? (reader.LastInterval() + 1) * INTERVAL_SECONDS * 1000
+                          : request.from   ? report.nFromMsecs
+                                           : 0;
+    QDate firstDay = request.from.value_or(QDate());
     if (!request.from) {
-        nFirstInterval = reader.HasRows() ? reader.FirstInterval() : nEndInterval;
-        report.nFromMsecs = nFirstInterval * INTERVAL_SECONDS * 1000;
-        report.nOffsetSeconds = reader.EarliestOffset();
+        // Weeks are of the calendar: the first starts at 00:00 of the first row's day.
+        firstDay = reader.HasRows()
+                       ? QDateTime::fromMSecsSinceEpoch(reader.EarliestSeconds() * 1000, zone).date()
+                       : QDateTime::fromMSecsSinceEpoch(report.nToMsecs, zone).date();
+        report.nFromMsecs = reader.HasRows() ? StartOfDayMsecs(firstDay, zone) : report.nToMsecs;
     }
+    report.nOffsetSeconds = OffsetAt(report.nFromMsecs, zone);
+    report.nEndOffsetSeconds = OffsetAt(report.nToMsecs, zone);
     // A week of the calendar is a week, even when the clocks change within it.
     report.bWeek = request.from && request.to ? request.from->daysTo(*request.to) == 6
                                               : report.nToMsecs - report.nFromMsecs == qint64(7) * 86400 * 1000;
-    JudgeIntervals(report, reader.Tally(), nFirstInterval, nEndInterval);
+    if (report.nFromMsecs < report.nToMsecs)
+        report.weeks = WeeksOf(firstDay, report.nToMsecs, zone);
+    report.events = reader.Events().Events();
+    JudgeWeeks(report, reader.Tally(), reader.Events().FlaggedIntervals());
     return outcome;
 }
 

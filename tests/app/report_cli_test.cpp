@@ -33,6 +33,8 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
         m_env.insert("HOME", m_dir.path());
+        // The report's days and weeks are local: the log's days start at 00:00 here.
+        m_env.insert("TZ", "Etc/GMT-3");
         // Two intervals of a meter's minute log, dUB at +11 % in the second,
         // and a broken row.
         CTestLog log(EDataSet::Minute);
@@ -73,11 +75,12 @@ TEST_F(ReportCliTest, PrintsATableWithTheVerdictsWithoutAPort)
     EXPECT_TRUE(strOut.contains(QRegularExpression("^Ku5 +A +\\.\\. 6 +100\\.00 +pass$",
                                                    QRegularExpression::MultilineOption)));
     EXPECT_TRUE(strOut.contains("2 valid, 0 invalid"));
-    EXPECT_TRUE(strOut.contains(QRegularExpression("^verdict: \\d+ pass, 1 fail, \\d+ no data; failed: dU B$",
+    EXPECT_TRUE(strOut.contains(QRegularExpression("^verdict: \\d+ pass, 1 fail, 0 incomplete, \\d+ no data; failed: dU B$",
                                                    QRegularExpression::MultilineOption)))
         << run.out.constData();
     EXPECT_TRUE(strOut.contains(QDir::toNativeSeparators(m_strLog) + ", line 22"));
     EXPECT_TRUE(strOut.contains("not a week"));
+    EXPECT_TRUE(strOut.contains(QRegularExpression("^overall verdict: fail", QRegularExpression::MultilineOption)));
     EXPECT_TRUE(strOut.contains("class A instrument"));
     // The window's limits file, made with the defaults as the window makes it.
     EXPECT_TRUE(WindowLimits().contains("Ku5"));
@@ -93,8 +96,9 @@ TEST_F(ReportCliTest, WritesTheSummaryAndNamesBadRowsOnStandardError)
         << run.err.constData();
     const QList<QByteArray> lines = FileBytes(strSummary).split('\n');
     ASSERT_GT(lines.size(), 3);
-    EXPECT_EQ(lines[0], "quantity,phase,low,high,share,intervals,invalid,beyond,within,minimum,maximum,p05,p95,verdict");
-    EXPECT_EQ(lines[2], "dU,B,-10,10,95,2,0,1,50.00,0.000,11.000,0.000,11.000,fail");
+    EXPECT_EQ(lines[0], "week,quantity,phase,low,high,share,intervals,invalid,flagged,beyond,within,minimum,maximum,"
+                        "p05,p95,verdict");
+    EXPECT_EQ(lines[2], "2026-10-19,dU,B,-10,10,95,2,0,0,1,50.00,0.000,11.000,0.000,11.000,fail");
 }
 
 TEST_F(ReportCliTest, JudgesByTheWindowsLimitsOrTheOnesGiven)
@@ -109,15 +113,15 @@ TEST_F(ReportCliTest, JudgesByTheWindowsLimitsOrTheOnesGiven)
     EXPECT_EQ(run.nExit, 0);
     EXPECT_TRUE(run.err.contains("limits.txt")) << "the line it could not read: " << run.err.constData();
     QByteArray summary = FileBytes(strSummary);
-    EXPECT_TRUE(summary.contains("\ndU,B,-12,12,95,2,0,0,100.00,")) << summary.constData();
-    EXPECT_FALSE(summary.contains("\nKu5,"));
-    EXPECT_TRUE(summary.contains("\nKu7,A,,5,"));
+    EXPECT_TRUE(summary.contains("\n2026-10-19,dU,B,-12,12,95,2,0,0,0,100.00,")) << summary.constData();
+    EXPECT_FALSE(summary.contains(",Ku5,"));
+    EXPECT_TRUE(summary.contains("\n2026-10-19,Ku7,A,,5,"));
 
     run = Run({"report", "--limits", strOther, "--summary", strSummary, m_strLog});
     EXPECT_EQ(run.nExit, 0);
     summary = FileBytes(strSummary);
-    EXPECT_TRUE(summary.contains("\ndU,B,-5,5,95,2,0,1,50.00,")) << summary.constData();
-    EXPECT_TRUE(summary.contains("\nKu5,A,,6,")) << "the other file leaves Ku5 its default";
+    EXPECT_TRUE(summary.contains("\n2026-10-19,dU,B,-5,5,95,2,0,0,1,50.00,")) << summary.constData();
+    EXPECT_TRUE(summary.contains("\n2026-10-19,Ku5,A,,6,")) << "the other file leaves Ku5 its default";
 }
 
 TEST_F(ReportCliTest, FailuresExitWithTheirCodeAndNameTheFile)

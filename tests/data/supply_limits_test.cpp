@@ -36,6 +36,8 @@ CLimits Distinct()
     limits.SetUnbalance(UpTo(101));
     limits.SetFrequencyDeviation(SLimitBand{-102, 102});
     limits.SetVoltageDeviation(SLimitBand{-103, 103});
+    limits.SetFrequencyHardBand(SLimitBand{-104, 104});
+    limits.SetVoltageHardBand(SLimitBand{-105, 105});
     return limits;
 }
 
@@ -61,6 +63,10 @@ TEST(SupplyLimits, DefaultsAreTheLowVoltageValuesOfEn50160)
     EXPECT_EQ(limits.Unbalance(), UpTo(2));
     EXPECT_EQ(limits.FrequencyDeviation(), (SLimitBand{-0.5, 0.5}));
     EXPECT_EQ(limits.VoltageDeviation(), (SLimitBand{-10, 10}));
+    EXPECT_EQ(limits.VoltageHardBand(), (SLimitBand{-15, 10}));
+    EXPECT_EQ(limits.FrequencyHardBand(), (SLimitBand{-3, 2}));
+    EXPECT_EQ(CLimits::None().VoltageHardBand(), std::nullopt);
+    EXPECT_EQ(CLimits::None().FrequencyHardBand(), std::nullopt);
     EXPECT_EQ(limits.ForRowName(QStringLiteral("K0")), std::nullopt);
     EXPECT_EQ(limits.ForRowName(QStringLiteral("K2")), UpTo(2));
     EXPECT_EQ(CLimits::None().ForRowName(QStringLiteral("K2")), std::nullopt);
@@ -128,6 +134,8 @@ TEST(SupplyLimitsFile, WrittenFileReadsBackAsTheSameTable)
     odd.SetTotalDistortion(UpTo(1e300));
     odd.SetFrequencyDeviation(SLimitBand{-0.2, INF});
     odd.SetVoltageDeviation(SLimitBand{-INF, 0.30000000000000004});
+    odd.SetVoltageHardBand(SLimitBand{-20, INF});
+    odd.SetFrequencyHardBand(SLimitBand{-7.5, 7.5});
     for (const CLimits &limits : {CLimits::Defaults(), CLimits::None(), Distinct(), odd}) {
         const SLimitsRead read = ParseLimits(LimitsFileBytes(limits), QStringLiteral("limits.txt"));
         EXPECT_EQ(read.limits, limits);
@@ -146,8 +154,12 @@ TEST(SupplyLimitsFile, DefaultFileExplainsItselfInUtf8)
     EXPECT_TRUE(strText.contains(QStringLiteral("низкого напряжения")));
     for (const char *pLine : {"\nKu2 = 2\n", "\nKu5 = 6\n", "\nKu11 = 3.5\n", "\nKu24 = 0.5\n",
                               "\nKu27 = none\n", "\nKu40 = none\n", "\nKu = 8\n", "\nK2 = 2\n",
-                              "\ndF = -0.5 .. 0.5\n", "\ndU = -10 .. 10\n"})
+                              "\ndF = -0.5 .. 0.5\n", "\ndU = -10 .. 10\n", "\ndF100 = -3 .. 2\n",
+                              "\ndU100 = -15 .. 10\n"})
         EXPECT_TRUE(bytes.contains(pLine)) << pLine;
+    // Each key is explained, and so are the bands of an island system.
+    for (const char *pSaid : {"#   dF100 ", "#   dU100 ", "dF = -1 .. 1", "dF100 = -7.5 .. 7.5"})
+        EXPECT_TRUE(bytes.contains(pSaid)) << pSaid;
     EXPECT_FALSE(bytes.contains("\nK0"));
 }
 
@@ -173,6 +185,31 @@ TEST(SupplyLimitsFile, MissingNamesKeepTheirDefaults)
     EXPECT_EQ(read.limits, expected);
 
     EXPECT_EQ(ParseLimits(QByteArray(), QStringLiteral("limits.txt")).limits, CLimits::Defaults());
+}
+
+TEST(SupplyLimitsFile, HardBandsAreReadFromTheirKeys)
+{
+    const struct {
+        const char *pName;
+        const char *pText;
+        std::optional<SLimitBand> voltage;
+        std::optional<SLimitBand> frequency;
+    } cases[] = {
+        {"absent: the defaults", "dU = -10 .. 10\n", SLimitBand{-15, 10}, SLimitBand{-3, 2}},
+        {"an island system", "dF = -1 .. 1\ndF100 = -7.5 .. 7.5\n", SLimitBand{-15, 10}, SLimitBand{-7.5, 7.5}},
+        {"both set", "dU100 = -20 .. 15\ndF100 = -1 .. 1\n", SLimitBand{-20, 15}, SLimitBand{-1, 1}},
+        {"none", "dU100 = none\ndF100 = none\n", std::nullopt, std::nullopt},
+        {"one side", "dU100 = -15 ..\ndF100 = 2\n", SLimitBand{-15, INF}, UpTo(2)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const SLimitsRead read = ParseLimits(c.pText, QStringLiteral("limits.txt"));
+        EXPECT_EQ(read.problems, QStringList());
+        EXPECT_EQ(read.limits.VoltageHardBand(), c.voltage);
+        EXPECT_EQ(read.limits.FrequencyHardBand(), c.frequency);
+        // Written back, the file says the same.
+        EXPECT_EQ(ParseLimits(LimitsFileBytes(read.limits), QStringLiteral("limits.txt")).limits, read.limits);
+    }
 }
 
 TEST(SupplyLimitsFile, EachUnreadableLineIsNamedAndItsQuantityKeepsTheDefault)
@@ -201,6 +238,9 @@ TEST(SupplyLimitsFile, EachUnreadableLineIsNamedAndItsQuantityKeepsTheDefault)
         {16, "Ku21 = 1 .. 2 .. 3", "Ku21"},
         {17, "\xFF\xFE = 1", "UTF-8"},
         {18, "ku23 = 1", "«ku23»"},
+        {19, "dU100 = -15 .. x", "dU100"},
+        {20, "dF100 = 2 .. -3", "dF100"},
+        {21, "du100 = 1", "dU100"}, // the known names are listed
     };
     QByteArray bytes;
     for (const auto &line : lines)

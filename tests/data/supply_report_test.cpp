@@ -4,9 +4,12 @@
 #include "data/report_intervals.h"
 #include "data/supply_report.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <vector>
 
 namespace {
@@ -108,17 +111,25 @@ TEST(IntervalTest, OneReadingPerSecondAndEightMinutesOfTenMakeAnIntervalValid)
     EXPECT_EQ(tally.Intervals().at(T0 / 600).nReadings, 9);
 }
 
+const QTimeZone EAST3_ZONE(3 * 3600);
+const QDate MONDAY(2026, 10, 19); // T0's local date
+
 // A report judging one column over intervals of one reading a minute, each
-// interval's value given.
+// interval's value given, and three intervals without readings after them:
+// a week of those intervals, judged without a coverage rule.
 SSupplyReport JudgedOver(const SReportRow &row, const std::vector<double> &intervalValues)
 {
     SSupplyReport report;
     report.rows = {row};
+    report.dMinCoverage = 0;
     CIntervalTally tally({IntervalMeanOf(row)});
     for (std::size_t i = 0; i < intervalValues.size(); ++i)
         for (int nMinute = 0; nMinute < 10; ++nMinute)
             tally.Add(T0 + qint64(i) * 600 + nMinute * 60, &intervalValues[i]);
-    JudgeIntervals(report, tally, T0 / 600, T0 / 600 + qint64(intervalValues.size()) + 3);
+    report.nFromMsecs = T0 * 1000;
+    report.nToMsecs = (T0 + (qint64(intervalValues.size()) + 3) * 600) * 1000;
+    report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
+    JudgeWeeks(report, tally, {});
     return report;
 }
 
@@ -161,6 +172,8 @@ TEST(JudgeTest, VerdictWeighsTheShareWithinTheBandAndTheHardBand)
         EXPECT_EQ(row.nInvalid, 3);
         EXPECT_EQ(row.nBeyond, c.nBeyond);
         EXPECT_EQ(row.eVerdict, c.eVerdict);
+        ASSERT_EQ(report.weeks.size(), 1u);
+        EXPECT_EQ(report.weeks[0].rows.front().eVerdict, c.eVerdict) << "the week alone";
     }
 }
 
@@ -207,17 +220,311 @@ TEST(SummaryTest, WritesThreeDecimalsTwoForWithinAndEmptyFieldsWhereThereIsNothi
     SReportRow dU = RowFor("dUAB");
     SReportRow k2 = RowFor("K2");
     SSupplyReport report = JudgedOver(dU, {-0.0004, 0.5, 10.0, -1.25});
-    report.rows.push_back(k2); // never judged: no data
+    report.weeks[0].rows.push_back(k2); // never judged: no data
     EXPECT_EQ(ReportSummaryCsv(report),
-              "quantity,phase,low,high,share,intervals,invalid,beyond,within,minimum,maximum,p05,p95,verdict\n"
-              "dU,AB,-10,10,95,4,3,0,100.00,-1.250,10.000,-1.250,10.000,pass\n"
-              "K2,,,2,95,0,0,0,,,,,,no data\n");
-    report.rows.resize(1);
+              "week,quantity,phase,low,high,share,intervals,invalid,flagged,beyond,within,minimum,maximum,p05,p95,"
+              "verdict\n"
+              "2026-10-19,dU,AB,-10,10,95,4,3,0,0,100.00,-1.250,10.000,-1.250,10.000,pass\n"
+              "2026-10-19,K2,,,2,95,0,0,0,0,,,,,,no data\n");
     report = JudgedOver(dU, {-0.0004, 0.0001, 0.0002});
-    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1), "dU,AB,-10,10,95,3,3,0,100.00,0.000,0.000,0.000,0.000,pass")
+    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1),
+              "2026-10-19,dU,AB,-10,10,95,3,3,0,0,100.00,0.000,0.000,0.000,0.000,pass")
         << "a value that rounds to zero is no negative zero";
     report = JudgedOver(RowFor("dF"), {0.6, 0, 0});
-    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1), "dF,,-0.5,0.5,99.5,3,3,1,66.67,0.000,0.600,0.000,0.600,fail");
+    EXPECT_EQ(ReportSummaryCsv(report).split('\n').at(1),
+              "2026-10-19,dF,,-0.5,0.5,99.5,3,3,0,1,66.66,0.000,0.600,0.000,0.600,fail");
+}
+
+} // namespace
+
+namespace {
+
+TEST(ShareTextTest, SharesAreRoundedDownToTwoDecimalsExactly)
+{
+    const struct {
+        const char *pName;
+        int nIntervals, nBeyond;
+        const char *pText;
+    } cases[] = {
+        {"99.497 % does not read as the 99.5 it misses", 995, 5, "99.49"},
+        {"99.5 % exactly", 1000, 5, "99.50"},
+        {"95.03 % exactly stays", 10000, 497, "95.03"},
+        {"95.029 %", 1006, 50, "95.02"},
+        {"two thirds", 3, 1, "66.66"},
+        {"a millionth short of all", 1000000, 1, "99.99"},
+        {"all within", 7, 0, "100.00"},
+        {"none within", 7, 7, "0.00"},
+        {"no values", 0, 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SReportRow row;
+        row.nIntervals = c.nIntervals;
+        row.nBeyond = c.nBeyond;
+        EXPECT_EQ(WithinText(row), c.pText);
+    }
+}
+
+TEST(VerdictTest, AWeekAndTheReportFailOnAnyFailAndPassOnlyWhenAllPass)
+{
+    using V = EVerdict;
+    const struct {
+        const char *pName;
+        std::vector<V> verdicts;
+        V eCombined;
+    } cases[] = {
+        {"all pass", {V::Pass, V::Pass}, V::Pass},
+        {"one fails", {V::Pass, V::Fail, V::Incomplete}, V::Fail},
+        {"one incomplete", {V::Pass, V::Incomplete}, V::Incomplete},
+        {"no data is no pass", {V::Pass, V::NoData}, V::Incomplete},
+        {"nothing judged", {}, V::NoData},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        std::vector<SReportRow> rows(c.verdicts.size());
+        SSupplyReport report;
+        for (std::size_t i = 0; i < c.verdicts.size(); ++i) {
+            rows[i].eVerdict = c.verdicts[i];
+            report.weeks.emplace_back().eVerdict = c.verdicts[i];
+        }
+        EXPECT_EQ(WeekVerdict(rows), c.eCombined);
+        EXPECT_EQ(OverallVerdict(report), c.eCombined);
+    }
+}
+
+// A report over 100 intervals of dUA from T0, a short week: the first
+// nValid of them valid, the first nBeyond of those at dBeyond, the last
+// nFlagged of those flagged.
+SSupplyReport CoverageReport(int nValid, int nFlagged, int nBeyond, double dBeyond, double dMinCoverage)
+{
+    SSupplyReport report;
+    report.rows = {RowFor("dUA")};
+    report.dMinCoverage = dMinCoverage;
+    CIntervalTally tally({EIntervalMean::Voltage});
+    std::set<qint64> flagged;
+    for (int i = 0; i < nValid; ++i) {
+        const double dValue = i < nBeyond ? dBeyond : 0.0;
+        for (int nMinute = 0; nMinute < 10; ++nMinute)
+            tally.Add(T0 + i * 600 + nMinute * 60, &dValue);
+        if (i >= nValid - nFlagged)
+            flagged.insert(T0 / 600 + i);
+    }
+    report.nFromMsecs = T0 * 1000;
+    report.nToMsecs = (T0 + 100 * 600) * 1000;
+    report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
+    JudgeWeeks(report, tally, flagged);
+    return report;
+}
+
+TEST(CoverageTest, AWeekWithTooFewValidIntervalsIsIncompleteUnlessItFailsWhateverIsMissing)
+{
+    using V = EVerdict;
+    const struct {
+        const char *pName;
+        int nValid, nFlagged, nBeyond;
+        double dBeyond, dMinCoverage;
+        V eVerdict;
+    } cases[] = {
+        {"90 of 100 valid", 90, 0, 0, 0, 90, V::Pass},
+        {"89 of 100 valid", 89, 0, 0, 0, 90, V::Incomplete},
+        {"flagged intervals were measured: they cover", 90, 3, 0, 0, 90, V::Pass},
+        {"5 of 100 beyond: the missing could still pass it", 89, 0, 5, -12, 90, V::Incomplete},
+        {"6 of 100 beyond: fails whatever is missing", 89, 0, 6, -12, 90, V::Fail},
+        // 5 beyond of the 97 intervals not flagged: 92 within is less than 95 %.
+        {"the flagged ones are no intervals the share could hold", 89, 3, 5, -12, 90, V::Fail},
+        {"beyond the hard band once", 50, 0, 1, -16, 90, V::Fail},
+        {"nothing valid", 0, 0, 0, 0, 90, V::Incomplete},
+        {"every interval asked, one missing", 99, 0, 0, 0, 100, V::Incomplete},
+        {"no coverage asked and nothing valid", 0, 0, 0, 0, 0, V::NoData},
+        {"no coverage asked", 10, 0, 0, 0, 0, V::Pass},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        const SSupplyReport report = CoverageReport(c.nValid, c.nFlagged, c.nBeyond, c.dBeyond, c.dMinCoverage);
+        ASSERT_EQ(report.weeks.size(), 1u);
+        const SReportWeek &week = report.weeks[0];
+        EXPECT_TRUE(week.bShort);
+        EXPECT_EQ(week.nIntervals, 100);
+        EXPECT_EQ(week.nValidIntervals, c.nValid - c.nFlagged);
+        EXPECT_EQ(week.nFlaggedIntervals, c.nFlagged);
+        EXPECT_EQ(week.nInvalidIntervals, 100 - c.nValid);
+        const SReportRow &row = week.rows.at(0);
+        EXPECT_EQ(row.nExpected, 100 - c.nFlagged);
+        EXPECT_EQ(row.nFlagged, c.nFlagged);
+        EXPECT_EQ(row.nIntervals, c.nValid - c.nFlagged);
+        EXPECT_EQ(row.eVerdict, c.eVerdict);
+        EXPECT_EQ(week.eVerdict, c.eVerdict == V::NoData ? V::Incomplete : c.eVerdict);
+    }
+}
+
+TEST(WeeksTest, WeeksAreSevenCalendarDaysAcrossBothClockChanges)
+{
+    const QTimeZone berlin("Europe/Berlin"); // summer time from 2026-03-29 to 2026-10-25
+    ASSERT_TRUE(berlin.isValid());
+    struct SWeek {
+        int nHours;
+        bool bShort;
+        int nOffset, nEndOffset;
+    };
+    const struct {
+        const char *pName;
+        QDate firstDay, lastDay;
+        std::vector<SWeek> weeks;
+    } cases[] = {
+        {"spring", QDate(2026, 3, 23), QDate(2026, 4, 5), {{167, false, 3600, 7200}, {168, false, 7200, 7200}}},
+        {"autumn and a short last week",
+         QDate(2026, 10, 19),
+         QDate(2026, 11, 3),
+         {{169, false, 7200, 3600}, {168, false, 3600, 3600}, {48, true, 3600, 3600}}},
+        {"a single day", QDate(2026, 10, 25), QDate(2026, 10, 25), {{25, true, 7200, 3600}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SSupplyReport report;
+        report.rows = {RowFor("K2")};
+        report.nFromMsecs = c.firstDay.startOfDay(berlin).toMSecsSinceEpoch();
+        report.nToMsecs = c.lastDay.addDays(1).startOfDay(berlin).toMSecsSinceEpoch();
+        report.weeks = WeeksOf(c.firstDay, report.nToMsecs, berlin);
+        JudgeWeeks(report, CIntervalTally({EIntervalMean::Rms}), {});
+        ASSERT_EQ(report.weeks.size(), c.weeks.size());
+        qint64 nFrom = report.nFromMsecs;
+        for (std::size_t i = 0; i < c.weeks.size(); ++i) {
+            SCOPED_TRACE(i);
+            const SReportWeek &week = report.weeks[i];
+            EXPECT_EQ(week.firstDay, c.firstDay.addDays(qint64(i) * 7));
+            EXPECT_EQ(week.nFromMsecs, nFrom);
+            EXPECT_EQ(week.nToMsecs - week.nFromMsecs, c.weeks[i].nHours * 3600 * 1000LL);
+            EXPECT_EQ(week.bShort, c.weeks[i].bShort);
+            EXPECT_EQ(week.nOffsetSeconds, c.weeks[i].nOffset);
+            EXPECT_EQ(week.nEndOffsetSeconds, c.weeks[i].nEndOffset);
+            EXPECT_EQ(week.nIntervals, c.weeks[i].nHours * 6);
+            EXPECT_EQ(week.nInvalidIntervals, week.nIntervals);
+            EXPECT_EQ(week.rows.at(0).eVerdict, EVerdict::Incomplete);
+            nFrom = week.nToMsecs;
+        }
+        EXPECT_EQ(nFrom, report.nToMsecs);
+    }
+}
+
+// Three weeks of dUA, 12 % of the middle week's intervals at -12 %.
+SSupplyReport ThreeWeeks()
+{
+    constexpr int INTERVALS_OF_WEEK = 7 * 144;
+    SSupplyReport report;
+    report.rows = {RowFor("dUA"), RowFor("K2")};
+    report.unjudged = UnjudgedOf(EDataSet::Minute);
+    CLimits limits = CLimits::Defaults();
+    limits.SetHarmonic(5, std::nullopt);
+    report.offByChoice = OffByChoice(limits);
+    CIntervalTally tally({EIntervalMean::Voltage, EIntervalMean::Rms});
+    for (int i = 0; i < 3 * INTERVALS_OF_WEEK; ++i) {
+        const bool bLow = i >= INTERVALS_OF_WEEK && i < INTERVALS_OF_WEEK + 121; // 12.0 % of 1008
+        const double values[] = {bLow ? -12.0 : 0.0, 1.0};
+        for (int nMinute = 0; nMinute < 10; ++nMinute)
+            tally.Add(T0 + qint64(i) * 600 + nMinute * 60, values);
+    }
+    report.nFromMsecs = T0 * 1000;
+    report.nToMsecs = (T0 + 3 * 7 * 86400) * 1000;
+    report.nOffsetSeconds = report.nEndOffsetSeconds = 3 * 3600;
+    report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
+    JudgeWeeks(report, tally, {});
+    return report;
+}
+
+TEST(WeeksTest, AFailingWeekFailsTheReportThoughThePeriodAsAWholePasses)
+{
+    const SSupplyReport report = ThreeWeeks();
+    ASSERT_EQ(report.weeks.size(), 3u);
+    const EVerdict expected[] = {EVerdict::Pass, EVerdict::Fail, EVerdict::Pass};
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(report.weeks[i].eVerdict, expected[i]);
+        EXPECT_EQ(report.weeks[i].rows.at(0).eVerdict, expected[i]);
+        EXPECT_FALSE(report.weeks[i].bShort);
+        EXPECT_EQ(report.weeks[i].intervalStarts.size(), 1008u);
+        EXPECT_EQ(report.weeks[i].rows.at(0).values.size(), 1008u);
+    }
+    EXPECT_EQ(report.weeks[1].rows.at(0).nBeyond, 121);
+    EXPECT_EQ(OverallVerdict(report), EVerdict::Fail);
+    EXPECT_EQ(report.rows.at(0).eVerdict, EVerdict::Pass) << "121 of 3024 beyond: 96 % within over the period";
+
+    const QList<QByteArray> lines = ReportSummaryCsv(report).split('\n');
+    ASSERT_EQ(lines.size(), 1 + 3 * 2 + 1);
+    EXPECT_EQ(lines[1], "2026-10-19,dU,A,-10,10,95,1008,0,0,0,100.00,0.000,0.000,0.000,0.000,pass");
+    EXPECT_EQ(lines[2], "2026-10-19,K2,,,2,95,1008,0,0,0,100.00,1.000,1.000,1.000,1.000,pass");
+    // 887 of 1008 within: 87.996 %.
+    EXPECT_EQ(lines[3], "2026-10-26,dU,A,-10,10,95,1008,0,0,121,87.99,-12.000,0.000,-12.000,0.000,fail");
+    EXPECT_TRUE(lines[5].startsWith("2026-11-02,dU,A,"));
+    EXPECT_TRUE(lines[6].startsWith("2026-11-02,K2,"));
+}
+
+TEST(TextTableTest, ShowsEachWeekTheOverallVerdictTheEventsAndWhatWasNotJudged)
+{
+    SSupplyReport report = ThreeWeeks();
+    report.strTimeZone = QStringLiteral("UTC+03:00");
+    report.events.push_back({ESupplyEventKind::Interruption, T0 * 1000, (T0 + 180) * 1000, "ABC", -100});
+    const QString strText = QString::fromUtf8(ReportTextTable(report));
+    const char *const expected[] = {
+        "^Supply quality after EN 50160, 2026-10-19 00:00:00\\+03:00 to 2026-11-09 00:00:00\\+03:00 \\(21 d 0 h 0 "
+        "min\\), time zone UTC\\+03:00$",
+        "^week 2026-10-19 to 2026-10-25\\n10-minute intervals: 1008 valid, 0 invalid, 0 flagged of 1008; "
+        "coverage 100.00 %\\nverdict: 2 pass, 0 fail, 0 incomplete, 0 no data$",
+        "^week 2026-10-26 to 2026-11-01\\n.*\\nverdict: 1 pass, 1 fail, 0 incomplete, 0 no data; failed: dU A$",
+        "^dU +A +-10 \\.\\. 10 +87\\.99 +fail$",
+        "^week 2026-11-02 to 2026-11-08$",
+        "^overall verdict: fail \\(weeks not passed: 2026-10-26 fail\\)$",
+        "^events: 1 interruptions, 0 dips, 0 swells$",
+        "^not judged: flicker \\(Plt\\), rapid voltage changes, signalling voltages, dips and swells \\(a "
+        "per-minute log cannot show them\\)$",
+        "^not judged by choice \\(no band in the limits\\): Ku5$",
+        "class A instrument",
+    };
+    for (const char *pExpected : expected)
+        EXPECT_TRUE(strText.contains(QRegularExpression(pExpected, QRegularExpression::MultilineOption)))
+            << pExpected << "\n" << strText.left(2000).toStdString();
+}
+
+TEST(NotJudgedTest, WhatTheLogsCannotShowAndWhatTheLimitsSwitchOff)
+{
+    EXPECT_EQ(UnjudgedOf(EDataSet::Second), std::vector<EUnjudged>({EUnjudged::Flicker,
+                                                                     EUnjudged::RapidVoltageChanges,
+                                                                     EUnjudged::SignallingVoltages}));
+    EXPECT_EQ(UnjudgedOf(EDataSet::Minute).back(), EUnjudged::DipsAndSwells);
+    CLimits limits = CLimits::Defaults();
+    EXPECT_EQ(OffByChoice(limits), QStringList()) << "orders EN 50160 does not bound are no choice";
+    limits.SetHarmonic(5, std::nullopt);
+    limits.SetHarmonic(30, std::nullopt);
+    limits.SetUnbalance(std::nullopt);
+    limits.SetVoltageDeviation(std::nullopt);
+    EXPECT_EQ(OffByChoice(limits), QStringList({"dU", "K2", "Ku5"}));
+    EXPECT_EQ(OffByChoice(CLimits::None()).size(), 4 + 24);
+}
+
+TEST(FrequencyTest, ThePerSecondFrequencyIsJudgedOnTenSecondMeans)
+{
+    SReportRow dF = RowFor("dF");
+    SSupplyReport report;
+    report.rows = {dF};
+    CIntervalTally tally({EIntervalMean::Mean}, SSpans{0, 10});
+    for (int nSecond = 0; nSecond < 1200; ++nSecond) {
+        const double dValue = nSecond >= 600 && nSecond < 660 ? -3.5 : (nSecond % 2 ? 0.1 : -0.1);
+        tally.Add(T0 + nSecond, &dValue);
+    }
+    report.nFromMsecs = T0 * 1000;
+    report.nToMsecs = (T0 + 1200) * 1000;
+    report.weeks = WeeksOf(MONDAY, report.nToMsecs, EAST3_ZONE);
+    JudgeWeeks(report, tally, {});
+    const SReportRow &row = report.weeks.at(0).rows.at(0);
+    EXPECT_EQ(row.nIntervals, 120);
+    EXPECT_EQ(row.nExpected, 120);
+    EXPECT_EQ(row.nBeyondHard, 6);
+    EXPECT_EQ(row.dMinimum, -3.5);
+    EXPECT_EQ(row.dMaximum, 0.0) << "a 10-second mean of alternating readings";
+    EXPECT_EQ(row.eVerdict, EVerdict::Fail);
+    ASSERT_EQ(row.valueStarts.size(), 120u);
+    EXPECT_EQ(row.valueStarts[0], T0 * 1000);
+    EXPECT_EQ(row.valueStarts[61], (T0 + 610) * 1000);
+    EXPECT_EQ(row.values[60], -3.5);
 }
 
 } // namespace

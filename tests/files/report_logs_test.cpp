@@ -8,6 +8,9 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +115,7 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
 {
     SReportRequest request;
     request.logs = {m_strLate, m_strEarly}; // any order
+    request.zone = QTimeZone(EAST3);
     const SReportOutcome outcome = MakeReport(request);
     ASSERT_EQ(outcome.eFailure, EReportFailure::None) << outcome.strError.toStdString();
     const SSupplyReport &report = outcome.report;
@@ -142,18 +146,19 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
         const char *pColumn;
         const char *pLine;
     } expected[] = {
-        // 956 of 1006 within: 95.03 %; the 51st lowest is a 0.
-        {"dUA", "dU,A,-10,10,95,1006,2,50,95.03,-12.000,0.000,0.000,0.000,pass"},
-        // 946 of 1006: 94.04 %; the 956th lowest is an 11.
-        {"dUB", "dU,B,-10,10,95,1006,2,60,94.04,0.000,11.000,0.000,11.000,fail"},
+        // 956 of 1006 within: 95.02 % (rounded down); the 51st lowest is a 0.
+        {"dUA", "2026-10-19,dU,A,-10,10,95,1006,2,0,50,95.02,-12.000,0.000,0.000,0.000,pass"},
+        // 946 of 1006: 94.03 %; the 956th lowest is an 11.
+        {"dUB", "2026-10-19,dU,B,-10,10,95,1006,2,0,60,94.03,0.000,11.000,0.000,11.000,fail"},
         // 99.90 % within, but beyond +10 % once.
-        {"dUC", "dU,C,-10,10,95,1006,2,1,99.90,0.000,12.000,0.000,0.000,fail"},
-        {"dUAB", "dU,AB,-10,10,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
-        {"Ku5A", "Ku5,A,,6,95,1006,2,40,96.02,0.000,7.000,0.000,0.000,pass"},
-        {"Ku5B", "Ku5,B,,6,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
-        // 1001 of 1006: 99.503 % against 99.5.
-        {"dF", "dF,,-0.5,0.5,99.5,1006,2,5,99.50,0.000,0.600,0.000,0.000,pass"},
-        {"K2", "K2,,,2,95,1006,2,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        {"dUC", "2026-10-19,dU,C,-10,10,95,1006,2,0,1,99.90,0.000,12.000,0.000,0.000,fail"},
+        {"dUAB", "2026-10-19,dU,AB,-10,10,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        {"Ku5A", "2026-10-19,Ku5,A,,6,95,1006,2,0,40,96.02,0.000,7.000,0.000,0.000,pass"},
+        {"Ku5B", "2026-10-19,Ku5,B,,6,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
+        // On the minute values: 1006 intervals of 10 less the 2 missing
+        // minutes of interval 101; 10008 of 10058 within: 99.502 % against 99.5.
+        {"dF", "2026-10-19,dF,,-0.5,0.5,99.5,10058,2,0,50,99.50,0.000,0.600,0.000,0.000,pass"},
+        {"K2", "2026-10-19,K2,,,2,95,1006,2,0,0,100.00,0.000,0.000,0.000,0.000,pass"},
     };
     for (const auto &e : expected) {
         SCOPED_TRACE(e.pColumn);
@@ -348,6 +353,169 @@ TEST(ReportLogsTest, FilesThatCannotBeReportedOnAreNamed)
         EXPECT_EQ(outcome.eFailure, c.eFailure);
         EXPECT_TRUE(outcome.strError.contains(QDir::toNativeSeparators(c.strNamed))) << outcome.strError.toStdString();
     }
+}
+
+// The zone of the request, not the machine's, makes the period, its
+// offsets and the weeks.
+TEST(ReportZoneTest, ThePeriodAndTheWeeksAreOfTheRequestsZone)
+{
+    CLocalZone machine("Asia/Tokyo");
+    QTemporaryDir dir;
+    CTestLog log(EDataSet::Minute);
+    log.Row(T0 + 5 * 86400 + 7 * 3600, EAST3);  // 2026-10-24T06:00:00+02:00, a Saturday
+    log.Row(T0 + 7 * 86400 + 3 * 3600, EAST3);  // 2026-10-26T01:00:00+01:00
+    ASSERT_TRUE(PutFile(dir.filePath("a.csv"), log.Bytes()));
+    const qint64 nLastIntervalEnd = (T0 + 7 * 86400 + 3 * 3600 + 600) * 1000;
+    const struct {
+        const char *pName;
+        QTimeZone zone;
+        std::optional<QDate> from, to;
+        qint64 nFrom, nTo; // msecs
+        int nOffset, nEndOffset;
+        const char *pZone;
+        std::vector<QDate> weeks;
+        bool bLastShort;
+    } cases[] = {
+        {"from the first row's local day to its last interval", QTimeZone("Europe/Berlin"), {}, {},
+         (T0 + 5 * 86400 + 3600) * 1000, nLastIntervalEnd, EAST2, 3600, "Europe/Berlin", {QDate(2026, 10, 24)},
+         true},
+        {"an offset zone", QTimeZone(EAST3), {}, {}, (T0 + 5 * 86400) * 1000, nLastIntervalEnd, EAST3, EAST3,
+         "UTC+03:00", {QDate(2026, 10, 24)}, true},
+        {"dates: across the change, then a short week", QTimeZone("Europe/Berlin"), QDate(2026, 10, 19),
+         QDate(2026, 10, 27), (T0 + 3600) * 1000, (T0 + 9 * 86400 + 2 * 3600) * 1000, EAST2, 3600,
+         "Europe/Berlin", {QDate(2026, 10, 19), QDate(2026, 10, 26)}, true},
+        {"dates of whole weeks", QTimeZone(EAST3), QDate(2026, 10, 19), QDate(2026, 11, 1), T0 * 1000,
+         (T0 + 14 * 86400) * 1000, EAST3, EAST3, "UTC+03:00", {QDate(2026, 10, 19), QDate(2026, 10, 26)}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        ASSERT_TRUE(c.zone.isValid());
+        SReportRequest request;
+        request.logs = {dir.filePath("a.csv")};
+        request.zone = c.zone;
+        request.from = c.from;
+        request.to = c.to;
+        const SReportOutcome outcome = MakeReport(request);
+        ASSERT_EQ(outcome.eFailure, EReportFailure::None);
+        const SSupplyReport &report = outcome.report;
+        EXPECT_EQ(report.nFromMsecs, c.nFrom);
+        EXPECT_EQ(report.nToMsecs, c.nTo);
+        EXPECT_EQ(report.nOffsetSeconds, c.nOffset);
+        EXPECT_EQ(report.nEndOffsetSeconds, c.nEndOffset);
+        EXPECT_EQ(report.strTimeZone, QLatin1String(c.pZone));
+        ASSERT_EQ(report.weeks.size(), c.weeks.size());
+        for (std::size_t i = 0; i < c.weeks.size(); ++i)
+            EXPECT_EQ(report.weeks[i].firstDay, c.weeks[i]);
+        EXPECT_EQ(report.weeks.front().nFromMsecs, c.nFrom);
+        EXPECT_EQ(report.weeks.back().nToMsecs, c.nTo);
+        EXPECT_EQ(report.weeks.back().bShort, c.bLastShort);
+        EXPECT_EQ(OverallVerdict(report), EVerdict::Incomplete) << "two rows are no week";
+    }
+}
+
+// Minute rows over a local day from T0 + nDay days, with values from a
+// minute's index.
+QByteArray MinuteDay(int nDay, const std::function<std::map<QByteArray, QByteArray>(int)> &valuesAt)
+{
+    CTestLog log(EDataSet::Minute);
+    for (int nMinute = 0; nMinute < 1440; ++nMinute)
+        log.Row(T0 + nDay * 86400 + nMinute * 60, EAST3, valuesAt(nMinute));
+    return log.Bytes();
+}
+
+TEST(ReportCoverageTest, OneDayOfAWeekIsIncomplete)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(PutFile(dir.filePath("day.csv"), MinuteDay(1, [](int) { return std::map<QByteArray, QByteArray>(); })));
+    SReportRequest request;
+    request.logs = {dir.filePath("day.csv")};
+    request.zone = QTimeZone(EAST3);
+    request.from = QDate(2026, 10, 19);
+    request.to = QDate(2026, 10, 25);
+    const SReportOutcome outcome = MakeReport(request);
+    ASSERT_EQ(outcome.eFailure, EReportFailure::None);
+    const SSupplyReport &report = outcome.report;
+    ASSERT_EQ(report.weeks.size(), 1u);
+    const SReportWeek &week = report.weeks[0];
+    EXPECT_FALSE(week.bShort);
+    EXPECT_EQ(week.nValidIntervals, 144);
+    EXPECT_EQ(week.nInvalidIntervals, 864);
+    for (const SReportRow &row : week.rows)
+        ASSERT_EQ(row.eVerdict, EVerdict::Incomplete) << row.strColumn.toStdString();
+    EXPECT_EQ(week.eVerdict, EVerdict::Incomplete);
+    EXPECT_EQ(OverallVerdict(report), EVerdict::Incomplete);
+    EXPECT_TRUE(ReportSummaryCsv(report).contains("\n2026-10-19,dU,A,-10,10,95,144,864,0,0,100.00,"));
+    // What is not judged, and what the limits were.
+    EXPECT_EQ(report.unjudged, UnjudgedOf(EDataSet::Minute));
+    EXPECT_EQ(report.limits, request.limits);
+    EXPECT_EQ(report.dMinCoverage, 90.0);
+    EXPECT_TRUE(report.offByChoice.isEmpty());
+}
+
+TEST(ReportFlaggingTest, AnInterruptionIsFlaggedAndLeftOutSoTheVoltagePasses)
+{
+    QTemporaryDir dir;
+    // Three minutes without voltage in the 61st interval of the day.
+    ASSERT_TRUE(PutFile(dir.filePath("day.csv"), MinuteDay(0, [](int nMinute) {
+                            return nMinute >= 603 && nMinute < 606
+                                       ? std::map<QByteArray, QByteArray>{{"dUA", "-100.00"},
+                                                                          {"dUB", "-100.00"},
+                                                                          {"dUC", "-100.00"}}
+                                       : std::map<QByteArray, QByteArray>();
+                        })));
+    SReportRequest request;
+    request.logs = {dir.filePath("day.csv")};
+    request.zone = QTimeZone(EAST3);
+    const SReportOutcome outcome = MakeReport(request);
+    ASSERT_EQ(outcome.eFailure, EReportFailure::None);
+    const SSupplyReport &report = outcome.report;
+    ASSERT_EQ(report.events.size(), 1u);
+    EXPECT_EQ(report.events[0].eKind, ESupplyEventKind::Interruption);
+    ASSERT_EQ(report.weeks.size(), 1u);
+    const SReportWeek &week = report.weeks[0];
+    EXPECT_TRUE(week.bShort);
+    EXPECT_EQ(week.nIntervals, 144);
+    EXPECT_EQ(week.nValidIntervals, 143);
+    EXPECT_EQ(week.nFlaggedIntervals, 1);
+    EXPECT_EQ(week.intervalStarts.size(), 143u);
+    for (const SReportRow &row : week.rows) {
+        SCOPED_TRACE(row.strColumn.toStdString());
+        EXPECT_EQ(row.eVerdict, EVerdict::Pass);
+        EXPECT_EQ(row.nFlagged, 1);
+    }
+    EXPECT_EQ(week.eVerdict, EVerdict::Pass);
+    EXPECT_TRUE(ReportSummaryCsv(report).contains("\n2026-10-19,dU,A,-10,10,95,143,0,1,0,100.00,"));
+    EXPECT_TRUE(ReportSummaryCsv(report).contains("\n2026-10-19,dF,,-0.5,0.5,99.5,1430,0,1,0,100.00,"));
+}
+
+TEST(ReportFrequencyTest, AMinuteAt46point5HzFailsOnTenSecondMeans)
+{
+    QTemporaryDir dir;
+    CTestLog log(EDataSet::Second);
+    for (int nSecond = 0; nSecond < 1200; ++nSecond)
+        log.Row(T0 + nSecond, EAST3,
+                nSecond >= 700 && nSecond < 760 ? std::map<QByteArray, QByteArray>{{"dF", "-3.500"}}
+                                                : std::map<QByteArray, QByteArray>{});
+    ASSERT_TRUE(PutFile(dir.filePath("s.csv"), log.Bytes()));
+    SReportRequest request;
+    request.logs = {dir.filePath("s.csv")};
+    request.zone = QTimeZone(EAST3);
+    const SReportOutcome outcome = MakeReport(request);
+    ASSERT_EQ(outcome.eFailure, EReportFailure::None);
+    ASSERT_EQ(outcome.report.weeks.size(), 1u);
+    const SReportWeek &week = outcome.report.weeks[0];
+    EXPECT_EQ(week.nIntervals, 2);
+    const SReportRow &dF = week.rows.back();
+    ASSERT_EQ(dF.strColumn, QStringLiteral("dF"));
+    EXPECT_EQ(dF.nIntervals, 120);
+    EXPECT_EQ(dF.nExpected, 120);
+    EXPECT_EQ(dF.nBeyondHard, 6);
+    EXPECT_EQ(dF.eVerdict, EVerdict::Fail) << "its 10-minute mean, -0.35 Hz, is within the band";
+    EXPECT_EQ(dF.values.size(), 120u);
+    EXPECT_EQ(dF.valueStarts.at(70), (T0 + 700) * 1000);
+    EXPECT_EQ(week.eVerdict, EVerdict::Fail);
+    EXPECT_EQ(week.rows.front().eVerdict, EVerdict::Pass);
+    EXPECT_EQ(outcome.report.unjudged.size(), 3u) << "per-second logs show dips and swells";
 }
 
 } // namespace

@@ -399,7 +399,7 @@ void WeekSection(CReportPages &pages, int nIndex, const SReportWeek &week)
 
 // ---- the tables: every row of a week, the harmonics one line per order
 
-const STable ROW_TABLE{{32, 22, 50, 26, 38, 34, 34, 38, 34, 34, 34, 34, 101},
+const STable ROW_TABLE{{38, 22, 50, 26, 46, 34, 34, 38, 33, 33, 33, 33, 91},
                        {false, false, true, true, true, true, true, true, true, true, true, true, false}};
 
 QStringList RowCells(const SReportRow &row, const SLimitsNote &limits)

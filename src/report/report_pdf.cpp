@@ -149,8 +149,11 @@ void Cells(CReportPages &pages, const STable &table, const QStringList &cells, d
                cells[qsizetype(nLast + 1)] == SPANNED)
             dWidth += table.widths[++nLast];
         if (cells[qsizetype(c)] != SPANNED) {
-            const int nAlign = bAlign ? (table.rightAligned[nLast] ? Qt::AlignRight : Qt::AlignLeft) : 0;
-            pages.Painter().drawText(QRectF(dX + 1.5, pages.Y(), dWidth - 3.0, dHeight), nFlags | nAlign,
+            const int nAlign = bAlign ? (table.rightAligned[c] ? Qt::AlignRight : Qt::AlignLeft) : 0;
+            // Text at the left of its cell keeps clear of a number at the
+            // right of the cell before.
+            const double dInset = bAlign && c > 0 && !table.rightAligned[c] && table.rightAligned[c - 1] ? 6.0 : 1.5;
+            pages.Painter().drawText(QRectF(dX + dInset, pages.Y(), dWidth - dInset - 1.5, dHeight), nFlags | nAlign,
                                      cells[qsizetype(c)]);
         }
         dX += dWidth;

@@ -426,7 +426,7 @@ QStringList RowCells(const SReportRow &row, const SLimitsNote &limits)
 constexpr EQuantityGroup ROW_GROUPS[] = {EQuantityGroup::VoltageDeviation, EQuantityGroup::Frequency,
                                          EQuantityGroup::Unbalance, EQuantityGroup::TotalDistortion};
 
-const STable HARMONIC_TABLE{{42, 50, 44, 44, 44, 44, 44, 44, 70, 85},
+const STable HARMONIC_TABLE{{40, 46, 42, 42, 42, 42, 42, 42, 66, 107},
                             {false, true, true, true, true, true, true, true, true, false}};
 const char *const PHASES[] = {"A", "B", "C", "AB", "BC", "CA"};
 

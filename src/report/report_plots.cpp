@@ -104,37 +104,73 @@ struct SValueRange {
     bool Holds(double dValue) const { return dValue >= dLow && dValue <= dHigh; }
 };
 
-void PaintTimePlot(QCustomPlot &plot, const SSupplyReport &report, const std::vector<const SReportRow *> &rows)
+// One column's values over the whole period, week after week, with the
+// UTC msecs each value's span starts at and how long a span is.
+struct SSeries {
+    QString strColumn;
+    const SReportRow *pFirst = nullptr; // its band, hard band
+    std::vector<qint64> starts;
+    std::vector<double> values;
+    qint64 nSpanMsecs = INTERVAL_MSECS;
+};
+
+std::vector<SSeries> SeriesOf(const SSupplyReport &report, EQuantityGroup group)
 {
-    const double dFrom = double(report.nFromMsecs) / 1000.0;
-    const double dTo = double(report.nToMsecs) / 1000.0;
+    std::vector<SSeries> series;
+    for (const SReportWeek &week : report.weeks) {
+        for (const SReportRow &row : week.rows) {
+            if (row.eGroup != group)
+                continue;
+            auto it = std::find_if(series.begin(), series.end(),
+                                   [&row](const SSeries &s) { return s.strColumn == row.strColumn; });
+            if (it == series.end())
+                it = series.insert(series.end(), SSeries{row.strColumn, &row, {}, {}, INTERVAL_MSECS});
+            // dF's values may be 10-second means or minute values, each
+            // with its own start.
+            const bool bOwnStarts = !row.valueStarts.empty();
+            const std::vector<qint64> &starts = bOwnStarts ? row.valueStarts : week.intervalStarts;
+            if (bOwnStarts)
+                it->nSpanMsecs = report.eSet == EDataSet::Second ? 10000 : 60000;
+            for (std::size_t i = 0; i < row.values.size() && i < starts.size(); ++i) {
+                it->starts.push_back(starts[i]);
+                it->values.push_back(row.values[i]);
+            }
+        }
+    }
+    return series;
+}
+
+void PaintTimePlot(QCustomPlot &plot, const SSupplyReport &report, const std::vector<SSeries> &series)
+{
+    const double dFrom = double(report.weeks.front().nFromMsecs) / 1000.0;
+    const double dTo = double(report.weeks.back().nToMsecs) / 1000.0;
     SValueRange range;
     std::size_t nColour = 0;
-    for (const SReportRow *pRow : rows) {
+    for (const SSeries &one : series) {
         QVector<double> keys, values;
-        keys.reserve(qsizetype(pRow->values.size()) * 2);
+        keys.reserve(qsizetype(one.values.size()) * 2);
         values.reserve(keys.capacity());
-        for (std::size_t i = 0; i < pRow->values.size() && i < report.intervalStarts.size(); ++i) {
-            const qint64 nStart = report.intervalStarts[i];
-            // An invalid interval between two valid ones is a gap in the line.
-            if (i > 0 && nStart - report.intervalStarts[i - 1] > INTERVAL_MSECS) {
-                keys.append(double(nStart - INTERVAL_MSECS / 2) / 1000.0);
+        for (std::size_t i = 0; i < one.values.size(); ++i) {
+            const qint64 nStart = one.starts[i];
+            // A span without a value between two with one is a gap in the line.
+            if (i > 0 && nStart - one.starts[i - 1] > one.nSpanMsecs) {
+                keys.append(double(nStart - one.nSpanMsecs / 2) / 1000.0);
                 values.append(std::numeric_limits<double>::quiet_NaN());
             }
-            // Each value is drawn at its interval's middle.
-            keys.append(double(nStart + INTERVAL_MSECS / 2) / 1000.0);
-            values.append(pRow->values[i]);
-            range.Take(pRow->values[i]);
+            // Each value is drawn at its span's middle.
+            keys.append(double(nStart + one.nSpanMsecs / 2) / 1000.0);
+            values.append(one.values[i]);
+            range.Take(one.values[i]);
         }
         QCPGraph *pGraph = plot.addGraph();
-        pGraph->setName(pRow->strColumn);
+        pGraph->setName(one.strColumn);
         pGraph->setPen(QPen(LINE_COLOURS[nColour++ % std::size(LINE_COLOURS)], 0.6));
         pGraph->setData(keys, values, true);
     }
     if (!std::isfinite(range.dLow))
         Note(plot, ReportText::NoValidInterval());
 
-    const SReportRow &first = *rows.front();
+    const SReportRow &first = *series.front().pFirst;
     range.Take(first.band.dMin);
     range.Take(first.band.dMax);
     if (!std::isfinite(range.dLow))
@@ -156,15 +192,20 @@ void PaintTimePlot(QCustomPlot &plot, const SSupplyReport &report, const std::ve
     const double dPad = std::max((range.dHigh - range.dLow) * 0.08, 0.01);
     plot.yAxis->setRange(range.dLow - dPad, range.dHigh + dPad);
 
+    // Ticks in the report's time zone, so that a clock change moves them
+    // as it moves the clock.
+    const QTimeZone named(report.strTimeZone.toUtf8());
+    const int nStartOffset = report.weeks.front().nOffsetSeconds;
     auto pTicker = QSharedPointer<QCPAxisTickerDateTime>::create();
-    pTicker->setTimeZone(QTimeZone(report.nOffsetSeconds));
+    pTicker->setTimeZone(named.isValid() ? named : QTimeZone(nStartOffset));
     pTicker->setDateTimeFormat(QStringLiteral("dd.MM\nhh:mm"));
     pTicker->setTickCount(8);
     // Days begin at the period's start, a local midnight, not at UTC's.
     pTicker->setTickOrigin(dFrom);
     plot.xAxis->setTicker(pTicker);
     plot.xAxis->setRange(dFrom, dTo);
-    plot.xAxis->setLabel(ReportText::TimeAxis(report.nOffsetSeconds));
+    plot.xAxis->setLabel(named.isValid() ? ReportText::TimeAxis(report.strTimeZone)
+                                         : ReportText::TimeAxis(nStartOffset));
 }
 
 // A short horizontal stroke across a bar of the given width in pixels.
@@ -181,9 +222,16 @@ QCPScatterStyle LimitMark(double dWidthPixels)
 // Bars rather than lines in time: 39 orders of six phases over a week would
 // be a tangle, and P95 against the limit answers the question the verdict
 // asks of each order.
-void PaintHarmonicsPlot(QCustomPlot &plot, const std::vector<const SReportRow *> &rows, double dPlotWidth)
+void PaintHarmonicsPlot(QCustomPlot &plot, const SSupplyReport &report, double dPlotWidth)
 {
-    std::map<int, std::pair<double, double>> orders; // order: worst P95, limit
+    std::map<int, std::pair<double, double>> orders; // order: worst P95 of any week, limit
+    std::vector<const SReportRow *> rows;
+    for (const SReportWeek &week : report.weeks) {
+        for (const SReportRow &row : week.rows) {
+            if (row.eGroup == EQuantityGroup::Harmonics)
+                rows.push_back(&row);
+        }
+    }
     for (const SReportRow *pRow : rows) {
         const int nOrder = pRow->strQuantity.mid(2).toInt();
         auto [it, bNew] = orders.try_emplace(nOrder, -std::numeric_limits<double>::infinity(), pRow->band.dMax);
@@ -243,19 +291,18 @@ void PaintHarmonicsPlot(QCustomPlot &plot, const std::vector<const SReportRow *>
 
 void PaintGroupPlot(QCPPainter &painter, const QRectF &rect, const SSupplyReport &report, EQuantityGroup group)
 {
-    std::vector<const SReportRow *> rows;
-    for (const SReportRow &row : report.rows) {
-        if (row.eGroup == group)
-            rows.push_back(&row);
-    }
-    if (rows.empty())
+    if (report.weeks.empty())
         return;
     QCustomPlot plot;
     StylePlot(plot);
-    if (group == EQuantityGroup::Harmonics)
-        PaintHarmonicsPlot(plot, rows, rect.width());
-    else
-        PaintTimePlot(plot, report, rows);
+    if (group == EQuantityGroup::Harmonics) {
+        PaintHarmonicsPlot(plot, report, rect.width());
+    } else {
+        const std::vector<SSeries> series = SeriesOf(report, group);
+        if (series.empty())
+            return;
+        PaintTimePlot(plot, report, series);
+    }
 
     painter.save();
     painter.translate(rect.topLeft());

@@ -8,6 +8,7 @@
 
 class QCPPainter;
 
-// The 10-minute values of the group's rows over the period against their
-// bands; for the harmonics, each order's P95 (worst phase) against its limit.
+// The values of the group's rows over the whole period, week after week,
+// against their bands; for the harmonics, each order's P95 (worst phase and
+// week) against its limit.
 void PaintGroupPlot(QCPPainter &painter, const QRectF &rect, const SSupplyReport &report, EQuantityGroup group);

@@ -2,6 +2,7 @@
 // operator's papers are.
 #pragma once
 
+#include "data/supply_characteristics.h"
 #include "data/supply_report.h"
 #include "files/file_text.h"
 
@@ -13,15 +14,25 @@
 
 namespace ReportText {
 
-inline QString Heading() { return QStringLiteral("Качество электроэнергии по EN 50160"); }
-inline QString DocumentTitle(const QString &strTitle)
+inline QString Heading(bool bStandard)
 {
-    return strTitle.isEmpty() ? Heading() : Heading() + QStringLiteral(": ") + strTitle;
+    return bStandard ? QStringLiteral("Качество электроэнергии по EN 50160")
+                     : QStringLiteral("Качество электроэнергии по заданным пределам, на основе EN 50160");
 }
-inline QString Site(const QString &strTitle) { return QStringLiteral("Счётчик и место: ") + strTitle; }
+inline QString DocumentTitle(bool bStandard, const QString &strTitle)
+{
+    return strTitle.isEmpty() ? Heading(bStandard) : Heading(bStandard) + QStringLiteral(": ") + strTitle;
+}
+inline QString Meter(const QString &strMeter) { return QStringLiteral("Счётчик: ") + strMeter; }
 inline QString Logs(EDataSet set)
 {
     return QStringLiteral("По журналам списка «%1»").arg(FileText::ListName(set));
+}
+// What the frequency is judged on: the readings of the log's list.
+inline QString FrequencyBasis(EDataSet set)
+{
+    return set == EDataSet::Second ? QStringLiteral("частота оценена по 10-секундным средним")
+                                   : QStringLiteral("частота оценена по минутным значениям");
 }
 
 // "+03:00" for an offset east of UTC in seconds.
@@ -38,6 +49,11 @@ inline QString LocalTime(qint64 nMsecs, int nOffsetSeconds)
     return QDateTime::fromMSecsSinceEpoch(nMsecs, QTimeZone(nOffsetSeconds))
         .toString(QStringLiteral("dd.MM.yyyy hh:mm"));
 }
+inline QString LocalTimeWithOffset(qint64 nMsecs, int nOffsetSeconds)
+{
+    return QStringLiteral("%1 (UTC%2)").arg(LocalTime(nMsecs, nOffsetSeconds), Offset(nOffsetSeconds));
+}
+inline QString Date(const QDate &date) { return date.toString(QStringLiteral("dd.MM.yyyy")); }
 // "7 сут.", "2 сут. 5 ч", "3 ч 20 мин".
 inline QString Length(qint64 nMsecs)
 {
@@ -53,20 +69,67 @@ inline QString Length(qint64 nMsecs)
         parts << QStringLiteral("%1 мин").arg(nMinutes % 60);
     return parts.join(u' ');
 }
-inline QString Period(const SSupplyReport &report)
+// Each end in its own offset: a period across a clock change ends in the
+// offset of its end.
+inline QString Period(qint64 nFrom, int nFromOffset, qint64 nTo, int nToOffset)
 {
-    return QStringLiteral("Период: %1 — %2 (UTC%3), %4")
-        .arg(LocalTime(report.nFromMsecs, report.nOffsetSeconds), LocalTime(report.nToMsecs, report.nOffsetSeconds),
-             Offset(report.nOffsetSeconds), Length(report.nToMsecs - report.nFromMsecs));
+    return QStringLiteral("Период: %1 — %2, %3")
+        .arg(LocalTimeWithOffset(nFrom, nFromOffset), LocalTimeWithOffset(nTo, nToOffset), Length(nTo - nFrom));
 }
-inline QString NotAWeek()
+inline QString Zone(const QString &strZone) { return QStringLiteral("Часовой пояс: %1").arg(strZone); }
+inline QString NoPeriod() { return QStringLiteral("Период: нет ни одной недели с показаниями."); }
+// The last day of a week, from its exclusive end.
+inline QString WeekDates(const SReportWeek &week)
 {
-    return QStringLiteral("Период не равен неделе. EN 50160 оценивает неделю; здесь оценён период "
-                          "такой, какой он есть.");
+    const QDate last = QDateTime::fromMSecsSinceEpoch(week.nToMsecs - 1, QTimeZone(week.nEndOffsetSeconds)).date();
+    return QStringLiteral("%1 — %2").arg(Date(week.firstDay), Date(last));
 }
-inline QString Intervals(int nValid, int nInvalid)
+inline QString ShortWeek(qint64 nMsecs) { return QStringLiteral("короче недели: %1").arg(Length(nMsecs)); }
+// Valid intervals of those that could be judged (the flagged ones left
+// out), rounded down as every share here.
+inline QString Coverage(const SReportWeek &week)
 {
-    return QStringLiteral("10-минутных интервалов: действительных %1, недействительных %2").arg(nValid).arg(nInvalid);
+    const int nJudgeable = week.nIntervals - week.nFlaggedIntervals;
+    if (nJudgeable <= 0)
+        return QStringLiteral("—");
+    const double dShare = std::floor(10000.0 * week.nValidIntervals / nJudgeable) / 100.0;
+    return QString::number(dShare, 'f', 2) + QStringLiteral(" %");
+}
+inline QString WeeksLine(int nWeeks, double dMinCoverage)
+{
+    return QStringLiteral("Недель: %1. Неделя оценивается, если действительны не менее %2 % её интервалов.")
+        .arg(nWeeks)
+        .arg(dMinCoverage, 0, 'g', 4);
+}
+inline QStringList WeekColumns()
+{
+    return {QStringLiteral("Неделя"), QStringLiteral("Даты"), QStringLiteral("Интервалов"),
+            QStringLiteral("Действ."), QStringLiteral("Помечено"), QStringLiteral("Покрытие"),
+            QStringLiteral("Заключение")};
+}
+inline QString WeekName(int nIndex) { return QStringLiteral("%1").arg(nIndex + 1); }
+inline QString Weeks() { return QStringLiteral("По неделям"); }
+inline QString WeekHeading(int nIndex, const SReportWeek &week)
+{
+    QString str = QStringLiteral("Неделя %1: %2").arg(nIndex + 1).arg(WeekDates(week));
+    if (week.bShort)
+        str += QStringLiteral(" (%1)").arg(ShortWeek(week.nToMsecs - week.nFromMsecs));
+    return str;
+}
+inline QString WeekCounts(const SReportWeek &week)
+{
+    return QStringLiteral("10-минутных интервалов: %1; действительных %2, недействительных %3, помечено "
+                          "событиями и исключено %4; покрытие %5.")
+        .arg(week.nIntervals)
+        .arg(week.nValidIntervals)
+        .arg(week.nInvalidIntervals)
+        .arg(week.nFlaggedIntervals)
+        .arg(Coverage(week));
+}
+inline QString EveryRow(qsizetype nRows) { return QStringLiteral("все %1 строк").arg(nRows); }
+inline QString WeekRowsOf(const QString &strVerdict, const QStringList &columns)
+{
+    return QStringLiteral("%1: %2.").arg(strVerdict, columns.join(QStringLiteral(", ")));
 }
 inline QString RowsRead(qint64 nRows, qint64 nDuplicates)
 {
@@ -89,26 +152,31 @@ inline QString Indicative()
 inline QString Rules()
 {
     return QStringLiteral(
-        "Правила. Интервалы по 10 минут отсчитываются от 10-минутных меток UTC; интервал действителен, "
-        "если показания есть хотя бы в 8 из его 10 минут. Значение интервала: для dU — по действующему "
-        "значению напряжения, для Ku и K2 — среднеквадратичное, для dF — среднее. В допуске должно быть "
-        "не менее 95 % действительных интервалов (для dF — 99.5 %), и ни один из них не может выйти "
-        "за предельные полосы dU −15 … +10 % и dF −3 … +2 Гц. Величина без допуска не оценивается.");
+        "Правила. Период делится на недели по семь календарных дней от его начала; каждая неделя оценивается "
+        "отдельно, последняя, более короткая, — так же. Интервалы по 10 минут отсчитываются от 10-минутных "
+        "меток UTC; интервал действителен, если показания есть хотя бы в 8 из его 10 минут. Интервал, в котором "
+        "есть показание прерывания, провала или перенапряжения, помечается и исключается из статистики недели. "
+        "Значение интервала: для dU — по действующему значению напряжения, для Ku и K2 — среднеквадратичное. "
+        "Частота оценивается по 10-секундным средним журналов «Секунда» или по минутным значениям журналов "
+        "«Минута». В допуске должно быть не менее 95 % значений (для dF — 99.5 %), и ни одно не может выйти за "
+        "предельные полосы dU и dF (100 %). Если действительных интервалов недели меньше требуемой доли, "
+        "величина получает «недостаточно данных», кроме случая, когда она не соответствует при любых "
+        "недостающих значениях. Доли округляются вниз. Величина без допуска не оценивается.");
 }
 
-inline QString Overall(int nFailed, int nPassed, int nNoData)
+inline QString Headline(EVerdict verdict, int nFailed, int nJudged)
 {
-    if (nFailed + nPassed + nNoData == 0)
-        return QStringLiteral("Итог: оценивать нечего: ни у одной величины нет допуска.");
-    if (nFailed + nPassed == 0)
-        return QStringLiteral("Итог: нет данных: нет ни одного действительного интервала.");
-    const QString strNoData = nNoData > 0 ? QStringLiteral("; без данных: %1").arg(nNoData) : QString();
-    if (nFailed == 0)
-        return QStringLiteral("Итог: соответствует по всем %1 оценённым строкам%2.").arg(nPassed).arg(strNoData);
-    return QStringLiteral("Итог: не соответствует: %1 из %2 оценённых строк%3.")
-        .arg(nFailed)
-        .arg(nFailed + nPassed)
-        .arg(strNoData);
+    switch (verdict) {
+    case EVerdict::Fail:
+        return QStringLiteral("Итог: не соответствует: %1 из %2 оценённых характеристик.").arg(nFailed).arg(nJudged);
+    case EVerdict::Pass:
+        return QStringLiteral("Итог: соответствует по всем %1 оценённым характеристикам.").arg(nJudged);
+    case EVerdict::Incomplete:
+        return QStringLiteral("Итог: недостаточно данных; несоответствий не найдено.");
+    case EVerdict::NoData:
+        break;
+    }
+    return QStringLiteral("Итог: нет данных: нет ни одного действительного интервала.");
 }
 inline QString Verdict(EVerdict verdict)
 {
@@ -141,8 +209,11 @@ inline QString Group(EQuantityGroup group)
     }
     return QStringLiteral("Суммарный коэффициент гармоник Ku, %");
 }
-inline QString VerdictTable() { return QStringLiteral("Заключение по величинам"); }
-inline QString Plots() { return QStringLiteral("Значения 10-минутных интервалов"); }
+inline QString WeekTable(int nIndex, const SReportWeek &week)
+{
+    return QStringLiteral("Величины недели %1 (%2)").arg(nIndex + 1).arg(WeekDates(week));
+}
+inline QString Plots() { return QStringLiteral("Значения за весь период"); }
 inline QStringList Columns()
 {
     return {QStringLiteral("Величина"),  QStringLiteral("Фаза"),        QStringLiteral("Допуск"),
@@ -172,18 +243,170 @@ inline QString Band(const SLimitBand &band)
 inline QString BandLegend() { return QStringLiteral("допуск"); }
 inline QString HardBandLegend() { return QStringLiteral("предельная полоса (100 %)"); }
 inline QString NoValidInterval() { return QStringLiteral("Нет ни одного действительного интервала."); }
-inline QString TimeAxis(int nOffsetSeconds) { return QStringLiteral("Время (UTC%1)").arg(Offset(nOffsetSeconds)); }
+inline QString TimeAxis(const QString &strZone) { return QStringLiteral("Время (%1)").arg(strZone); }
+inline QString TimeAxis(int nOffsetSeconds) { return TimeAxis(QStringLiteral("UTC") + Offset(nOffsetSeconds)); }
 inline QString OrderAxis() { return QStringLiteral("Порядок гармоники"); }
 inline QString HarmonicP95() { return QStringLiteral("P95, худшая фаза"); }
 inline QString HarmonicBeyond() { return QStringLiteral("P95 выше допуска"); }
 inline QString HarmonicLimit() { return QStringLiteral("допуск"); }
 inline QString HarmonicsNote()
 {
-    return QStringLiteral("Для каждого порядка — P95 10-минутных значений худшей фазы против допуска: "
+    return QStringLiteral("Для каждого порядка — P95 10-минутных значений худшей фазы и недели против допуска: "
                           "заключение решает доля интервалов в допуске, и P95 выше допуска значит, что "
                           "в нём меньше 95 % интервалов.");
 }
-inline QString Page(int nPage) { return QStringLiteral("Стр. %1").arg(nPage); }
+// Before the pages are counted the total is not known: the first pass
+// draws the same width with a placeholder.
+inline QString Page(int nPage, int nPages)
+{
+    return QStringLiteral("Стр. %1 из %2").arg(nPage).arg(nPages > 0 ? QString::number(nPages) : QStringLiteral("00"));
+}
+inline QString Made(const QDateTime &made, const QString &strVersion)
+{
+    QStringList parts;
+    if (made.isValid())
+        parts << QStringLiteral("Составлен %1").arg(made.toString(QStringLiteral("dd.MM.yyyy hh:mm")));
+    parts << (strVersion.isEmpty() ? QStringLiteral("Varik") : QStringLiteral("Varik %1").arg(strVersion));
+    return parts.join(QStringLiteral(", "));
+}
+
+// The first page's table: one line per characteristic.
+inline QString Characteristic(ECharacteristic characteristic)
+{
+    switch (characteristic) {
+    case ECharacteristic::VoltageVariations:
+        return QStringLiteral("Отклонение напряжения dU, %");
+    case ECharacteristic::Frequency:
+        return QStringLiteral("Отклонение частоты dF, Гц");
+    case ECharacteristic::Harmonics:
+        return QStringLiteral("Гармоники Ku2 … Ku40, %");
+    case ECharacteristic::TotalDistortion:
+        return QStringLiteral("Суммарные гармоники Ku, %");
+    case ECharacteristic::Unbalance:
+        return QStringLiteral("Несимметрия K2, %");
+    case ECharacteristic::Events:
+        return QStringLiteral("Прерывания, провалы, перенапряжения");
+    case ECharacteristic::Flicker:
+        return QStringLiteral("Доза фликера Plt");
+    case ECharacteristic::RapidVoltageChanges:
+        return QStringLiteral("Быстрые изменения напряжения");
+    case ECharacteristic::SignallingVoltages:
+        return QStringLiteral("Напряжения сигналов в сети");
+    case ECharacteristic::DipsAndSwells:
+        break;
+    }
+    return QStringLiteral("Провалы и перенапряжения");
+}
+inline QStringList CharacteristicColumns()
+{
+    return {QStringLiteral("Характеристика"), QStringLiteral("Худшая фаза, неделя"),
+            QStringLiteral("Значение 95 %"), QStringLiteral("Допуск"), QStringLiteral("Заключение")};
+}
+// "B, с 01.12.2026", "Ku11 B, с 01.12.2026" (the order where a harmonic is
+// meant), "неделя с 08.12.2026" for a quantity without phases.
+inline QString WorstPlace(const SWorstRow &worst)
+{
+    const bool bOrder = worst.strQuantity.size() > 2 && worst.strQuantity.startsWith(QLatin1String("Ku"));
+    const QString strWhat = bOrder ? QStringLiteral("%1 %2").arg(worst.strQuantity, worst.strPhase).trimmed()
+                                   : worst.strPhase;
+    const QString strWeek = Date(worst.week);
+    return strWhat.isEmpty() ? QStringLiteral("неделя с %1").arg(strWeek)
+                             : QStringLiteral("%1, с %2").arg(strWhat, strWeek);
+}
+// "P95 10.532" or "P05 −12.100".
+inline QString WorstValue(const SWorstRow &worst)
+{
+    return QStringLiteral("%1 %2").arg(worst.bLowSide ? QStringLiteral("P05") : QStringLiteral("P95"),
+                                       Number(worst.dValue));
+}
+inline QString WorstBound(const SWorstRow &worst)
+{
+    return QStringLiteral("%1 %2").arg(worst.bLowSide ? QStringLiteral("≥") : QStringLiteral("≤"))
+        .arg(worst.dBound, 0, 'g', 6);
+}
+inline QString EventCounts(int nInterruptions, int nDips, int nSwells)
+{
+    return QStringLiteral("прерываний %1, провалов %2, перенапряжений %3").arg(nInterruptions).arg(nDips).arg(nSwells);
+}
+inline QString EventsNotLimited() { return QStringLiteral("не нормируются"); }
+inline QString Counted() { return QStringLiteral("подсчитаны"); }
+inline QString NotJudged() { return QStringLiteral("не оценивается"); }
+inline QString NotShownPerMinute() { return QStringLiteral("журналы «Минута» их не показывают"); }
+inline QString NotJudgedByChoice() { return QStringLiteral("не оценивается по выбору"); }
+inline QString OffByChoice(const QStringList &quantities)
+{
+    return QStringLiteral("Не оцениваются по выбору (нет предела в файле пределов): %1.")
+        .arg(quantities.join(QStringLiteral(", ")));
+}
+inline QString LimitsFile(const QString &strPath, bool bStandard)
+{
+    if (!strPath.isEmpty())
+        return QStringLiteral("Пределы: файл %1.").arg(strPath);
+    return bStandard ? QStringLiteral("Пределы: EN 50160 (файл пределов не задан).")
+                     : QStringLiteral("Пределы: заданные (файл пределов не назван).");
+}
+inline QString DifferingMark() { return QStringLiteral("*"); }
+inline QString DifferingBands(const QStringList &bands)
+{
+    return QStringLiteral("* Пределы, отличные от EN 50160: %1.").arg(bands.join(QStringLiteral("; ")));
+}
+inline QString DifferingBand(const QString &strKey, const QString &strGiven, const QString &strStandard)
+{
+    return QStringLiteral("%1 %2 (EN 50160: %3)").arg(strKey, strGiven, strStandard);
+}
+inline QString NoLimit() { return QStringLiteral("нет"); }
+
+// The full tables' harmonics: one line per order, the six phases side by side.
+inline QStringList HarmonicColumns()
+{
+    return {QStringLiteral("Порядок"), QStringLiteral("Допуск"), QStringLiteral("P95 A"), QStringLiteral("P95 B"),
+            QStringLiteral("P95 C"),   QStringLiteral("P95 AB"), QStringLiteral("P95 BC"), QStringLiteral("P95 CA"),
+            QStringLiteral("В допуске, % (мин.)"), QStringLiteral("Заключение (худшее)")};
+}
+
+inline QString Events() { return QStringLiteral("События"); }
+inline QString NoEvents() { return QStringLiteral("Прерываний, провалов и перенапряжений не найдено."); }
+inline QStringList EventColumns()
+{
+    return {QStringLiteral("Начало"), QStringLiteral("Длительность"), QStringLiteral("Событие"),
+            QStringLiteral("Фазы"), QStringLiteral("Крайнее dU, %")};
+}
+inline QString EventKind(ESupplyEventKind kind)
+{
+    switch (kind) {
+    case ESupplyEventKind::Interruption:
+        return QStringLiteral("прерывание");
+    case ESupplyEventKind::Dip:
+        return QStringLiteral("провал");
+    case ESupplyEventKind::Swell:
+        break;
+    }
+    return QStringLiteral("перенапряжение");
+}
+inline QString EventsLeftOut(qsizetype nLeft) { return QStringLiteral("… и ещё событий: %1").arg(nLeft); }
+inline QString DipTable() { return QStringLiteral("Провалы по таблице EN 50160 (остаточное напряжение и длительность)"); }
+inline QStringList DipDurations()
+{
+    return {QStringLiteral("10 … 200 мс"), QStringLiteral("200 … 500 мс"), QStringLiteral("0.5 … 1 с"),
+            QStringLiteral("1 … 5 с"), QStringLiteral("5 … 60 с")};
+}
+inline QStringList DipResiduals()
+{
+    return {QStringLiteral("90 > u ≥ 80 %"), QStringLiteral("80 > u ≥ 70 %"), QStringLiteral("70 > u ≥ 40 %"),
+            QStringLiteral("40 > u ≥ 5 %"), QStringLiteral("5 % > u")};
+}
+inline QString SwellTable() { return QStringLiteral("Перенапряжения по таблице EN 50160"); }
+inline QStringList SwellBands() { return {QStringLiteral("u ≥ 120 %"), QStringLiteral("120 > u > 110 %")}; }
+inline QString DipTableNote(EDataSet set)
+{
+    return set == EDataSet::Second
+               ? QStringLiteral("Показания раз в секунду не различают провалы и перенапряжения короче секунды: "
+                                "заполнены только столбцы, которые они могут показать, остальные пусты (—).")
+               : QStringLiteral("Показания раз в минуту не показывают провалов и перенапряжений: таблицы пусты (—).");
+}
+
+inline QString Sources() { return QStringLiteral("Исходные данные"); }
+inline QString LogsRead() { return QStringLiteral("Прочитаны журналы:"); }
 
 inline QString WriteFailed(const QString &strPath, const QString &strReason)
 {

@@ -14,6 +14,8 @@
 
 #include <qcustomplot.h>
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QScreen>
 #include <QTimer>
 
@@ -342,7 +344,11 @@ void CChartsDlg::AskReport()
         request.from = period.from;
         request.to = period.to;
     }
-    m_strReportTitle = ReportTitleOf(logs);
+    // The meter stands for the title, as varik-cli's report without --title.
+    m_reportDocument = SReportDocument{};
+    m_reportDocument.strMeter = ReportTitleOf(logs);
+    m_reportDocument.strLimitsFile = m_strLimitsFile;
+    m_reportDocument.logs = logs;
     m_pReport = std::make_unique<CReportTask>(std::move(request), m_fnMakeReport);
     connect(m_pReport.get(), &CReportTask::Finished, this, &CChartsDlg::OnReportRead);
     m_pDialogs->ReportProgressShow();
@@ -394,8 +400,9 @@ void CChartsDlg::WriteReport(const SSupplyReport &report)
     if (strPath.isEmpty())
         return;
     QString strError;
-    SReportDocument document;
-    document.strTitle = m_strReportTitle;
+    SReportDocument document = m_reportDocument;
+    document.made = QDateTime::currentDateTime();
+    document.strVersion = QCoreApplication::applicationVersion();
     if (!WriteSupplyReportPdf(report, document, strPath, strError)) {
         m_pDialogs->Message(strError, EMsgIcon::Exclamation, EMsgButtons::Ok);
         return;

@@ -7,6 +7,7 @@
 
 #include "window/dialogs.h"
 #include "window/report_task.h"
+#include "data/report_document.h"
 #include "data/spectrum.h"
 #include "data/trend.h"
 
@@ -54,6 +55,8 @@ public:
     void SetReportMaker(ReportMaker fnMake) { m_fnMakeReport = std::move(fnMake); }
     // True from the logs' reading until the report is written or dropped.
     bool ReportUnderWay() const;
+    // The limits file the window judges by, named in the report.
+    void SetLimitsFile(const QString &strPath) { m_strLimitsFile = strPath; }
 
 signals:
     // The CSV log's state line, empty while no log is written.
@@ -98,7 +101,8 @@ private:
     bool m_bCsvAsked = false; // "Журнал CSV…" waits for the main window
     ReportMaker m_fnMakeReport;
     std::unique_ptr<CReportTask> m_pReport; // while the logs are read
-    QString m_strReportTitle;
+    QString m_strLimitsFile;
+    SReportDocument m_reportDocument; // what the report says of itself, from the logs asked for
     QTimer *m_pReportPoll;
     bool m_bReportAsked = false; // waits for the main window's command, or writes
     const QWidget *m_pPlacedBeside = nullptr; // the owner, until the real frame is placed

@@ -278,6 +278,7 @@ void CVarikDlg::OnCharts()
     if (!m_pCharts) {
         m_pCharts = new CChartsDlg(this, m_readings, m_commands, m_pOwnDialogs ? nullptr : m_pDialogs);
         connect(m_pCharts, &CChartsDlg::CsvLogStateChanged, this, &CVarikDlg::ShowCsvLogState);
+        m_pCharts->SetLimitsFile(m_strLimitsPath);
         m_pCharts->MoveBeside(*this);
     }
     // On top of the main window, yet neither activated nor given the focus:

@@ -300,13 +300,16 @@ std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZon
     return weeks;
 }
 
-void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qint64> &flagged)
+void JudgeWeeks(SSupplyReport &report, const std::vector<SReportRow> &judged, CIntervalTally &tally,
+                const std::set<qint64> &flagged)
 {
     const std::optional<SSpans> &spans = tally.Spans();
+    report.nValidIntervals = 0;
+    report.nInvalidIntervals = 0;
     for (SReportWeek &week : report.weeks) {
         const qint64 nFirst = FirstIntervalFrom(week.nFromMsecs);
         const qint64 nEnd = FirstIntervalFrom(week.nToMsecs);
-        week.rows = report.rows;
+        week.rows = judged;
         const SGathered gathered = Gather(week.rows, week.intervalStarts, tally, nFirst, nEnd, flagged);
         tally.Release(nFirst, nEnd);
         week.nIntervals = int(std::max<qint64>(0, nEnd - nFirst));
@@ -317,30 +320,8 @@ void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qin
             Cover(week.rows[i], week, spans && spans->nColumn == i ? tally.SpansPerInterval() : 1,
                   report.dMinCoverage);
         week.eVerdict = WeekVerdict(week.rows);
-    }
-    // The whole period as one: the weeks' values one after the other.
-    report.intervalStarts.clear();
-    int nFlagged = 0;
-    report.nInvalidIntervals = 0;
-    for (const SReportWeek &week : report.weeks) {
-        report.intervalStarts.insert(report.intervalStarts.end(), week.intervalStarts.begin(),
-                                     week.intervalStarts.end());
+        report.nValidIntervals += week.nValidIntervals;
         report.nInvalidIntervals += week.nInvalidIntervals;
-        nFlagged += week.nFlaggedIntervals;
-    }
-    report.nValidIntervals = int(report.intervalStarts.size());
-    for (std::size_t i = 0; i < report.rows.size(); ++i) {
-        SReportRow &row = report.rows[i];
-        row.values.clear();
-        row.valueStarts.clear();
-        for (const SReportWeek &week : report.weeks) {
-            const SReportRow &weekRow = week.rows[i];
-            row.values.insert(row.values.end(), weekRow.values.begin(), weekRow.values.end());
-            row.valueStarts.insert(row.valueStarts.end(), weekRow.valueStarts.begin(), weekRow.valueStarts.end());
-        }
-        row.nInvalid = report.nInvalidIntervals;
-        row.nFlagged = nFlagged;
-        Judge(row);
     }
 }
 

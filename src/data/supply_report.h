@@ -67,7 +67,7 @@ struct SReportRow {
     // when even all of them within the band leave too small a share.
     int nExpected = 0;
     int nFlagged = 0;                    // valid intervals left out as flagged
-    int nInvalid = 0;                    // the other 10-minute intervals of the week (period), not flagged
+    int nInvalid = 0;                    // the other 10-minute intervals of the week, not flagged
     int nBeyond = 0;                     // values outside the band
     int nBeyondHard = 0;                 // values outside the hard band
     double dMinimum = std::numeric_limits<double>::quiet_NaN();
@@ -76,7 +76,7 @@ struct SReportRow {
     double dP95 = std::numeric_limits<double>::quiet_NaN();
     EVerdict eVerdict = EVerdict::NoData;
     // The value of each valid interval, in the order of
-    // SSupplyReport::intervalStarts (SReportWeek::intervalStarts in a week).
+    // SReportWeek::intervalStarts.
     std::vector<double> values;
     // Where the values are not one an interval (dF): the UTC msecs at which
     // each value's span starts; empty otherwise.
@@ -132,6 +132,11 @@ struct SBadRow {
 
 struct SSupplyReport {
     EDataSet eSet = EDataSet::Minute;
+    // The period, UTC milliseconds, from inclusive to exclusive, and the UTC
+    // offset (seconds east) of local time at its start, for showing it.
+    qint64 nFromMsecs = 0;
+    qint64 nToMsecs = 0;
+    int nOffsetSeconds = 0;
     // The period's end in its own UTC offset; the time zone's name
     // ("Europe/Moscow", "UTC+03:00") for showing it.
     int nEndOffsetSeconds = 0;
@@ -144,19 +149,9 @@ struct SSupplyReport {
     // Quantities the limits file switched off ("Ku5", "Ku", "K2", "dF",
     // "dU"): not judged by choice.
     QStringList offByChoice;
-    // ---- going: the whole period judged as one, until the weeks replace it
-
-    // The period, UTC milliseconds, from inclusive to exclusive, and the UTC
-    // offset (seconds east) of local time at its start, for showing it.
-    qint64 nFromMsecs = 0;
-    qint64 nToMsecs = 0;
-    int nOffsetSeconds = 0;
-    bool bWeek = false;         // the period is exactly seven days
-    int nValidIntervals = 0;
+    // Totals over the weeks, for the counts the text table prints.
+    int nValidIntervals = 0;   // valid and not flagged
     int nInvalidIntervals = 0;
-    std::vector<qint64> intervalStarts; // UTC msecs of each valid interval's start
-    std::vector<SReportRow> rows;       // the summary's order
-    // ---- end of what is going
     qint64 nRowsRead = 0;               // rows taken (duplicates once)
     qint64 nDuplicateRows = 0;          // rows whose time was given before
     qint64 nBadRows = 0;
@@ -193,12 +188,13 @@ EIntervalMean IntervalMeanOf(const SReportRow &row);
 // start is 00:00 of firstDay in the zone: seven calendar days each, the
 // last cut at the period's end. Nothing judged yet.
 std::vector<SReportWeek> WeeksOf(QDate firstDay, qint64 nToMsecs, const QTimeZone &zone);
-// Judges each week of report.weeks (its rows copies of report.rows as
-// JudgedRows makes them; the tally's columns are theirs in order) on its
-// own, under report.dMinCoverage, leaving out the flagged intervals; then
-// the whole period as one in report.rows. The tally forgets each week's
-// intervals once it is judged, so a year's logs need no second copy.
-void JudgeWeeks(SSupplyReport &report, CIntervalTally &tally, const std::set<qint64> &flagged);
+// Judges each week of report.weeks on its own, under report.dMinCoverage,
+// leaving out the flagged intervals: its rows copies of judged (as
+// JudgedRows makes them; the tally's columns are theirs in order). The
+// tally forgets each week's intervals once it is judged, so a year's logs
+// need no second copy.
+void JudgeWeeks(SSupplyReport &report, const std::vector<SReportRow> &judged, CIntervalTally &tally,
+                const std::set<qint64> &flagged);
 
 // What a report over logs of this set cannot judge.
 std::vector<EUnjudged> UnjudgedOf(EDataSet eSet);

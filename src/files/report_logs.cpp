@@ -161,7 +161,7 @@ SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint
 // and their phase voltages into the events.
 class CRowReader {
 public:
-    CRowReader(EDataSet eSet, std::vector<SReportRow> &rows, qint64 nFirstInterval, qint64 nEndInterval)
+    CRowReader(EDataSet eSet, const std::vector<SReportRow> &rows, qint64 nFirstInterval, qint64 nEndInterval)
         : m_nFirstInterval(nFirstInterval), m_nEndInterval(nEndInterval), m_tally(Means(rows), SpansOf(eSet, rows)),
           m_events(eSet), m_values(rows.size() + PHASES)
     {
@@ -464,7 +464,7 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
     SSupplyReport &report = outcome.report;
     report.eSet = logs.empty() ? EDataSet::Minute : logs.front().eSet;
     const QStringList columns = QString::fromUtf8(CsvHeader(report.eSet).chopped(1)).split(u',');
-    report.rows = JudgedRows(columns, request.limits);
+    const std::vector<SReportRow> judged = JudgedRows(columns, request.limits);
     report.limits = request.limits;
     report.dMinCoverage = request.dMinCoverage;
     report.unjudged = UnjudgedOf(report.eSet);
@@ -484,7 +484,7 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
         nEndInterval = FirstIntervalFrom(report.nToMsecs);
     }
 
-    CRowReader reader(report.eSet, report.rows, nFirstInterval, nEndInterval);
+    CRowReader reader(report.eSet, judged, nFirstInterval, nEndInterval);
     CLogPass pass(reader, report, progress, nTotalBytes);
     for (const SLog &log : logs) {
         SReportOutcome read = pass.Read(log.strPath);
@@ -512,13 +512,10 @@ SReportOutcome MakeReport(const SReportRequest &request, const ReportProgress &p
     }
     report.nOffsetSeconds = OffsetAt(report.nFromMsecs, zone);
     report.nEndOffsetSeconds = OffsetAt(report.nToMsecs, zone);
-    // A week of the calendar is a week, even when the clocks change within it.
-    report.bWeek = request.from && request.to ? request.from->daysTo(*request.to) == 6
-                                              : report.nToMsecs - report.nFromMsecs == qint64(7) * 86400 * 1000;
     if (report.nFromMsecs < report.nToMsecs)
         report.weeks = WeeksOf(firstDay, report.nToMsecs, zone);
     report.events = reader.Events().Events();
-    JudgeWeeks(report, reader.Tally(), reader.Events().FlaggedIntervals());
+    JudgeWeeks(report, judged, reader.Tally(), reader.Events().FlaggedIntervals());
     return outcome;
 }
 

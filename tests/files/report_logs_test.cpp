@@ -24,9 +24,12 @@ constexpr int MINUTES_OF_WEEK = 7 * 24 * 60;
 constexpr int EAST3 = 3 * 3600;
 constexpr int EAST2 = 2 * 3600;
 
+// The report's first week's row of this column.
 const SReportRow *RowOf(const SSupplyReport &report, const char *pColumn)
 {
-    for (const SReportRow &row : report.rows)
+    if (report.weeks.empty())
+        return nullptr;
+    for (const SReportRow &row : report.weeks.front().rows)
         if (row.strColumn == QLatin1String(pColumn))
             return &row;
     return nullptr;
@@ -35,8 +38,14 @@ const SReportRow *RowOf(const SSupplyReport &report, const char *pColumn)
 QByteArray SummaryLine(const SSupplyReport &report, const char *pColumn)
 {
     const QList<QByteArray> lines = ReportSummaryCsv(report).split('\n');
-    const int nRow = int(RowOf(report, pColumn) - report.rows.data());
+    const int nRow = int(RowOf(report, pColumn) - report.weeks.front().rows.data());
     return lines.value(nRow + 1);
+}
+
+// A period of one calendar week, whatever its hours.
+bool IsOneWholeWeek(const SSupplyReport &report)
+{
+    return report.weeks.size() == 1 && !report.weeks.front().bShort;
 }
 
 // A week of Минута rows, one a minute, in two overlapping files, with the
@@ -124,13 +133,16 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
     EXPECT_EQ(report.nFromMsecs, T0 * 1000);
     EXPECT_EQ(report.nToMsecs, (T0 + 7 * 86400) * 1000);
     EXPECT_EQ(report.nOffsetSeconds, EAST3);
-    EXPECT_TRUE(report.bWeek);
+    ASSERT_TRUE(IsOneWholeWeek(report));
+    const SReportWeek &week = report.weeks.front();
     // 1008 intervals; 100 and 102 invalid.
     EXPECT_EQ(report.nValidIntervals, 1006);
     EXPECT_EQ(report.nInvalidIntervals, 2);
-    EXPECT_EQ(report.intervalStarts.size(), 1006u);
-    EXPECT_EQ(report.intervalStarts[100], (T0 + 101 * 600) * 1000);
-    EXPECT_EQ(report.intervalStarts[101], (T0 + 103 * 600) * 1000);
+    EXPECT_EQ(week.nValidIntervals, 1006);
+    EXPECT_EQ(week.nInvalidIntervals, 2);
+    EXPECT_EQ(week.intervalStarts.size(), 1006u);
+    EXPECT_EQ(week.intervalStarts[100], (T0 + 101 * 600) * 1000);
+    EXPECT_EQ(week.intervalStarts[101], (T0 + 103 * 600) * 1000);
     // 10080 minutes less 3 + 10 + 2 of the gaps; minutes 5000 to 5999 twice.
     EXPECT_EQ(report.nRowsRead, 10065);
     EXPECT_EQ(report.nDuplicateRows, 1000);
@@ -169,7 +181,7 @@ TEST_F(WeekTest, CountsAndVerdictsAreThoseWorkedOutByHand)
     EXPECT_EQ(RowOf(report, "dUA")->nBeyondHard, 0);
     // Orders without a default band are not judged.
     EXPECT_EQ(RowOf(report, "Ku26A"), nullptr);
-    EXPECT_EQ(report.rows.size(), 158u);
+    EXPECT_EQ(week.rows.size(), 158u);
 }
 
 TEST_F(WeekTest, ProgressCountsTheBytesAndCanStop)
@@ -230,10 +242,16 @@ TEST_F(WeekTest, RowsOutsideThePeriodAreLeftOut)
         EXPECT_EQ(outcome.report.nValidIntervals, c.nValid);
         EXPECT_EQ(outcome.report.nInvalidIntervals, c.nInvalid);
         EXPECT_EQ(outcome.report.nRowsRead, c.nRows);
-        EXPECT_EQ(outcome.report.bWeek, c.bWeek);
+        EXPECT_EQ(IsOneWholeWeek(outcome.report), c.bWeek);
         EXPECT_EQ(outcome.report.nOffsetSeconds, EAST3);
-        for (const SReportRow &row : outcome.report.rows)
-            ASSERT_EQ(row.eVerdict == EVerdict::NoData, c.nValid == 0);
+        // Each column has values in some week unless no interval is valid.
+        ASSERT_FALSE(outcome.report.weeks.empty());
+        for (std::size_t i = 0; i < outcome.report.weeks.front().rows.size(); ++i) {
+            bool bValues = false;
+            for (const SReportWeek &week : outcome.report.weeks)
+                bValues = bValues || week.rows.at(i).nIntervals > 0;
+            ASSERT_EQ(!bValues, c.nValid == 0) << i;
+        }
     }
 }
 
@@ -250,7 +268,7 @@ TEST(ReportPeriodTest, ACalendarWeekIsAWeekWhenTheClocksChange)
     request.to = QDate(2026, 10, 25);
     const SReportOutcome outcome = MakeReport(request);
     ASSERT_EQ(outcome.eFailure, EReportFailure::None);
-    EXPECT_TRUE(outcome.report.bWeek);
+    EXPECT_TRUE(IsOneWholeWeek(outcome.report));
     EXPECT_EQ(outcome.report.nOffsetSeconds, EAST2);
     EXPECT_EQ(outcome.report.nToMsecs - outcome.report.nFromMsecs, (7 * 24 + 1) * 3600 * 1000LL);
     EXPECT_EQ(outcome.report.nInvalidIntervals, (7 * 24 + 1) * 6);
@@ -315,6 +333,7 @@ TEST(ReportLogsTest, TenBadRowsAreNamedAndAllCounted)
     ASSERT_EQ(outcome.report.firstBadRows.size(), 10u);
     EXPECT_EQ(outcome.report.firstBadRows.back().nLine, 11);
     EXPECT_EQ(outcome.report.nValidIntervals + outcome.report.nInvalidIntervals, 0) << "no row: no span";
+    EXPECT_TRUE(outcome.report.weeks.empty());
 }
 
 TEST(ReportLogsTest, FilesThatCannotBeReportedOnAreNamed)

@@ -476,9 +476,10 @@ QByteArray EventsLine(const std::vector<SSupplyEvent> &events)
     int nCounts[3] = {};
     for (const SSupplyEvent &event : events)
         ++nCounts[int(event.eKind)];
-    return "events: " + QByteArray::number(nCounts[int(ESupplyEventKind::Interruption)]) + " interruptions, "
-           + QByteArray::number(nCounts[int(ESupplyEventKind::Dip)]) + " dips, "
-           + QByteArray::number(nCounts[int(ESupplyEventKind::Swell)]) + " swells\n";
+    // The count first would read "1 interruptions": the name first reads for any count.
+    return "events: interruptions " + QByteArray::number(nCounts[int(ESupplyEventKind::Interruption)]) + ", dips "
+           + QByteArray::number(nCounts[int(ESupplyEventKind::Dip)]) + ", swells "
+           + QByteArray::number(nCounts[int(ESupplyEventKind::Swell)]) + '\n';
 }
 
 const char *UnjudgedText(EUnjudged eUnjudged)

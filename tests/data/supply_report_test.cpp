@@ -526,7 +526,7 @@ TEST(TextTableTest, ShowsEachWeekTheOverallVerdictTheEventsAndWhatWasNotJudged)
         "^week 2026-11-02 to 2026-11-08$",
         "^week 2026-11-09 to 2026-11-09 \\(1 day, shorter: not a week of seven days\\)$",
         "^overall verdict: fail \\(weeks not passed: 2026-10-26 fail, 2026-11-09 incomplete\\)$",
-        "^events: 1 interruptions, 0 dips, 0 swells$",
+        "^events: interruptions 1, dips 0, swells 0$",
         "^not judged: flicker \\(Plt\\), rapid voltage changes, signalling voltages, dips and swells \\(a "
         "per-minute log cannot show them\\)$",
         "^not judged by choice \\(no band in the limits\\): Ku5$",

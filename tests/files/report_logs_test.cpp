@@ -311,8 +311,9 @@ TEST(ReportLogsTest, LinesThatAreNoRowsAreCountedAndTheRestRead)
         EXPECT_EQ(outcome.report.eSet, EDataSet::Second);
         EXPECT_EQ(outcome.report.nBadRows, c.bBad ? 1 : 0);
         EXPECT_EQ(outcome.report.nRowsRead, c.bBad ? 11 : 12);
-        if (c.bBad)
+        if (c.bBad) {
             EXPECT_EQ(outcome.report.firstBadRows.at(0).nLine, 12);
+        }
         EXPECT_EQ(outcome.report.nValidIntervals, 1);
     }
 }

@@ -35,7 +35,7 @@ fi
 indirect_programs=(
     Xvfb xauth               # xvfb-run starts the X server with a cookie
     dpkg-shlibdeps objdump   # cpack -G DEB works out Depends with them
-    pdftoppm                 # README's command that makes docs/report.png
+    pdftoppm                 # docs/testing.md's command that makes docs/report.png
 )
 
 work=$(mktemp -d)

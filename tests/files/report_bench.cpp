@@ -1,5 +1,5 @@
 // varik-bench-report: what a supply-quality report costs. Not a test;
-// prints figures for README. Writes, into a temporary folder removed after,
+// prints figures for docs/benchmarks.md. Writes, into a temporary folder removed after,
 // a week of Секунда rows at one a second (604,800 rows, about a gigabyte),
 // a week of Минута rows at one a minute and a year of them (52 weeks,
 // 524,160 rows), and makes the report over each

@@ -1,5 +1,5 @@
 // varik-bench-listen: what the listen after a reply costs an exchange. Not a
-// test; prints figures for README. Over a pseudo-terminal to the simulated
+// test; prints figures for docs/benchmarks.md. Over a pseudo-terminal to the simulated
 // meter, at 9600 and 115200 bit/s:
 //   1. the listen on a quiet line, the whole cost a behaving meter pays after
 //      each data reply (and after an unlock answer without a tail byte);

@@ -1,5 +1,5 @@
 // varik-bench-poll: how close varikd comes to what a serial line can carry.
-// Not a test; prints figures for README. Runs the built varikd against
+// Not a test; prints figures for docs/benchmarks.md. Runs the built varikd against
 // varik-meter processes that send every reply at 10 bits a byte:
 //   1. reads per minute of N = 1, 4, 16 meters on one line at 9600 bit/s,
 //      against the floor of the bytes on the wire and the protocol's pause;

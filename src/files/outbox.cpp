@@ -223,10 +223,14 @@ void COutbox::SetMaxBytes(std::int64_t nMaxBytes)
     m_p->nSegmentTarget = std::clamp(qint64(nMaxBytes) / 8, OutboxQueue::MIN_SEGMENT, OutboxQueue::MAX_SEGMENT);
 }
 
-EOutboxResult COutbox::Push(const SOutboxMessage &message)
+EOutboxResult COutbox::Push(const SOutboxMessage &message, std::int64_t *pDropped)
 {
     const std::lock_guard lock(m_p->mutex);
-    return m_p->Append(message);
+    const qint64 nDroppedBefore = m_p->nDropped;
+    const EOutboxResult result = m_p->Append(message);
+    if (pDropped)
+        *pDropped = m_p->nDropped - nDroppedBefore;
+    return result;
 }
 
 EOutboxResult COutbox::SImpl::Append(const SOutboxMessage &message)

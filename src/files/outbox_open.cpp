@@ -158,7 +158,7 @@ bool COutbox::SImpl::LoadSegments(const std::vector<quint64> &numbers, const std
         }
         qint64 nOrdinal = 0;
         qint64 nHeadAt = SEGMENT_HEADER;
-        const qint64 nDeliveredBefore = nNumber == nFirstWaiting ? position->nOffset : 0;
+        const qint64 nDeliveredBefore = position && nNumber == nFirstWaiting ? position->nOffset : 0;
         SSegment segment;
         if (!ScanSegment(nNumber, nDeliveredBefore, &segment, &nOrdinal, &nHeadAt)) {
             if (errno == ENOENT)

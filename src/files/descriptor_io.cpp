@@ -58,3 +58,12 @@ int WriteAll(int fd, const QByteArray &bytes)
     }
     return 0;
 }
+
+int CloseDescriptor(int &fd)
+{
+    int nResult = 0;
+    if (fd >= 0)
+        nResult = ::close(fd);
+    fd = -1;
+    return nResult;
+}

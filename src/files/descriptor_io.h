@@ -33,3 +33,7 @@ int OpenForWriting(const QByteArray &nativeName, int nFlags, bool bAlsoRead = fa
 // all is written, else the errno of the write that failed (EIO for one that
 // took nothing and gave no reason).
 int WriteAll(int fd, const QByteArray &bytes);
+
+// Closes fd when open and leaves it -1; close()'s result. Never retried:
+// Linux frees the descriptor even when close() fails.
+int CloseDescriptor(int &fd);

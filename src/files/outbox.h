@@ -60,8 +60,11 @@ public:
     // bound, the oldest messages are dropped first (DroppedSinceOpen counts
     // them, acknowledged or not). Fails, with the outbox as it was, when the
     // write fails (a full disk) or the message is larger than the bound, its
-    // topic longer than 65535 bytes or its payload than 16 MiB.
-    EOutboxResult Push(const SOutboxMessage &message);
+    // topic longer than 65535 bytes or its payload than 16 MiB. *pDropped,
+    // when given, is how many messages this push dropped for the bound, so
+    // a caller counts its losses where they happen (also when the push
+    // fails after making room).
+    EOutboxResult Push(const SOutboxMessage &message, std::int64_t *pDropped = nullptr);
     // Up to nMax messages from the first not yet delivered, in order; they
     // stay in the outbox until Ack. A segment that cannot be read is set
     // aside (TakeHeld) and the messages after it follow.

@@ -175,6 +175,29 @@ TEST_F(OutboxTest, WhenFullTheOldestGoAndAreCounted)
     EXPECT_EQ(Deliver(outbox), Range(int(outbox.DroppedSinceOpen()), 100));
 }
 
+TEST_F(OutboxTest, EachPushSaysWhatItDropped)
+{
+    COutbox outbox;
+    ASSERT_EQ(outbox.Open(Folder(), 16 * 1024), EOutboxResult::Ok); // 4 KiB segments
+    qint64 nSum = 0;
+    std::vector<std::int64_t> drops;
+    for (int i = 0; i < 100; ++i) {
+        std::int64_t nDropped = -1;
+        ASSERT_EQ(outbox.Push({TOPIC, Payload(i, 500)}, &nDropped), EOutboxResult::Ok);
+        ASSERT_GE(nDropped, 0);
+        nSum += nDropped;
+        if (nDropped > 0)
+            drops.push_back(nDropped);
+    }
+    EXPECT_EQ(nSum, outbox.DroppedSinceOpen());
+    ASSERT_FALSE(drops.empty());
+    EXPECT_EQ(drops.front(), drops.back()); // a whole segment at a time
+    std::int64_t nRefused = -1;
+    EXPECT_EQ(outbox.Push({TOPIC, QByteArray(16 * 1024, 'x')}, &nRefused), EOutboxResult::Failed);
+    EXPECT_EQ(nRefused, 0);
+    EXPECT_EQ(nSum + outbox.Count(), 100);
+}
+
 TEST_F(OutboxTest, AcknowledgingMessagesDroppedSincePeekPassesOverNothingElse)
 {
     COutbox outbox;

@@ -8,7 +8,6 @@
 #include "files/file_text.h"
 #include "session/meter_session.h"
 #include "session/reading_csv.h"
-#include "window/charts_text.h"
 
 #include <QFile>
 #include <QThread>
@@ -117,7 +116,7 @@ int RunRecord(CMeterSession &session, CCliOperator &op, const SCliLinkOptions &o
             return 1;
         }
         if (csv.CutBytes() > 0)
-            op.Note(strCsv + QStringLiteral(": ") + ChartsText::CsvTornRowCut(csv.CutBytes()));
+            op.Note(strCsv + QStringLiteral(": ") + FileText::CsvTornRowCut(csv.CutBytes()));
     }
     g_bStopRequested = 0;
     std::signal(SIGINT, RequestStop);

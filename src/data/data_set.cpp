@@ -2,15 +2,12 @@
 
 #include "data/catalogue.h"
 #include "data/decoders.h"
-#include "link/frame.h"
 
 const SDataSet &DataSetOf(EDataSet set)
 {
-    static const SDataSet second{CMD_READ_SECOND, SECOND_DATA_SIZE, SecondListRows, DecodeSecond,
-                                   SecondExactValues};
-    static const SDataSet minute{CMD_READ_MINUTE, MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute,
-                                   MinuteExactValues};
-    static const SDataSet day{CMD_READ_DAY, DAY_DATA_SIZE, DayListRows, DecodeDay, DayExactValues};
+    static const SDataSet second{SECOND_DATA_SIZE, SecondListRows, DecodeSecond, SecondExactValues};
+    static const SDataSet minute{MINUTE_DATA_SIZE, MinuteListRows, DecodeMinute, MinuteExactValues};
+    static const SDataSet day{DAY_DATA_SIZE, DayListRows, DecodeDay, DayExactValues};
     switch (set) {
     case EDataSet::Minute:
         return minute;
@@ -33,4 +30,17 @@ const char *DataSetName(EDataSet set)
         break;
     }
     return "second";
+}
+
+QString DataSetListName(EDataSet set)
+{
+    switch (set) {
+    case EDataSet::Minute:
+        return QStringLiteral("Минута");
+    case EDataSet::Day:
+        return QStringLiteral("Сутки");
+    case EDataSet::Second:
+        break;
+    }
+    return QStringLiteral("Секунда");
 }

@@ -1,11 +1,12 @@
-// The three data sets a meter gives: which command reads each, how many
-// bytes its reply carries, the list it fills and how, and its exact values.
+// The three data sets a meter gives: how many bytes its reply carries, the
+// list it fills and how, and its exact values. Which command reads each is
+// the session's: data knows no frames.
 #pragma once
 
 #include "data/list_rows.h"
 
 #include <QByteArray>
-#include <QtGlobal>
+#include <QString>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +15,6 @@
 enum class EDataSet { Second, Minute, Day };
 
 struct SDataSet {
-    quint8 nCommand;
     int nSize; // data bytes of a full reply
     CListRows (*pRows)();
     bool (*pDecode)(const std::uint8_t *, std::size_t, CListRows &);
@@ -25,3 +25,6 @@ struct SDataSet {
 const SDataSet &DataSetOf(EDataSet set);
 // "second", "minute" or "day": the set in folder names and topics.
 const char *DataSetName(EDataSet set);
+// "Секунда", "Минута" or "Сутки": the list of a set as the window heads it,
+// and as the texts of files and reports name it.
+QString DataSetListName(EDataSet set);

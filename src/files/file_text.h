@@ -24,21 +24,19 @@ inline QString LimitsTooLong(const QString &strFileName, int nFirstUnread, qint6
         .arg(strFileName, QString::number(nFirstUnread), QString::number(nMaxBytes));
 }
 
-// The list of a data set as the window heads it.
-inline QString ListName(EDataSet set)
-{
-    return set == EDataSet::Minute ? QStringLiteral("Минута")
-           : set == EDataSet::Day  ? QStringLiteral("Сутки")
-                                   : QStringLiteral("Секунда");
-}
-
 // Why a CSV log was not opened: its first line is not the header of the
 // list it would log.
 inline QString CsvOtherHeader(EDataSet set)
 {
     return QStringLiteral("первая строка файла не заголовок журнала списка «%1»; строки "
                           "дописываются только в журнал того же списка")
-        .arg(ListName(set));
+        .arg(DataSetListName(set));
+}
+// How much of a torn last row opening a CSV log took off the file: the
+// window shows it beside the log's name, varik-cli after it.
+inline QString CsvTornRowCut(qint64 nBytes)
+{
+    return QStringLiteral("оборванная последняя строка файла убрана (байт: %1)").arg(nBytes);
 }
 
 } // namespace FileText

@@ -8,7 +8,6 @@
 #include "data/data_set.h"
 #include "data/report_intervals.h"
 #include "data/supply_events.h"
-#include "files/file_text.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -149,8 +148,8 @@ SReportOutcome CheckLogs(const QStringList &paths, std::vector<SLog> &logs, qint
             return Failure(EReportFailure::NotALog,
                            QStringLiteral("%1: журнал списка «%2», а %3 - журнал списка «%4»; отчёт "
                                           "составляется по журналам одного списка")
-                               .arg(Shown(strPath), FileText::ListName(*set), Shown(logs.front().strPath),
-                                    FileText::ListName(logs.front().eSet)));
+                               .arg(Shown(strPath), DataSetListName(*set), Shown(logs.front().strPath),
+                                    DataSetListName(logs.front().eSet)));
         logs.push_back({strPath, *set});
         nTotalBytes += file.size();
     }

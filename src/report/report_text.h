@@ -2,9 +2,9 @@
 // operator's papers are.
 #pragma once
 
+#include "data/data_set.h"
 #include "data/supply_characteristics.h"
 #include "data/supply_report.h"
-#include "files/file_text.h"
 
 #include <QDateTime>
 #include <QString>
@@ -26,7 +26,7 @@ inline QString DocumentTitle(bool bStandard, const QString &strTitle)
 inline QString Meter(const QString &strMeter) { return QStringLiteral("Счётчик: ") + strMeter; }
 inline QString Logs(EDataSet set)
 {
-    return QStringLiteral("По журналам списка «%1»").arg(FileText::ListName(set));
+    return QStringLiteral("По журналам списка «%1»").arg(DataSetListName(set));
 }
 // What the frequency is judged on: the readings of the log's list.
 inline QString FrequencyBasis(EDataSet set)

@@ -2,12 +2,27 @@
 
 #include "data/decoders.h"
 #include "link/atoi.h"
+#include "link/frame.h"
 #include "link/link_messages.h"
 #include "session/session_text.h"
 
 #include <QDateTime>
 
 namespace {
+
+// The command that reads a set: the data knows its bytes, the link its frames.
+quint8 ReadCommandOf(EDataSet eSet)
+{
+    switch (eSet) {
+    case EDataSet::Minute:
+        return CMD_READ_MINUTE;
+    case EDataSet::Day:
+        return CMD_READ_DAY;
+    case EDataSet::Second:
+        break;
+    }
+    return CMD_READ_SECOND;
+}
 
 SSessionOutcome Failure(ESessionFailure eFailure, const SLinkFailure &link = SLinkFailure())
 {
@@ -93,7 +108,7 @@ SReadResult CMeterSession::Read(const SLinkSettings &settings, EDataSet eSet)
     const SDataSet &set = DataSetOf(eSet);
     std::vector<quint8> reply(size_t(set.nSize));
     quint16 nLength = quint16(set.nSize);
-    if (!m_link.Exchange(set.nCommand, 1, reply.data(), &nLength, nullptr, 0))
+    if (!m_link.Exchange(ReadCommandOf(eSet), 1, reply.data(), &nLength, nullptr, 0))
         return finish(LinkFailure());
     if (nLength < set.nSize)
         return finish(Failure(ESessionFailure::ShortReply));

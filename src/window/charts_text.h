@@ -2,6 +2,8 @@
 // operator sees them.
 #pragma once
 
+#include "files/file_text.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QString>
@@ -51,15 +53,11 @@ inline QString CsvOn(const QString &strPath)
 {
     return QStringLiteral("Журнал CSV пишется в ") + QDir::toNativeSeparators(strPath);
 }
-// How much of a torn last row opening the log took off the file.
-inline QString CsvTornRowCut(qint64 nBytes)
-{
-    return QStringLiteral("оборванная последняя строка файла убрана (байт: %1)").arg(nBytes);
-}
 // What the windows show while the log is written.
 inline QString CsvState(const QString &strPath, qint64 nCutBytes)
 {
-    return CsvOn(strPath) + (nCutBytes > 0 ? QStringLiteral("; ") + CsvTornRowCut(nCutBytes) : QString());
+    return CsvOn(strPath)
+           + (nCutBytes > 0 ? QStringLiteral("; ") + FileText::CsvTornRowCut(nCutBytes) : QString());
 }
 // The reason is the system's, as varik-cli gives it after the name.
 inline QString CsvOpenFailed(const QString &strPath, const QString &strReason)

@@ -373,6 +373,12 @@ QByteArray WithinText(const SReportRow &row)
     return row.nIntervals == 0 ? QByteArray() : PercentDown(row.nIntervals - row.nBeyond, row.nIntervals);
 }
 
+QByteArray CoverageText(const SReportWeek &week)
+{
+    return week.nIntervals == 0 ? QByteArray()
+                                : PercentDown(week.nValidIntervals + week.nFlaggedIntervals, week.nIntervals);
+}
+
 QByteArray ReportSummaryCsv(const SSupplyReport &report)
 {
     QByteArray csv("week,quantity,phase,low,high,share,intervals,invalid,flagged,beyond,within,minimum,maximum,"
@@ -447,7 +453,7 @@ QByteArray WeekBlock(const SReportWeek &week)
             + QByteArray::number(week.nInvalidIntervals) + " invalid, " + QByteArray::number(week.nFlaggedIntervals)
             + " flagged of " + QByteArray::number(week.nIntervals);
     if (week.nIntervals > 0)
-        text += "; coverage " + PercentDown(week.nValidIntervals + week.nFlaggedIntervals, week.nIntervals) + " %";
+        text += "; coverage " + CoverageText(week) + " %";
     text += '\n' + VerdictLine(week.rows);
     text += '\n' + Cell("quantity", 10) + Cell("phase", 7) + Cell("band", 14) + Cell("within %", 10) + "verdict\n";
     for (const SReportRow &row : week.rows) {

@@ -170,6 +170,9 @@ EVerdict OverallVerdict(const SSupplyReport &report);
 // text ("99.49"), so that a share never reads as a requirement it misses;
 // empty without intervals.
 QByteArray WithinText(const SReportRow &row);
+// A week's coverage as the rule judges it: 100 * (valid + flagged) /
+// intervals, rounded down the same way ("85.71"); empty without intervals.
+QByteArray CoverageText(const SReportWeek &week);
 
 // The summary: "week,quantity,phase,low,high,share,intervals,invalid,
 // flagged,beyond,within,minimum,maximum,p05,p95,verdict\n" and one row per

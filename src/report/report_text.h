@@ -85,15 +85,11 @@ inline QString WeekDates(const SReportWeek &week)
     return QStringLiteral("%1 — %2").arg(Date(week.firstDay), Date(last));
 }
 inline QString ShortWeek(qint64 nMsecs) { return QStringLiteral("короче недели: %1").arg(Length(nMsecs)); }
-// Valid intervals of those that could be judged (the flagged ones left
-// out), rounded down as every share here.
+// The coverage the week was judged by, as the text table shows it.
 inline QString Coverage(const SReportWeek &week)
 {
-    const int nJudgeable = week.nIntervals - week.nFlaggedIntervals;
-    if (nJudgeable <= 0)
-        return QStringLiteral("—");
-    const double dShare = std::floor(10000.0 * week.nValidIntervals / nJudgeable) / 100.0;
-    return QString::number(dShare, 'f', 2) + QStringLiteral(" %");
+    const QByteArray share = CoverageText(week);
+    return share.isEmpty() ? QStringLiteral("—") : QString::fromLatin1(share) + QStringLiteral(" %");
 }
 inline QString WeeksLine(int nWeeks, double dMinCoverage)
 {

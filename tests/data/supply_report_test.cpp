@@ -303,6 +303,30 @@ TEST(ShareTextTest, SharesAreRoundedDownToTwoDecimalsExactly)
     }
 }
 
+// The coverage shown (text table and PDF alike) is the one the rule judges:
+// flagged intervals were measured, so they count as covered.
+TEST(ShareTextTest, CoverageIsShownAsTheRuleJudgesIt)
+{
+    const struct {
+        const char *pName;
+        int nIntervals, nValid, nFlagged;
+        const char *pText;
+    } cases[] = {
+        {"flagged count as covered", 1008, 900, 8, "90.07"},
+        {"a short week, rounded down", 432, 384, 0, "88.88"},
+        {"all flagged", 6, 0, 6, "100.00"},
+        {"no interval", 0, 0, 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SReportWeek week;
+        week.nIntervals = c.nIntervals;
+        week.nValidIntervals = c.nValid;
+        week.nFlaggedIntervals = c.nFlagged;
+        EXPECT_EQ(CoverageText(week), c.pText);
+    }
+}
+
 TEST(VerdictTest, AWeekAndTheReportFailOnAnyFailAndPassOnlyWhenAllPass)
 {
     using V = EVerdict;
